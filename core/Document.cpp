@@ -1,0 +1,104 @@
+#include "Document.h"
+
+#include <vector>
+
+#include "Error.h"
+#include "FileIO.h"
+#include "Lines.h"
+
+namespace velloran {
+
+char MarkerLetter(std::string_view line) {
+    if (line.size() > 5 && line[0] == '[' && line[2] == ']') {
+        char c = line[1];
+        return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return ' ';
+}
+
+void SplitSections(Session& s) {
+    const DocumentBuffer& buf = s.buffer;
+    // An empty buffer still reads one empty line.
+    const std::size_t lines = buf.Empty() ? 1 : buf.LineCount();
+    auto line = [&](std::size_t i) { return buf.Empty() ? std::string_view{} : buf.Line(i); };
+
+    // First find where each section starts, so that each slot text is built in one allocation.
+    std::vector<std::size_t> starts{0};
+    for (std::size_t i = 0; i < lines && starts.size() < kSectionCount; ++i) {
+        if (IsMarkerLine(line(i))) {
+            starts.push_back(i);
+        }
+    }
+    starts.push_back(lines);
+
+    s.list.Clear();
+    s.list.Add(line(0));
+    const int sections = static_cast<int>(starts.size()) - 1;
+    for (int j = 0; j < sections; ++j) {
+        const std::size_t from = starts[static_cast<std::size_t>(j)];
+        const std::size_t to = starts[static_cast<std::size_t>(j) + 1];
+        if (j > 0) {
+            s.list.Add(line(from));
+        }
+        std::size_t size = 0;
+        for (std::size_t i = from; i < to; ++i) {
+            size += line(i).size() + 2;
+        }
+        std::string text;
+        text.reserve(size);
+        for (std::size_t i = from; i < to; ++i) {
+            text.append(line(i));
+            text.append("\r\n");
+        }
+        s.slots.SetSlotText(j, std::move(text));
+    }
+
+    State& st = s.st;
+    st.LastSection = sections - 1;
+    st.Panel1Section = 0;
+    // A pane or the search left pointing above the new last section would show a slot that is
+    // never saved, and edits there would be lost.
+    if (st.Panel2Section > st.LastSection) {
+        st.Panel2Section = 0;
+    }
+    if (st.ActiveSection > st.LastSection) {
+        st.ActiveSection = 0;
+    }
+    st.Modified = false;
+}
+
+void JoinSections(Session& s) {
+    s.buffer.Clear();
+    for (int k = 0; k <= s.st.LastSection; ++k) {
+        const std::string text = s.slots.SlotText(k);
+        ForEachLogicalLine(text, [&](std::string_view l) { s.buffer.Append(l); });
+    }
+}
+
+void ReloadSections(Session& s) {
+    JoinSections(s);
+    SplitSections(s);
+    s.st.Modified = true;
+}
+
+void ReadDocument(const std::string& path, DocumentBuffer& buffer) {
+    auto bytes = ReadWholeFile(path);
+    if (!bytes) {
+        throw Error(Format(kCannotOpen, path));
+    }
+    buffer.AssignText(std::move(*bytes));
+}
+
+void WriteDocument(const std::string& path, const DocumentBuffer& buffer) {
+    bool ok = ReplaceFile(path, [&](OutputFile& out) {
+        for (std::size_t i = 0; i < buffer.LineCount(); ++i) {
+            out.Write(buffer.Line(i));
+            out.Write("\r\n");
+        }
+    });
+    if (!ok) {
+        throw Error(Format(kCannotCreate, path));
+    }
+}
+
+}  // namespace velloran

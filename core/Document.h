@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "DocumentBuffer.h"
+#include "Host.h"
+
+namespace velloran {
+
+// The marker letter of a line in upper case, or a blank; a line opens a section when it is 'S'.
+char MarkerLetter(std::string_view line);
+inline bool IsMarkerLine(std::string_view line) { return MarkerLetter(line) == 'S'; }
+
+// Fills the slots and the section list from the document buffer.
+void SplitSections(Session& s);
+// Rebuilds the document buffer from slots 0 to LastSection.
+void JoinSections(Session& s);
+// Re-cuts the text in the editors into sections and marks the document modified.
+void ReloadSections(Session& s);
+
+// Reads a whole document into the buffer; the buffer is only replaced once the read succeeded.
+void ReadDocument(const std::string& path, DocumentBuffer& buffer);
+// Writes every line followed by CR LF, replacing the file only once every byte is on disk.
+void WriteDocument(const std::string& path, const DocumentBuffer& buffer);
+
+inline constexpr std::string_view kCannotOpen = "Cannot open file %s";
+inline constexpr std::string_view kCannotCreate = "Cannot create file %s";
+
+}  // namespace velloran

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DocumentBuffer.h"
+#include "State.h"
+
+namespace velloran {
+
+// The 51 section slots. A slot's text crosses this boundary whole, as bytes with CR LF after
+// each line, so that filling or reading a slot is one call whatever its size.
+class SectionSlots {
+public:
+    virtual ~SectionSlots() = default;
+    virtual std::string SlotText(int k) const = 0;
+    virtual void SetSlotText(int k, std::string text) = 0;
+};
+
+// The list of section titles; entry k belongs to slot k.
+class SectionList {
+public:
+    virtual ~SectionList() = default;
+    virtual void Clear() = 0;
+    virtual void Add(std::string_view title) = 0;
+    virtual int Count() const = 0;
+    virtual std::string Title(int k) const = 0;
+};
+
+enum class ModalResult { None, OK, Cancel, Yes, No };
+
+struct PromptResult {
+    ModalResult result = ModalResult::Cancel;
+    std::string text;
+};
+
+// The dialogs the core asks the window layer for.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // The key prompt: its outcome and the text of its field.
+    virtual PromptResult AskKeyPrompt() = 0;
+    // The Save Document dialog with fileName in its field and "Do Not Exit" shown or hidden.
+    virtual PromptResult AskSaveDocument(const std::string& fileName, bool showDoNotExit) = 0;
+    // The two-second status notice showing the saved path.
+    virtual void ShowStatusNotice(const std::string& path) = 0;
+    // A Yes/No question; true for Yes.
+    virtual bool AskYesNo(const std::string& message) = 0;
+};
+
+// Everything a core command works on: the run's state and what the window layer provides.
+struct Session {
+    State& st;
+    SectionSlots& slots;
+    SectionList& list;
+    DocumentBuffer& buffer;
+    Dialogs& dialogs;
+};
+
+// Plain implementations for a build without windows, and for tests.
+class PlainSlots : public SectionSlots {
+public:
+    std::string SlotText(int k) const override { return texts[static_cast<std::size_t>(k)]; }
+    void SetSlotText(int k, std::string text) override {
+        texts[static_cast<std::size_t>(k)] = std::move(text);
+    }
+    std::array<std::string, kSectionCount> texts;
+};
+
+class PlainList : public SectionList {
+public:
+    void Clear() override { titles.clear(); }
+    void Add(std::string_view title) override { titles.emplace_back(title); }
+    int Count() const override { return static_cast<int>(titles.size()); }
+    std::string Title(int k) const override { return titles[static_cast<std::size_t>(k)]; }
+    std::vector<std::string> titles;
+};
+
+// Each dialog answers through a callback; without one, the key prompt and the Save Document
+// dialog are cancelled and a question is answered No.
+class CallbackDialogs : public Dialogs {
+public:
+    PromptResult AskKeyPrompt() override {
+        ++keyPrompts;
+        return onKeyPrompt ? onKeyPrompt() : PromptResult{};
+    }
+    PromptResult AskSaveDocument(const std::string& fileName, bool showDoNotExit) override {
+        ++saveDialogs;
+        return onSaveDocument ? onSaveDocument(fileName, showDoNotExit) : PromptResult{};
+    }
+    void ShowStatusNotice(const std::string& path) override {
+        notices.push_back(path);
+        if (onStatusNotice) {
+            onStatusNotice(path);
+        }
+    }
+    bool AskYesNo(const std::string& message) override {
+        questions.push_back(message);
+        return onYesNo ? onYesNo(message) : false;
+    }
+
+    std::function<PromptResult()> onKeyPrompt;
+    std::function<PromptResult(const std::string&, bool)> onSaveDocument;
+    std::function<void(const std::string&)> onStatusNotice;
+    std::function<bool(const std::string&)> onYesNo;
+    int keyPrompts = 0;
+    int saveDialogs = 0;
+    std::vector<std::string> notices;
+    std::vector<std::string> questions;
+};
+
+// A whole session of plain parts around the run's state.
+struct PlainSession {
+    PlainSlots slots;
+    PlainList list;
+    DocumentBuffer buffer;
+    CallbackDialogs dialogs;
+    Session session{state(), slots, list, buffer, dialogs};
+};
+
+}  // namespace velloran

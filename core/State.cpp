@@ -1,0 +1,12 @@
+#include "State.h"
+
+namespace velloran {
+
+State& state() {
+    static State instance;
+    return instance;
+}
+
+void ResetState() { state() = State{}; }
+
+}  // namespace velloran

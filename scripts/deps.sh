@@ -1,0 +1,20 @@
+# Installs the Debian packages the editor needs that are missing. Sourced by run.sh and test.sh.
+velloran_packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev
+                   libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation xvfb xauth)
+
+velloran_install_missing() {
+    local missing=()
+    local p
+    for p in "${velloran_packages[@]}" "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+}
