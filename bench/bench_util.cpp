@@ -1,0 +1,51 @@
+#include "bench_util.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+namespace velloran::bench {
+
+std::string MakeDocument(std::size_t bytes, int sections) {
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> length(40, 100);
+    std::uniform_int_distribution<int> letter('a', 'z');
+    std::string out;
+    out.reserve(bytes + 200);
+    const std::size_t perSection = bytes / static_cast<std::size_t>(sections + 1);
+    int opened = 0;
+    std::size_t nextMarker = perSection;
+    while (out.size() < bytes) {
+        if (opened < sections && out.size() >= nextMarker) {
+            ++opened;
+            out += "[S] Chapter " + std::to_string(opened) + "\r\n";
+            nextMarker += perSection;
+            continue;
+        }
+        int n = length(rng);
+        for (int i = 0; i < n; ++i) {
+            out.push_back(i % 7 == 6 ? ' ' : static_cast<char>(letter(rng)));
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string TempFolder() {
+    static std::vector<std::filesystem::path> made;
+    static struct Cleanup {
+        ~Cleanup() {
+            for (auto& p : made) {
+                std::error_code ec;
+                std::filesystem::remove_all(p, ec);
+            }
+        }
+    } cleanup;
+    std::string pattern = (std::filesystem::temp_directory_path() / "velloran-bench-XXXXXX").string();
+    char* made_path = mkdtemp(pattern.data());
+    made.emplace_back(made_path);
+    return made_path;
+}
+
+}  // namespace velloran::bench
