@@ -1,1 +1,1 @@
-#include "bench_util.h"
+#include "util.h"

@@ -1,4 +1,4 @@
-#include "bench_util.h"
+#include "util.h"
 
 #include <cstdlib>
 #include <filesystem>
