@@ -42,7 +42,8 @@ std::string TempFolder() {
             }
         }
     } cleanup;
-    std::string pattern = (std::filesystem::temp_directory_path() / "velloran-bench-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velloran-bench-XXXXXX").string();
     char* made_path = mkdtemp(pattern.data());
     made.emplace_back(made_path);
     return made_path;

@@ -10,7 +10,9 @@ namespace velloran {
 
 // The marker letter of a line in upper case, or a blank; a line opens a section when it is 'S'.
 char MarkerLetter(std::string_view line);
-inline bool IsMarkerLine(std::string_view line) { return MarkerLetter(line) == 'S'; }
+inline bool IsMarkerLine(std::string_view line) {
+    return MarkerLetter(line) == 'S';
+}
 
 // Fills the slots and the section list from the document buffer.
 void SplitSections(Session& s);

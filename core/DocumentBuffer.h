@@ -11,7 +11,7 @@ namespace velloran {
 // The ordered list of a whole document's lines (bytes, no terminators). The bytes live in one
 // block; a file read is kept as read and its lines are spans into it, so a read costs no copy.
 class DocumentBuffer {
-public:
+  public:
     std::size_t LineCount() const { return spans_.size(); }
     bool Empty() const { return spans_.empty(); }
     std::string_view Line(std::size_t i) const {
@@ -32,7 +32,7 @@ public:
     // Bytes held for lines, terminators excluded.
     std::size_t ByteCount() const { return lineBytes_; }
 
-private:
+  private:
     struct Span {
         std::size_t begin;
         std::size_t size;

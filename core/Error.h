@@ -7,7 +7,7 @@ namespace velloran {
 
 // A failure that ends the command in which it occurs; what() is the exact text the user sees.
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -45,7 +45,9 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
-std::string TempPrefix(const std::string& name) { return "." + name + "~"; }
+std::string TempPrefix(const std::string& name) {
+    return "." + name + "~";
+}
 
 // Temporary files left by a save that was killed before its rename.
 void RemoveStaleTemps(const std::string& folder, const std::string& name, const std::string& keep) {
@@ -227,7 +229,9 @@ bool IsRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool MakeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool MakeDirectory(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
 
 std::string FolderPart(std::string_view path) {
     auto slash = path.rfind('/');

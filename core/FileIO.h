@@ -10,7 +10,7 @@ namespace velloran {
 
 // Buffered writes to an open file descriptor; the first failure sticks.
 class OutputFile {
-public:
+  public:
     explicit OutputFile(int fd) : fd_(fd) {}
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -20,7 +20,7 @@ public:
     bool Flush();
     bool Ok() const { return ok_; }
 
-private:
+  private:
     void WriteOut(std::string_view bytes);
     int fd_;
     bool ok_ = true;

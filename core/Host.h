@@ -14,7 +14,7 @@ namespace velloran {
 // The 51 section slots. A slot's text crosses this boundary whole, as bytes with CR LF after
 // each line, so that filling or reading a slot is one call whatever its size.
 class SectionSlots {
-public:
+  public:
     virtual ~SectionSlots() = default;
     virtual std::string SlotText(int k) const = 0;
     virtual void SetSlotText(int k, std::string text) = 0;
@@ -22,7 +22,7 @@ public:
 
 // The list of section titles; entry k belongs to slot k.
 class SectionList {
-public:
+  public:
     virtual ~SectionList() = default;
     virtual void Clear() = 0;
     virtual void Add(std::string_view title) = 0;
@@ -39,7 +39,7 @@ struct PromptResult {
 
 // The dialogs the core asks the window layer for.
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     // The key prompt: its outcome and the text of its field.
     virtual PromptResult AskKeyPrompt() = 0;
@@ -62,7 +62,7 @@ struct Session {
 
 // Plain implementations for a build without windows, and for tests.
 class PlainSlots : public SectionSlots {
-public:
+  public:
     std::string SlotText(int k) const override { return texts[static_cast<std::size_t>(k)]; }
     void SetSlotText(int k, std::string text) override {
         texts[static_cast<std::size_t>(k)] = std::move(text);
@@ -71,7 +71,7 @@ public:
 };
 
 class PlainList : public SectionList {
-public:
+  public:
     void Clear() override { titles.clear(); }
     void Add(std::string_view title) override { titles.emplace_back(title); }
     int Count() const override { return static_cast<int>(titles.size()); }
@@ -82,7 +82,7 @@ public:
 // Each dialog answers through a callback; without one, the key prompt and the Save Document
 // dialog are cancelled and a question is answered No.
 class CallbackDialogs : public Dialogs {
-public:
+  public:
     PromptResult AskKeyPrompt() override {
         ++keyPrompts;
         return onKeyPrompt ? onKeyPrompt() : PromptResult{};

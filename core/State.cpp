@@ -7,6 +7,8 @@ State& state() {
     return instance;
 }
 
-void ResetState() { state() = State{}; }
+void ResetState() {
+    state() = State{};
+}
 
 }  // namespace velloran
