@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "core/Search.h"
+
+namespace velloran {
+namespace {
+
+// Straightforward readings of the matching rules, to check the fast scans against.
+bool MatchesAt(std::string_view text, std::size_t p, std::string_view s) {
+    if (p + s.size() > text.size()) {
+        return false;
+    }
+    for (std::size_t j = 0; j < s.size(); ++j) {
+        if (FoldUpper(text[p + j]) != FoldUpper(s[j])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t NaiveCount(std::string_view text, std::string_view s) {
+    std::size_t count = 0;
+    for (std::size_t p = 0; p <= text.size(); ++p) {
+        count += MatchesAt(text, p, s) ? 1 : 0;
+    }
+    return count;
+}
+
+std::optional<std::size_t> NaiveFind(std::string_view text, std::size_t from, std::string_view s) {
+    for (std::size_t p = from; p < text.size(); ++p) {
+        if (MatchesAt(text, p, s)) {
+            return p;
+        }
+    }
+    return std::nullopt;
+}
+
+// Bytes chosen so that every near miss of the folding rule turns up: letters of both cases,
+// the neighbours of A-Z and a-z, and letters above 127 whose codes differ by 32.
+std::string RandomText(std::mt19937& rng, std::size_t size) {
+    static constexpr char kBytes[] = {'a',  'A',  'b', 'B',    '@',    '`', '[', '{',
+                                      '\r', '\n', ' ', '\xC4', '\xE4', 'z', 'Z'};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kBytes - 1);
+    std::string s;
+    for (std::size_t i = 0; i < size; ++i) {
+        s.push_back(kBytes[pick(rng)]);
+    }
+    return s;
+}
+
+TEST(Folding, CoversOnlyAToZ) {
+    EXPECT_EQ(FoldUpper('a'), 'A');
+    EXPECT_EQ(FoldUpper('z'), 'Z');
+    EXPECT_EQ(FoldLower('A'), 'a');
+    EXPECT_EQ(FoldLower('Z'), 'z');
+    for (char c : {'@', '[', '`', '{', '1', ' ', '\xC4', '\xE4', '\xFF', '\0'}) {
+        EXPECT_EQ(FoldUpper(c), c);
+        EXPECT_EQ(FoldLower(c), c);
+    }
+}
+
+TEST(CountMatches, CountsOverlappingAndIgnoresLetterCase) {
+    EXPECT_EQ(CountMatches("aaaa", "aa"), 3u);
+    EXPECT_EQ(CountMatches("The theme THE", "the"), 3u);
+    EXPECT_EQ(CountMatches("abcab", "AB"), 2u);
+    EXPECT_EQ(CountMatches("xx ab", "ab"), 1u);  // a match that ends the text
+    EXPECT_EQ(CountMatches("aAaA", "a"), 4u);
+    EXPECT_EQ(CountMatches("one\r\ntwo\r\n", "\r\n"), 2u);
+}
+
+TEST(CountMatches, FoldsNothingBeyondLetters) {
+    // 'Ä' and 'ä' are 0xC4 and 0xE4, and '@'/'`', '['/'{' also differ by 32: none of them fold.
+    EXPECT_EQ(CountMatches("\xC4"
+                           "B \xE4"
+                           "b \xC4"
+                           "b",
+                           "\xC4"
+                           "B"),
+              2u);
+    EXPECT_EQ(CountMatches("@`@", "`"), 1u);
+    EXPECT_EQ(CountMatches("[{[", "{"), 1u);
+    EXPECT_EQ(CountMatches("x@", "x`"), 0u);
+}
+
+TEST(CountMatches, EmptyAndOversizedSearchText) {
+    EXPECT_EQ(CountMatches("", ""), 1u);
+    EXPECT_EQ(CountMatches("ab\r\n", ""), 5u);
+    EXPECT_EQ(CountMatches("", "a"), 0u);
+    EXPECT_EQ(CountMatches("ab", "abc"), 0u);
+    EXPECT_EQ(CountMatches("ab", "AB"), 1u);
+}
+
+TEST(CountMatches, AgreesWithDirectReading) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 400; ++round) {
+        const std::string text = RandomText(rng, rng() % 60);
+        const std::string s = RandomText(rng, 1 + rng() % 3);
+        ASSERT_EQ(CountMatches(text, s), NaiveCount(text, s)) << "text '" << text << "' s '" << s;
+    }
+}
+
+TEST(FindNextMatch, FindsAtTheCaretAndStepsFromASelection) {
+    const std::string text = "The cat saw the other";
+    // A caret at the very start finds the match there, as in a section's title line.
+    EXPECT_EQ(FindNextMatch(text, {0, 0}, "the"), (Selection{0, 3}));
+    // With that match selected, the next search moves on; "other" holds a third one.
+    EXPECT_EQ(FindNextMatch(text, {0, 3}, "the"), (Selection{12, 3}));
+    EXPECT_EQ(FindNextMatch(text, {12, 3}, "the"), (Selection{17, 3}));
+    EXPECT_EQ(FindNextMatch(text, {17, 3}, "the"), std::nullopt);
+    // A caret just past a match's start does not find it again, and nothing wraps round.
+    EXPECT_EQ(FindNextMatch(text, {1, 0}, "THE"), (Selection{12, 3}));
+    EXPECT_EQ(FindNextMatch(text, {18, 0}, "the"), std::nullopt);
+}
+
+TEST(FindNextMatch, StepsThroughEveryMatchInOrder) {
+    const std::string text = "aaaa\r\naa";
+    std::vector<std::size_t> starts;
+    Selection sel{0, 0};
+    while (auto next = FindNextMatch(text, sel, "AA")) {
+        starts.push_back(next->start);
+        sel = *next;
+    }
+    EXPECT_EQ(starts, (std::vector<std::size_t>{0, 1, 2, 6}));
+}
+
+TEST(FindNextMatch, MissesWithoutAnything) {
+    EXPECT_EQ(FindNextMatch("abc", {0, 0}, ""), std::nullopt);
+    EXPECT_EQ(FindNextMatch("ab", {0, 0}, "abc"), std::nullopt);
+    EXPECT_EQ(FindNextMatch("", {0, 0}, "a"), std::nullopt);
+    EXPECT_EQ(FindNextMatch("abc", {99, 0}, "c"), std::nullopt);
+    EXPECT_EQ(FindNextMatch("abc", {static_cast<std::size_t>(-1), 5}, "c"), std::nullopt);
+    EXPECT_EQ(FindNextMatch("abc", {2, 0}, "c"), (Selection{2, 1}));
+    EXPECT_EQ(FindNextMatch("abc", {2, 1}, "c"), std::nullopt);
+    EXPECT_EQ(FindNextMatch("\xE4"
+                            "b",
+                            {0, 0},
+                            "\xC4"
+                            "B"),
+              std::nullopt);
+}
+
+TEST(FindNextMatch, AgreesWithDirectReading) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 400; ++round) {
+        const std::string text = RandomText(rng, rng() % 40);
+        const std::string s = RandomText(rng, 1 + rng() % 3);
+        const Selection sel{rng() % (text.size() + 2), rng() % 3};
+        const auto expected = NaiveFind(text, sel.length > 0 ? sel.start + 1 : sel.start, s);
+        const auto got = FindNextMatch(text, sel, s);
+        ASSERT_EQ(got.has_value(), expected.has_value()) << "text '" << text << "' s '" << s;
+        if (got) {
+            EXPECT_EQ(got->start, *expected);
+            EXPECT_EQ(got->length, s.size());
+        }
+    }
+}
+
+TEST(SearchAllRows, OneRowPerListedSection) {
+    PlainSlots slots;
+    PlainList list;
+    slots.texts[0] = "Intro\r\nthe end\r\n";
+    slots.texts[1] = "[S] The One\r\nthere\r\n";
+    slots.texts[2] = "[S] Stale\r\nthe the the\r\n";  // left over from an earlier split
+    list.titles = {"Intro", "[S] The One"};
+    EXPECT_EQ(SearchAllRows(slots, list, "the"),
+              (std::vector<std::string>{"1    Intro", "2    [S] The One"}));
+    EXPECT_EQ(SearchAllRows(slots, list, ""),
+              (std::vector<std::string>{"17    Intro", "21    [S] The One"}));
+    list.titles.clear();
+    EXPECT_TRUE(SearchAllRows(slots, list, "the").empty());
+}
+
+}  // namespace
+}  // namespace velloran
