@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Host.h"
+
+namespace velloran {
+
+// Maximal runs of bytes other than the blank (32); tabs and punctuation belong to words.
+std::size_t CountWords(std::string_view line);
+
+inline constexpr std::string_view kStatisticsHeader = "Lines  Words  Char  Section";
+
+// Lines right-aligned in 4 columns, words in 6, chars in 7, three blanks and the title. The
+// words and chars numbers always keep at least one blank before them, so a number too wide
+// for its column still reads apart from its neighbour.
+std::string StatisticsRow(std::size_t lines, std::size_t words, std::size_t chars,
+                          std::string_view title);
+std::string StatisticsTotals(std::size_t lines, std::size_t words, std::size_t chars);
+
+// The report for slots 0 to lastSection over their logical lines: the header, one row per
+// section, the totals. Characters leave out the line breaks.
+std::vector<std::string> BuildStatistics(const SectionSlots& slots, int lastSection);
+
+}  // namespace velloran

@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/Statistics.h"
+
+namespace velloran {
+namespace {
+
+TEST(CountWords, OnlyTheBlankSeparates) {
+    EXPECT_EQ(CountWords(""), 0u);
+    EXPECT_EQ(CountWords("    "), 0u);
+    EXPECT_EQ(CountWords("one"), 1u);
+    EXPECT_EQ(CountWords("  two  words  "), 2u);
+    EXPECT_EQ(CountWords("tab\tjoined, words.  -  x"), 4u);
+    EXPECT_EQ(CountWords("\t"), 1u);
+}
+
+TEST(StatisticsRow, KeepsColumnsWhileNumbersFit) {
+    EXPECT_EQ(StatisticsRow(12, 345, 2048, "[S] Methods"), "  12   345   2048   [S] Methods");
+    EXPECT_EQ(StatisticsRow(0, 0, 0, ""), "   0     0      0   ");
+    EXPECT_EQ(StatisticsRow(9999, 99999, 999999, "t"), "9999 99999 999999   t");
+    EXPECT_EQ(StatisticsTotals(1, 2, 3), "   1     2      3   TOTALS");
+}
+
+TEST(StatisticsRow, WideNumbersStayApart) {
+    // A typical novel: every number fills or overflows its column.
+    EXPECT_EQ(StatisticsTotals(24440, 147599, 1145803), "24440 147599 1145803   TOTALS");
+    EXPECT_EQ(StatisticsRow(12345, 7, 8, "x"), "12345     7      8   x");
+    EXPECT_EQ(StatisticsRow(1, 1234567, 12345678, "x"), "   1 1234567 12345678   x");
+}
+
+TEST(BuildStatistics, DocumentWithoutMarkers) {
+    PlainSlots slots;
+    slots.texts[0] = "First line here\r\n\r\nlast  one \r\n";
+    slots.texts[1] = "[S] stale\r\n";  // beyond the last section, so never reported
+    const auto report = BuildStatistics(slots, 0);
+    ASSERT_EQ(report.size(), 3u);
+    EXPECT_EQ(report[0], "Lines  Words  Char  Section");
+    EXPECT_EQ(report[1], "   3     5     25   First line here");
+    EXPECT_EQ(report[2], "   3     5     25   TOTALS");
+}
+
+TEST(BuildStatistics, CountsLogicalLinesOfEverySection) {
+    PlainSlots slots;
+    // The document opened with a marker, so section 0 is empty.
+    slots.texts[1] = "[S] One\r\n" + std::string(5000, 'w') + "\r\n";  // shown wrapped: one line
+    slots.texts[2] = "[S] Two\ra b\nc";  // lone CR, LF, no final break
+    const auto report = BuildStatistics(slots, 2);
+    ASSERT_EQ(report.size(), 5u);
+    EXPECT_EQ(report[1], "   0     0      0   ");
+    EXPECT_EQ(report[2], "   2     3   5007   [S] One");
+    EXPECT_EQ(report[3], "   3     5     11   [S] Two");
+    EXPECT_EQ(report[4], "   5     8   5018   TOTALS");
+}
+
+}  // namespace
+}  // namespace velloran
