@@ -40,17 +40,20 @@ void SplitSections(Session& s) {
         if (j > 0) {
             s.list.Add(line(from));
         }
-        std::size_t size = 0;
-        for (std::size_t i = from; i < to; ++i) {
-            size += line(i).size() + 2;
-        }
         std::string text;
-        text.reserve(size);
-        for (std::size_t i = from; i < to; ++i) {
-            text.append(line(i));
-            text.append("\r\n");
+        if (buf.Empty()) {
+            text = "\r\n";
+        } else if (buf.CrLfRunEnd(from, to) == to) {
+            text = buf.Block(from, to);  // the usual case: the section as it is stored
+        } else {
+            std::size_t size = 0;
+            for (std::size_t i = from; i < to; ++i) {
+                size += buf.Line(i).size() + 2;
+            }
+            text.reserve(size);
+            buf.ForEachCrLfPiece(from, to, [&](std::string_view piece) { text.append(piece); });
         }
-        s.slots.SetSlotText(j, std::move(text));
+        s.sections.SetSlotText(j, std::move(text));
     }
 
     State& st = s.st;
@@ -70,8 +73,7 @@ void SplitSections(Session& s) {
 void JoinSections(Session& s) {
     s.buffer.Clear();
     for (int k = 0; k <= s.st.LastSection; ++k) {
-        const std::string text = s.slots.SlotText(k);
-        ForEachLogicalLine(text, [&](std::string_view l) { s.buffer.Append(l); });
+        s.buffer.AppendText(s.sections.SlotText(k));
     }
 }
 
@@ -91,10 +93,8 @@ void ReadDocument(const std::string& path, DocumentBuffer& buffer) {
 
 void WriteDocument(const std::string& path, const DocumentBuffer& buffer) {
     bool ok = ReplaceFile(path, [&](OutputFile& out) {
-        for (std::size_t i = 0; i < buffer.LineCount(); ++i) {
-            out.Write(buffer.Line(i));
-            out.Write("\r\n");
-        }
+        buffer.ForEachCrLfPiece(0, buffer.LineCount(),
+                                [&](std::string_view piece) { out.Write(piece); });
     });
     if (!ok) {
         throw Error(Format(kCannotCreate, path));

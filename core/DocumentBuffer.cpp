@@ -20,18 +20,47 @@ void DocumentBuffer::Reserve(std::size_t bytes, std::size_t lines) {
 void DocumentBuffer::Append(std::string_view line) {
     spans_.push_back({bytes_.size(), line.size()});
     bytes_.append(line);
+    bytes_.append("\r\n");
     lineBytes_ += line.size();
+}
+
+void DocumentBuffer::IndexLines(std::size_t from) {
+    const char* base = bytes_.data();
+    ForEachLogicalLine(std::string_view(bytes_).substr(from), [&](std::string_view line) {
+        spans_.push_back({static_cast<std::size_t>(line.data() - base), line.size()});
+        lineBytes_ += line.size();
+    });
+}
+
+void DocumentBuffer::AppendText(std::string_view text) {
+    const std::size_t from = bytes_.size();
+    bytes_.append(text);
+    IndexLines(from);
 }
 
 void DocumentBuffer::AssignText(std::string text) {
     spans_.clear();
     lineBytes_ = 0;
     bytes_ = std::move(text);
-    const char* base = bytes_.data();
-    ForEachLogicalLine(bytes_, [&](std::string_view line) {
-        spans_.push_back({static_cast<std::size_t>(line.data() - base), line.size()});
-        lineBytes_ += line.size();
-    });
+    IndexLines(0);
+}
+
+std::size_t DocumentBuffer::CrLfRunEnd(std::size_t from, std::size_t to) const {
+    std::size_t j = from;
+    while (j < to && FollowedByCrLf(j) &&
+           (j == from || spans_[j].begin == spans_[j - 1].begin + spans_[j - 1].size + 2)) {
+        ++j;
+    }
+    return j;
+}
+
+std::string_view DocumentBuffer::Block(std::size_t from, std::size_t end) const {
+    if (from == end) {
+        return {};
+    }
+    const std::size_t begin = spans_[from].begin;
+    return std::string_view(bytes_).substr(
+        begin, spans_[end - 1].begin + spans_[end - 1].size + 2 - begin);
 }
 
 std::vector<std::string> DocumentBuffer::Lines() const {

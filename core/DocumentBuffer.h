@@ -10,6 +10,7 @@ namespace velloran {
 
 // The ordered list of a whole document's lines (bytes, no terminators). The bytes live in one
 // block; a file read is kept as read and its lines are spans into it, so a read costs no copy.
+// Lines stored with CR LF after them can be handed on as whole blocks.
 class DocumentBuffer {
   public:
     std::size_t LineCount() const { return spans_.size(); }
@@ -25,14 +26,42 @@ class DocumentBuffer {
     void Clear();
     void Reserve(std::size_t bytes, std::size_t lines);
     void Append(std::string_view line);
+    // Appends the logical lines of text.
+    void AppendText(std::string_view text);
     // Replaces the content with the logical lines of text.
     void AssignText(std::string text);
+
+    // The end of the longest run of lines from `from` (at most `to`) stored one after the other,
+    // each followed by CR LF; Block gives those lines with their CR LF as one piece.
+    std::size_t CrLfRunEnd(std::size_t from, std::size_t to) const;
+    std::string_view Block(std::size_t from, std::size_t end) const;
+
+    // Calls f with pieces that together are lines [from, to) each followed by CR LF, in as
+    // few pieces as the storage allows.
+    template <typename F>
+    void ForEachCrLfPiece(std::size_t from, std::size_t to, F&& f) const {
+        for (std::size_t i = from; i < to;) {
+            if (std::size_t end = CrLfRunEnd(i, to); end > i) {
+                f(Block(i, end));
+                i = end;
+            } else {
+                f(Line(i));
+                f(std::string_view("\r\n"));
+                ++i;
+            }
+        }
+    }
     std::vector<std::string> Lines() const;
 
     // Bytes held for lines, terminators excluded.
     std::size_t ByteCount() const { return lineBytes_; }
 
   private:
+    void IndexLines(std::size_t from);
+    bool FollowedByCrLf(std::size_t i) const {
+        std::size_t e = spans_[i].begin + spans_[i].size;
+        return e + 1 < bytes_.size() && bytes_[e] == '\r' && bytes_[e + 1] == '\n';
+    }
     struct Span {
         std::size_t begin;
         std::size_t size;

@@ -52,9 +52,10 @@ class Dialogs {
 };
 
 // Everything a core command works on: the run's state and what the window layer provides.
+// (No member is called "slots": the toolkit defines that word as a macro.)
 struct Session {
     State& st;
-    SectionSlots& slots;
+    SectionSlots& sections;
     SectionList& list;
     DocumentBuffer& buffer;
     Dialogs& dialogs;
@@ -114,11 +115,11 @@ class CallbackDialogs : public Dialogs {
 
 // A whole session of plain parts around the run's state.
 struct PlainSession {
-    PlainSlots slots;
+    PlainSlots sections;
     PlainList list;
     DocumentBuffer buffer;
     CallbackDialogs dialogs;
-    Session session{state(), slots, list, buffer, dialogs};
+    Session session{state(), sections, list, buffer, dialogs};
 };
 
 }  // namespace velloran

@@ -65,7 +65,7 @@ class SectionsTest : public ::testing::Test {
 
 TEST_F(SectionsTest, EmptyBufferGivesOneEmptyLine) {
     Split({});
-    EXPECT_EQ(p.slots.texts[0], "\r\n");
+    EXPECT_EQ(p.sections.texts[0], "\r\n");
     EXPECT_THAT(p.list.titles, ElementsAre(""));
     EXPECT_EQ(state().LastSection, 0);
     JoinSections(p.session);
@@ -75,8 +75,8 @@ TEST_F(SectionsTest, EmptyBufferGivesOneEmptyLine) {
 TEST_F(SectionsTest, MarkerOnFirstLineIsListedTwiceAndSlotZeroIsEmpty) {
     Split({"[S] One", "text"});
     EXPECT_THAT(p.list.titles, ElementsAre("[S] One", "[S] One"));
-    EXPECT_EQ(p.slots.texts[0], "");
-    EXPECT_EQ(p.slots.texts[1], "[S] One\r\ntext\r\n");
+    EXPECT_EQ(p.sections.texts[0], "");
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\ntext\r\n");
     JoinSections(p.session);
     EXPECT_THAT(p.buffer.Lines(), ElementsAre("[S] One", "text"));
 }
@@ -84,8 +84,8 @@ TEST_F(SectionsTest, MarkerOnFirstLineIsListedTwiceAndSlotZeroIsEmpty) {
 TEST_F(SectionsTest, PreambleAndSectionsWithTitles) {
     Split({"Preface", "intro", "[S] One", "a", "[s] Two", "b"});
     EXPECT_THAT(p.list.titles, ElementsAre("Preface", "[S] One", "[s] Two"));
-    EXPECT_EQ(p.slots.texts[0], "Preface\r\nintro\r\n");
-    EXPECT_EQ(p.slots.texts[2], "[s] Two\r\nb\r\n");
+    EXPECT_EQ(p.sections.texts[0], "Preface\r\nintro\r\n");
+    EXPECT_EQ(p.sections.texts[2], "[s] Two\r\nb\r\n");
     EXPECT_EQ(state().LastSection, 2);
 }
 
@@ -97,7 +97,7 @@ TEST_F(SectionsTest, FiftyMarkersAtMostAndLaterOnesStayInTheLastSection) {
     Split(lines);
     EXPECT_EQ(state().LastSection, 50);
     EXPECT_EQ(p.list.Count(), 51);
-    EXPECT_EQ(p.slots.texts[50],
+    EXPECT_EQ(p.sections.texts[50],
               "[S] Section 50\r\n[S] Section 51\r\n[S] Section 52\r\n"
               "[S] Section 53\r\n");
 }
@@ -133,15 +133,15 @@ TEST_F(SectionsTest, RoundTripKeepsEveryByteButLineBreaks) {
 
 TEST_F(SectionsTest, JoinIgnoresSlotsAboveLastSectionAndReadsLogicalLines) {
     Split({"a", "[S] One"});
-    p.slots.texts[1] = "[S] One\rx\nlast";  // edited without a final break
-    p.slots.texts[2] = "stale";
+    p.sections.texts[1] = "[S] One\rx\nlast";  // edited without a final break
+    p.sections.texts[2] = "stale";
     JoinSections(p.session);
     EXPECT_THAT(p.buffer.Lines(), ElementsAre("a", "[S] One", "x", "last"));
 }
 
 TEST_F(SectionsTest, ReloadRecutsTypedMarkersAndMarksModified) {
     Split({"a", "b"});
-    p.slots.texts[0] = "a\r\n[S] New title\r\nb\r\n";
+    p.sections.texts[0] = "a\r\n[S] New title\r\nb\r\n";
     ReloadSections(p.session);
     EXPECT_THAT(p.list.titles, ElementsAre("a", "[S] New title"));
     EXPECT_EQ(state().LastSection, 1);
