@@ -179,6 +179,26 @@ TEST_F(FileFormatTest, WriteEndsEveryLineWithCrLf) {
     EXPECT_EQ(back.Lines(), buffer.Lines());
 }
 
+TEST_F(FileFormatTest, MixedLineEndsComeOutAsCrLfInSlotsAndOnDisk) {
+    const std::string mixed = "a\r\nb\nc\r\n[S] One\rd\r\ne";
+    WriteBytes(dir / "m.vlp", mixed);
+    ReadDocument(dir / "m.vlp", buffer);
+    ResetState();
+    PlainSlots slots;
+    PlainList list;
+    CallbackDialogs dialogs;
+    Session s{state(), slots, list, buffer, dialogs};
+    SplitSections(s);
+    EXPECT_EQ(slots.texts[0], "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(slots.texts[1], "[S] One\r\nd\r\ne\r\n");
+    WriteDocument(dir / "out.vlp", buffer);
+    EXPECT_EQ(ReadBytes(dir / "out.vlp"), "a\r\nb\r\nc\r\n[S] One\r\nd\r\ne\r\n");
+    JoinSections(s);
+    buffer.Append("f");
+    WriteDocument(dir / "out.vlp", buffer);
+    EXPECT_EQ(ReadBytes(dir / "out.vlp"), "a\r\nb\r\nc\r\n[S] One\r\nd\r\ne\r\nf\r\n");
+}
+
 TEST_F(FileFormatTest, ReadOfUnopenableFileNamesThePath) {
     const std::string folder = dir / "folder.vlp";
     ::mkdir(folder.c_str(), 0700);
