@@ -1,0 +1,194 @@
+#include "Saving.h"
+
+#include <utility>
+#include <vector>
+
+#include "Cipher.h"
+#include "Document.h"
+#include "Error.h"
+#include "FileIO.h"
+
+namespace velloran {
+namespace {
+
+struct KeyState {
+    std::string key;
+    bool enciphered;
+};
+
+KeyState Remember(const State& st) {
+    return {st.CipherKey, st.Enciphered};
+}
+
+void Restore(State& st, KeyState before) {
+    st.CipherKey = std::move(before.key);
+    st.Enciphered = before.enciphered;
+}
+
+enum class Keying { Plain, Cipher, Declined };
+
+// The key prompt of one pass over the document. The prompt never shows the key in force, so a
+// different key is most likely a typing slip that would leave the file under a key nobody knows:
+// it is confirmed first, and a declined one is put back.
+Keying AskPassKey(Session& s, std::string_view question) {
+    const KeyState before = Remember(s.st);
+    if (!NeedsCipher(s)) {
+        return Keying::Plain;
+    }
+    if (!before.key.empty() && s.st.CipherKey != before.key &&
+        !s.dialogs.AskYesNo(std::string(question))) {
+        Restore(s.st, before);
+        return Keying::Declined;
+    }
+    return Keying::Cipher;
+}
+
+// The logical lines of slots 0 to LastSection, enciphered with one running index when a key is
+// given.
+DocumentBuffer JoinSlots(Session& s, const std::string* key) {
+    std::vector<std::string> texts;
+    std::size_t bytes = 0;
+    for (int k = 0; k <= s.st.LastSection; ++k) {
+        texts.push_back(s.sections.SlotText(k));
+        bytes += texts.back().size();
+    }
+    DocumentBuffer lines;
+    lines.Reserve(bytes + 2, 0);
+    for (std::string& text : texts) {
+        lines.AppendText(text);
+        std::string().swap(text);
+    }
+    if (key) {
+        KeyIndex index;
+        for (std::size_t i = 0; i < lines.LineCount(); ++i) {
+            EncipherLine(lines.MutableLine(i), *key, index);
+        }
+    }
+    return lines;
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+    // An empty folder means the current one, not the root.
+    if (folder.empty()) {
+        return name;
+    }
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+}  // namespace
+
+bool SaveDocument(Session& s) {
+    State& st = s.st;
+    const KeyState before = Remember(st);
+    const Keying keying = AskPassKey(s, kKeyDiffersDocument);
+    if (keying == Keying::Declined) {
+        return false;
+    }
+    const bool cipher = keying == Keying::Cipher;
+    st.EncFileName = EncipheredName(st.FileName);
+    const std::string target = cipher ? st.EncFileName : st.FileName;
+
+    // Built aside, so that a save that does not go on leaves the buffer for Decript and Reload.
+    DocumentBuffer lines = JoinSlots(s, cipher ? &st.CipherKey : nullptr);
+    // A CR or LF made by the cipher would cut the line when read back, and the rest of the file
+    // could never be deciphered.
+    if (cipher && !ReadsBack(lines)) {
+        Restore(st, before);
+        throw Error(std::string(kKeyCannotEncipher));
+    }
+    s.buffer = std::move(lines);
+
+    MakeBackups(s, target);
+    WriteDocument(target, s.buffer);
+    st.Modified = false;
+    s.dialogs.ShowStatusNotice(target);
+    return true;
+}
+
+bool SaveWithPrompt(Session& s, bool showDoNotExit) {
+    const PromptResult answer = s.dialogs.AskSaveDocument(s.st.FileName, showDoNotExit);
+    switch (answer.result) {
+        case ModalResult::OK:
+            s.st.FileName = answer.text;
+            return SaveDocument(s);
+        case ModalResult::No:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MakeBackups(Session& s, const std::string& target) {
+    State& st = s.st;
+    if (!st.BackupPrev && !st.BackupCurr) {
+        return;
+    }
+    std::string folder = FolderPart(target);
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    st.DocFolder = folder.empty() ? "." : folder;
+    const std::string shortName = FileNamePart(target);
+
+    std::string backupFolder;
+    switch (st.BackupType) {
+        case 1:
+            backupFolder = InFolder(st.DocFolder, st.BackupFolder);
+            break;
+        case 2:
+            backupFolder = st.BackupFolder;
+            break;
+        default:
+            backupFolder = st.DocFolder;
+            break;
+    }
+    if (!backupFolder.empty()) {
+        MakeDirectory(backupFolder);
+    }
+    const std::string base = InFolder(backupFolder, shortName);
+
+    if (st.BackupPrev) {
+        if (auto old = ReadWholeFile(target)) {
+            ReplaceFile(BackupName(base, "-prev"), [&](OutputFile& out) { out.Write(*old); });
+        }
+        st.BackupPrev = false;
+    }
+    if (st.BackupCurr) {
+        WriteBackupCopy(s, BackupName(base, "-copy"));
+    }
+}
+
+std::string BackupName(std::string_view path, std::string_view suffix) {
+    if (path.size() < 4) {
+        return std::string(suffix) + std::string(path);
+    }
+    const std::size_t cut = path.size() - 4;
+    std::string out;
+    out.reserve(path.size() + suffix.size());
+    out.append(path.substr(0, cut)).append(suffix).append(path.substr(cut));
+    return out;
+}
+
+void WriteBackupCopy(Session& s, const std::string& path) {
+    const KeyState before = Remember(s.st);
+    const Keying keying = AskPassKey(s, kKeyDiffersCopy);
+    // The key given here serves the copy alone. The key in force stays the one the document was
+    // just written with, so that the next save's prompt and its question compare against that.
+    const std::string copyKey = s.st.CipherKey;
+    Restore(s.st, before);
+    if (keying == Keying::Declined) {
+        return;
+    }
+    const bool cipher = keying == Keying::Cipher;
+    const DocumentBuffer lines = JoinSlots(s, cipher ? &copyKey : nullptr);
+    if (cipher && !ReadsBack(lines)) {
+        return;
+    }
+    try {
+        WriteDocument(path, lines);
+    } catch (const Error&) {
+        // A backup never stops the save; the earlier copy is still whole.
+    }
+}
+
+}  // namespace velloran

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Host.h"
+
+namespace velloran {
+
+// Joins slots 0 to LastSection, enciphers them when the document is enciphered, makes the
+// backups the settings ask for, writes FileName (or its enciphered name) and shows the notice.
+// Throws Error when the file cannot be written or the key cannot encipher the document; nothing
+// on disk changes in the latter case. Returns false when the user declined a key that differs
+// from the one in force: then nothing is written. A save that does not go on leaves the buffer,
+// CipherKey and Enciphered as they were.
+bool SaveDocument(Session& s);
+
+// The Save Document dialog, then SaveDocument for "Save Document". True when the document was
+// saved or the user chose not to save it; false for "Do Not Exit", a closed dialog, or a save
+// the user stopped at the key question, so that an exit does not lose the edits.
+bool SaveWithPrompt(Session& s, bool showDoNotExit);
+
+// The "-prev" copy of target as it is on disk and the "-copy" of the new content, as the backup
+// policy asks. Every failure is silent.
+void MakeBackups(Session& s, const std::string& target);
+
+// path with suffix put before its last four characters: "d/June.vlp" -> "d/June-prev.vlp".
+std::string BackupName(std::string_view path, std::string_view suffix);
+
+// Writes the slots' lines to path, enciphered when the document is (asking for the key again).
+// Writes nothing when the copy cannot be made; never reports a failure.
+void WriteBackupCopy(Session& s, const std::string& path);
+
+inline constexpr std::string_view kKeyCannotEncipher =
+    "This key cannot encipher this document: the enciphered file could not be read back. "
+    "Please save again with another key.";
+inline constexpr std::string_view kKeyDiffersDocument =
+    "The key differs from the one in use. Encipher the document with the new key?";
+inline constexpr std::string_view kKeyDiffersCopy =
+    "The key differs from the one in use. Encipher the backup copy with the new key?";
+
+}  // namespace velloran
