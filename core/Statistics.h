@@ -21,6 +21,16 @@ std::string StatisticsRow(std::size_t lines, std::size_t words, std::size_t char
                           std::string_view title);
 std::string StatisticsTotals(std::size_t lines, std::size_t words, std::size_t chars);
 
+// What a section's row reports, over its logical lines: their number, the words in them, their
+// bytes without the line breaks, and the first of them as the title.
+struct SectionCounts {
+    std::size_t lines = 0;
+    std::size_t words = 0;
+    std::size_t chars = 0;
+    std::string_view title;
+};
+SectionCounts CountSection(std::string_view text);
+
 // The report for slots 0 to lastSection over their logical lines: the header, one row per
 // section, the totals. Characters leave out the line breaks.
 std::vector<std::string> BuildStatistics(const SectionSlots& slots, int lastSection);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
+#include "core/Lines.h"
 #include "core/Statistics.h"
 
 namespace velloran {
@@ -28,6 +30,34 @@ TEST(StatisticsRow, WideNumbersStayApart) {
     EXPECT_EQ(StatisticsTotals(24440, 147599, 1145803), "24440 147599 1145803   TOTALS");
     EXPECT_EQ(StatisticsRow(12345, 7, 8, "x"), "12345     7      8   x");
     EXPECT_EQ(StatisticsRow(1, 1234567, 12345678, "x"), "   1 1234567 12345678   x");
+}
+
+TEST(CountSection, AgreesWithCountingLogicalLines) {
+    // Lengths around the counting blocks of 255 bytes, so that words and CR LF pairs straddle
+    // block ends.
+    std::mt19937 rng(3);
+    static constexpr char kBytes[] = {'a', ' ', ' ', '\r', '\n', '\t', 'x'};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kBytes - 1);
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const std::size_t size = round < 20 ? static_cast<std::size_t>(round) : rng() % 1100;
+        for (std::size_t i = 0; i < size; ++i) {
+            text.push_back(kBytes[pick(rng)]);
+        }
+        SectionCounts expected;
+        ForEachLogicalLine(text, [&](std::string_view line) {
+            if (expected.lines++ == 0) {
+                expected.title = line;
+            }
+            expected.words += CountWords(line);
+            expected.chars += line.size();
+        });
+        const SectionCounts got = CountSection(text);
+        ASSERT_EQ(got.lines, expected.lines) << round;
+        ASSERT_EQ(got.words, expected.words) << round;
+        ASSERT_EQ(got.chars, expected.chars) << round;
+        ASSERT_EQ(got.title, expected.title) << round;
+    }
 }
 
 TEST(BuildStatistics, DocumentWithoutMarkers) {
