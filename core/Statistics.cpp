@@ -60,8 +60,8 @@ SectionCounts CountSection(std::string_view text) {
     counts.title = text.substr(0, title);
 
     // One pass over byte pairs: a line break ends a word just as a blank does, every CR or LF
-    // byte belongs to a break, and a CR LF pair makes one break. Bitwise tests and byte-wide
-    // counters over short blocks let the compiler vectorise the loop.
+    // byte belongs to a break, and a CR LF pair makes one break. Byte-wide counters over
+    // blocks of 255 let the compiler vectorise the loop.
     const unsigned char first = p[0];
     std::size_t wordStarts = (first == ' ' || first == '\r' || first == '\n') ? 0 : 1;
     std::size_t breakBytes = (first == '\r' || first == '\n') ? 1 : 0;
