@@ -40,6 +40,8 @@ std::string ResolveLinks(const std::string& path);
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 bool FileExists(const std::string& path);
+// Exists and is not a folder: a folder named as a document counts as no document.
+bool IsExistingFile(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // Creates one folder level; false when it could not be created (also when it exists).
 bool MakeDirectory(const std::string& path);
