@@ -1,0 +1,57 @@
+#include "ui/Unit11.h"
+
+#include <QColor>
+#include <QFont>
+#include <QLabel>
+#include <QPalette>
+#include <QTimer>
+
+TForm11::TForm11(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("TForm11"));
+    setWindowTitle(QStringLiteral("Status"));
+    setFixedSize(179, 51);
+    // A save from an editor goes on typing there; the notice must not take the focus.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(13);
+    font.setBold(true);
+
+    Label1 = new QLabel(QStringLiteral("File is Saved."), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(font);
+    QPalette palette = Label1->palette();
+    palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    Label1->setPalette(palette);
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label1->setGeometry(16, 16, width() - 16 - 4, height() - 16);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(2000);
+    connect(Timer1, &QTimer::timeout, this, &TForm11::Timer1Timer);
+}
+
+void TForm11::ShowPath(const QString& path, QPoint topLeft) {
+    Label1->setText(path);
+    // A path too long for the window can still be read in full.
+    Label1->setToolTip(path);
+    move(topLeft);
+    show();
+}
+
+void TForm11::ShowPath(const QString& path, const QWidget* beside) {
+    const QRect outer = beside->frameGeometry();
+    ShowPath(path, QPoint(outer.x() + 100, outer.y()));
+}
+
+void TForm11::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Timer1->start();
+}
+
+void TForm11::Timer1Timer() {
+    Timer1->stop();
+    hide();
+}

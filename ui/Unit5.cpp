@@ -1,0 +1,116 @@
+#include "ui/Unit5.h"
+
+#include <QFont>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+const char kHelpText[] = R"help(VELLORAN EDITOR
+
+Sectioned documents
+A document is one plain text file, divided into sections. A section begins at a line that starts with the marker [S] (a lower-case [s] works too). The marker must stand at the very start of the line, and the line must be at least six characters long, so put a title after it, for example "[S] Chapter one". Everything before the first marker is section 0, the preamble. A document holds up to 50 marked sections; a 51st marker line stays ordinary text of the last section.
+
+The left window lists the sections by their title lines; the first entry is the first line of the document. Click an entry, or move through the list with the arrow keys, to show that section in the document window. Each section has its own editor, with its own undo, caret and scroll position. Closing the document window only hides it; a click in the section list brings it back.
+
+Which document is opened
+1. A document named on the command line, if that file exists.
+2. Otherwise Velloran.vlp in the current folder.
+3. Otherwise Velloran.vle in the current folder (an enciphered document: the key is asked for at once).
+4. Otherwise an open-file dialog showing "Velloran Files (*.v??)". If you cancel it, you start with an empty document that will be saved as Velloran.vlp.
+File > New File opens another document in a second editor window of its own; this window and its document stay as they are.
+
+Saving
+F1 saves at once under the current name, without a question.
+File > Save File - F1 opens the Save Document dialog with the current name in its field. Change the name to save under another name, then press "Save Document"; "Do Not Save" saves nothing.
+After a save a small Status window shows the saved path for two seconds.
+When you close the list window (its close box or File > Exit) and there are unsaved changes, the Save Document dialog asks first: "Save Document" saves and ends the program, "Do Not Save" ends it without saving, "Do Not Exit" (or Esc) keeps the program open. If the save fails, the program stays open and asks again at the next close.
+Enter never presses a button in these dialogs; use the mouse, Tab and Space, or Esc.
+
+Backups
+Set in View > Parameters - F2, under Backups:
+- Backup Previous Edit: the first save of the run first copies the file as it was on disk to NAME-prev.EXT (for example June-prev.vlp). Only the first save does this, until the settings are confirmed again.
+- Backup Current Edit: every save also writes a second copy of the new text to NAME-copy.EXT.
+- The up/down arrows choose where the copies go: the document's own folder; a sub-folder of the document's folder with the name in Backup Folder (created when missing); or the Backup Folder exactly as typed, as a full path. Backups that cannot be made are skipped without a message; the document itself is still saved.
+
+Enciphering
+A document can be stored enciphered with a key that you type, so that other programs cannot read it. The key is never stored anywhere: if you forget it, the text cannot be recovered.
+File > Save Encript asks for the key ("Do Encript" confirms, "Cancel" or Esc cancels) and saves the document under its name with the extension .vle, for example June.vle; the plain June.vlp is left as it was. From then on every save enciphers and asks for the key again. "Cancel" at that prompt keeps the key in use. If you type a key different from the one in use, you are asked to confirm before the document is saved with it.
+A document whose name ends in .vle is deciphered when it is opened, after the key prompt. There is no check that a key is right: a wrong key gives unreadable text. Do not save that text: close the editor and open the document again with the right key.
+File > Decript deciphers the text as it was last read, saved or reloaded, with a key you type, and shows it again. If you have unsaved changes, you are asked first whether to discard them.
+
+Editing and sections
+Type in a section as in any plain text editor. Ctrl+Z undoes, Ctrl+X cuts, Ctrl+C copies, Ctrl+V pastes. Shift+Enter starts a new line like Enter. Characters that the document's code page cannot hold are turned into "?" as you type or paste them.
+To add a section, type a new marker line. To move a section, cut its marker line and its text and paste them where they belong, even into another section. To remove a section, delete its marker line (its text then joins the section before it).
+File > Reload then cuts the text into sections again and renews the section list. Reload does not read the file again; it uses the text in the editors, and the result counts as an unsaved change.
+View > Word Wrap switches line wrapping on and off for all editors.
+
+Search and Search All
+View > Search - F3 opens the search window. Type a text in its field.
+"Search" finds the next occurrence in the current section (the one last selected in the list, or the editor you last clicked) and selects it, so that a paste replaces it. Press "Search" again for the next one. A match that starts right at the caret is skipped, and so is one at the very start of the section. The search stays inside the section and never moves to another one; when nothing more is found, nothing is selected.
+"Search All" counts the occurrences in every section and lists each count with the section's title. Click a row to show that section.
+Both ignore the difference between upper and lower case for the letters A to Z only.
+
+Two panels
+Panels > 1 Panel - F5 shows one section.
+Panels > 2 H Panel - F6 shows two sections, one above the other.
+Panels > 2 V Panel - F7 shows two sections side by side.
+With one panel, the section shown before the last one you chose is kept ready for the second pane. With two panes, the first pane keeps its section and choosing another section in the list shows it in the second pane. Click into a pane to make it the one that Search works in.
+
+File Parameters
+View > Parameters - F2 opens the File Parameters dialog: the editor font (Arial, Courier or Times), its size (6 to 14), word wrap, and the backup options above. "Use" applies them for this run, "SAVE" also stores them, together with the current sizes and positions of the windows, in the settings file QMV.ini in your configuration folder, and "Cancel" changes nothing.
+
+Statistics
+View > Statistics lists for every section the number of lines, words and characters, and the totals. Words are separated by blanks only; line breaks are not counted as characters; a long line shown wrapped counts as one line. The report is plain text that you can copy; it is made again each time the window is opened.
+
+Keys
+The function keys work in the section list and in every editor; Shift, Ctrl and Alt make no difference to them.
+F1  Save at once (the key prompt still appears for an enciphered document)
+F2  File Parameters
+F3  Search window
+F4  This help
+F5  One panel
+F6  Two panels, one above the other
+F7  Two panels side by side
+In an editor, Shift+Page Up shows the previous section and Shift+Page Down the next one, counted from the section in the first pane. With one panel, click into the newly shown section before you type or step again.
+Esc cancels the key prompt, and in the Save Document dialog presses "Do Not Exit" when that button is shown.
+)help";
+
+}  // namespace
+
+TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("TForm5"));
+    setWindowTitle(QStringLiteral("Help"));
+    move(303, 329);
+    resize(493, 560);
+
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(12);
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFont(font);
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setPlainText(HelpText());
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Memo1);
+}
+
+QString TForm5::HelpText() {
+    return QString::fromUtf8(kHelpText);
+}
+
+void TForm5::ShowAt(QPoint topLeft) {
+    move(topLeft);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm5::ShowAt(const QWidget* beside) {
+    const QRect outer = beside->frameGeometry();
+    ShowAt(QPoint(outer.x() + outer.width(), outer.y()));
+}

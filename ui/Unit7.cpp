@@ -1,0 +1,113 @@
+#include "ui/Unit7.h"
+
+#include <QFont>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/Codepage.h"
+
+namespace {
+
+const QString kKeyText = QStringLiteral("Encript Key");
+
+std::u16string_view Utf16(const QString& text) {
+    return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
+}
+
+QString FromUtf16(const std::u16string& text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// What the code page makes of text: a character it cannot hold becomes "?".
+QString ThroughCodePage(const QString& text) {
+    return FromUtf16(velloran::codepage::Decode(velloran::codepage::Encode(Utf16(text))));
+}
+
+}  // namespace
+
+TForm7::TForm7(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TForm7"));
+    setWindowTitle(kKeyText);
+
+    QFont fieldFont(QStringLiteral("Arial"));
+    fieldFont.setPixelSize(13);
+    fieldFont.setBold(true);
+
+    Edit1 = new QLineEdit(kKeyText, this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setFont(fieldFont);
+    connect(Edit1, &QLineEdit::textEdited, this, &TForm7::Edit1Edited);
+
+    Button1 = new QPushButton(QStringLiteral("Do Encript"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button2 = new QPushButton(QStringLiteral("Cancel"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    // Enter must not confirm a half-typed key, so neither button is ever a default button.
+    for (QPushButton* button : {Button1, Button2}) {
+        button->setFixedWidth(105);
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Edit1);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+velloran::PromptResult TForm7::Ask(QPoint topLeft) {
+    // The previous key is never shown again.
+    Edit1->setText(kKeyText);
+    Edit1->selectAll();
+    Edit1->setFocus();
+    move(topLeft);
+    const int code = exec();
+    velloran::PromptResult result;
+    if (code == QDialog::Accepted) {
+        result.result = velloran::ModalResult::OK;
+        result.text = velloran::codepage::Encode(Utf16(Edit1->text()));
+    } else {
+        result.result = velloran::ModalResult::Cancel;
+    }
+    return result;
+}
+
+velloran::PromptResult TForm7::Ask(const QWidget* beside) {
+    const QRect outer = beside->frameGeometry();
+    return Ask(QPoint(outer.x() + outer.width(), outer.y()));
+}
+
+void TForm7::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+            Button2->click();
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            break;
+        default:
+            QDialog::keyPressEvent(event);
+            return;
+    }
+    event->accept();
+}
+
+// The field shows what the key will be: characters the code page cannot hold turn into "?" as
+// they are typed or pasted.
+void TForm7::Edit1Edited(const QString& text) {
+    const QString held = ThroughCodePage(text);
+    if (held == text) {
+        return;
+    }
+    const int caret = static_cast<int>(ThroughCodePage(text.left(Edit1->cursorPosition())).size());
+    Edit1->setText(held);
+    Edit1->setCursorPosition(caret);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+
+#include "core/Host.h"
+
+class QLineEdit;
+class QPushButton;
+
+// The key prompt. Its outcome is OK ("Do Encript") or Cancel; the text is the typed key as
+// code-page bytes, the form the cipher works on.
+class TForm7 : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TForm7(QWidget* parent = nullptr);
+
+    // Shows the prompt modally with its outer top-left corner at topLeft.
+    velloran::PromptResult Ask(QPoint topLeft);
+    // The same, placed at the right edge of beside.
+    velloran::PromptResult Ask(const QWidget* beside);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void Edit1Edited(const QString& text);
+
+    QLineEdit* Edit1;
+    QPushButton* Button1;
+    QPushButton* Button2;
+};
