@@ -1,5 +1,6 @@
 #include "Saving.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -44,24 +45,33 @@ Keying AskPassKey(Session& s, std::string_view question) {
 }
 
 // The logical lines of slots 0 to LastSection, enciphered with one running index when a key is
-// given.
-DocumentBuffer JoinSlots(Session& s, const std::string* key) {
+// given; readsBack tells whether every enciphered line would read back as one line.
+DocumentBuffer JoinSlots(Session& s, const std::string* key, bool& readsBack) {
     std::vector<std::string> texts;
     std::size_t bytes = 0;
+    std::size_t breaks = 0;
     for (int k = 0; k <= s.st.LastSection; ++k) {
         texts.push_back(s.sections.SlotText(k));
-        bytes += texts.back().size();
+        const std::string& text = texts.back();
+        bytes += text.size();
+        breaks += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n') +
+                                           std::count(text.begin(), text.end(), '\r'));
     }
+    // Reserved whole, so that a large document is not copied again as it grows. Counting CR LF
+    // twice over-reserves, but pages that are never touched cost nothing.
     DocumentBuffer lines;
-    lines.Reserve(bytes + 2, 0);
+    lines.Reserve(bytes + 2, breaks + texts.size());
     for (std::string& text : texts) {
         lines.AppendText(text);
         std::string().swap(text);
     }
+    readsBack = true;
     if (key) {
         KeyIndex index;
         for (std::size_t i = 0; i < lines.LineCount(); ++i) {
-            EncipherLine(lines.MutableLine(i), *key, index);
+            const std::span<char> line = lines.MutableLine(i);
+            EncipherLine(line, *key, index);
+            readsBack = readsBack && ReadsBack(std::string_view(line.data(), line.size()));
         }
     }
     return lines;
@@ -89,10 +99,11 @@ bool SaveDocument(Session& s) {
     const std::string target = cipher ? st.EncFileName : st.FileName;
 
     // Built aside, so that a save that does not go on leaves the buffer for Decript and Reload.
-    DocumentBuffer lines = JoinSlots(s, cipher ? &st.CipherKey : nullptr);
+    bool readsBack = true;
+    DocumentBuffer lines = JoinSlots(s, cipher ? &st.CipherKey : nullptr, readsBack);
     // A CR or LF made by the cipher would cut the line when read back, and the rest of the file
     // could never be deciphered.
-    if (cipher && !ReadsBack(lines)) {
+    if (!readsBack) {
         Restore(st, before);
         throw Error(std::string(kKeyCannotEncipher));
     }
@@ -180,8 +191,9 @@ void WriteBackupCopy(Session& s, const std::string& path) {
         return;
     }
     const bool cipher = keying == Keying::Cipher;
-    const DocumentBuffer lines = JoinSlots(s, cipher ? &copyKey : nullptr);
-    if (cipher && !ReadsBack(lines)) {
+    bool readsBack = true;
+    const DocumentBuffer lines = JoinSlots(s, cipher ? &copyKey : nullptr, readsBack);
+    if (!readsBack) {
         return;
     }
     try {
