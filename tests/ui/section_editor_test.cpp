@@ -1,0 +1,263 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QtTest>
+#include <string>
+
+#include "ui/SectionEditor.h"
+
+namespace {
+
+// Every byte value but CR and LF, the ones a line can hold.
+std::string AllLineBytes() {
+    std::string bytes;
+    for (int b = 0; b < 256; ++b) {
+        if (b != '\r' && b != '\n') {
+            bytes.push_back(static_cast<char>(b));
+        }
+    }
+    return bytes;
+}
+
+QByteArray Show(const std::string& s) {
+    return QByteArray::fromStdString(s).toHex(' ');
+}
+
+void Type(QWidget* w, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+}
+
+}  // namespace
+
+class SectionEditorTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(config_.isValid());
+        qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+    }
+
+    void everyByteSurvives_data() {
+        QTest::addColumn<QByteArray>("text");
+        const QByteArray all = QByteArray::fromStdString(AllLineBytes());
+        QTest::newRow("one line") << all + "\r\n";
+        QTest::newRow("between lines") << "first\r\n" + all + "\r\nlast\r\n";
+        QTest::newRow("no final break") << "first\r\n" + all;
+        QTest::newRow("empty lines around") << "\r\n\r\n" + all + "\r\n\r\n";
+    }
+    void everyByteSurvives() {
+        QFETCH(QByteArray, text);
+        SectionEditor ed(0);
+        ed.SetBytes(text.toStdString());
+        QCOMPARE(Show(ed.Bytes()), text.toHex(' '));
+    }
+
+    void everyByteSurvivesTypingElsewhere() {
+        SectionEditor ed(0);
+        const std::string all = AllLineBytes();
+        ed.SetBytes("title\r\n" + all + "\r\n");
+        ed.moveCursor(QTextCursor::Start);
+        ed.moveCursor(QTextCursor::EndOfLine);
+        QTest::keyClicks(&ed, "!x");
+        QTest::keyClick(&ed, Qt::Key_Backspace);
+        ed.moveCursor(QTextCursor::End);
+        QTest::keyClicks(&ed, "end");
+        QCOMPARE(Show(ed.Bytes()), Show("title!\r\n" + all + "\r\nend"));
+        // The characters stay as they are in the editor: U+00A0 is not shown as a space.
+        QVERIFY(ed.document()->toRawText().contains(QChar(0x00A0)));
+        QVERIFY(ed.document()->toRawText().contains(QChar(0x20AC)));
+    }
+
+    void lineBreakForms_data() {
+        QTest::addColumn<QByteArray>("in");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<int>("blocks");
+        QTest::newRow("empty") << QByteArray() << QByteArray() << 1;
+        QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\n") << 3;
+        QTest::newRow("lone CR") << QByteArray("a\rb") << QByteArray("a\r\nb") << 2;
+        QTest::newRow("lone LF") << QByteArray("a\nb\n") << QByteArray("a\r\nb\r\n") << 3;
+        QTest::newRow("LF CR is two") << QByteArray("a\n\rb") << QByteArray("a\r\n\r\nb") << 3;
+        QTest::newRow("CR CR LF is two") << QByteArray("a\r\r\nb") << QByteArray("a\r\n\r\nb") << 3;
+    }
+    void lineBreakForms() {
+        QFETCH(QByteArray, in);
+        QFETCH(QByteArray, out);
+        QFETCH(int, blocks);
+        SectionEditor ed(0);
+        ed.SetBytes(in.toStdString());
+        QCOMPARE(QByteArray::fromStdString(ed.Bytes()), out);
+        QCOMPARE(ed.blockCount(), blocks);
+    }
+
+    void shiftEnterMakesAnOrdinaryBreak() {
+        SectionEditor ed(0);
+        QTest::keyClicks(&ed, "ab");
+        QTest::keyClick(&ed, Qt::Key_Left);
+        QTest::keyClick(&ed, Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClick(&ed, Qt::Key_Enter, Qt::ShiftModifier | Qt::KeypadModifier);
+        QCOMPARE(QByteArray::fromStdString(ed.Bytes()), QByteArray("a\r\n\r\nb"));
+        QVERIFY(!ed.document()->toRawText().contains(QChar(0x2028)));
+        QCOMPARE(ed.blockCount(), 3);
+        QCOMPARE(ed.CaretPos(), 5);
+    }
+
+    void lineSeparatorReadsAsBreak() {
+        // Text that reached the editor by other ways still saves its line separators as breaks.
+        SectionEditor ed(0);
+        ed.setPlainText(QStringLiteral("a") + QChar(0x2028) + QStringLiteral("b\nc"));
+        QCOMPARE(QByteArray::fromStdString(ed.Bytes()), QByteArray("a\r\nb\r\nc"));
+        QCOMPARE(ed.FirstLine(), QStringLiteral("a"));
+    }
+
+    void unheldCharactersBecomeQuestionMarks_data() {
+        QTest::addColumn<QString>("entered");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("Latin-1") << QStringLiteral(u"caf\u00e9") << QByteArray("caf\xe9");
+        QTest::newRow("euro sign held") << QStringLiteral(u"\u20ac5")
+                                        << QByteArray(
+                                               "\x80"
+                                               "5");
+        QTest::newRow("outside the code page") << QStringLiteral(u"A\u0100B") << QByteArray("A?B");
+        QTest::newRow("Cyrillic") << QStringLiteral(u"\u0416\u0436") << QByteArray("??");
+        QTest::newRow("surrogate pair is one character")
+            << QStringLiteral(u"x\U0001F600y") << QByteArray("x?y");
+    }
+    void unheldCharactersBecomeQuestionMarks() {
+        QFETCH(QString, entered);
+        QFETCH(QByteArray, bytes);
+        {
+            SectionEditor ed(0);
+            Type(&ed, entered);
+            QCOMPARE(QByteArray::fromStdString(ed.Bytes()), bytes);
+            // What is shown is what will be saved.
+            QCOMPARE(ed.document()->toRawText(), SectionEditor::TextFromBytes(bytes.toStdString()));
+        }
+        {
+            SectionEditor ed(0);
+            QInputMethodEvent im;
+            im.setCommitString(entered);
+            QApplication::sendEvent(&ed, &im);
+            QCOMPARE(QByteArray::fromStdString(ed.Bytes()), bytes);
+        }
+        {
+            SectionEditor ed(0);
+            QGuiApplication::clipboard()->setText(entered);
+            ed.paste();
+            QCOMPARE(QByteArray::fromStdString(ed.Bytes()), bytes);
+        }
+    }
+
+    void pastedBreaksBecomeLines() {
+        SectionEditor ed(0);
+        ed.SetBytes("<>");
+        ed.Select(1, 0);
+        QGuiApplication::clipboard()->setText(QStringLiteral(u"a\r\nb\rc\nd\u2028e\u2029f"));
+        ed.paste();
+        QCOMPARE(QByteArray::fromStdString(ed.Bytes()), QByteArray("<a\r\nb\r\nc\r\nd\r\ne\r\nf>"));
+        QCOMPARE(ed.blockCount(), 6);
+    }
+
+    void undoAfterFillStartsAfresh() {
+        SectionEditor ed(0);
+        QTest::keyClicks(&ed, "typed");
+        QVERIFY(ed.document()->isUndoAvailable());
+        ed.SetBytes("filled\r\n");
+        QVERIFY(!ed.document()->isUndoAvailable());
+        QCOMPARE(ed.CaretPos(), 0);
+        ed.moveCursor(QTextCursor::End);
+        QTest::keyClicks(&ed, "ab");
+        QTest::keyClick(&ed, Qt::Key_Return);
+        QTest::keyClicks(&ed, "cd");
+        // More than one level: every step comes back, and no further than the fill.
+        while (ed.document()->isUndoAvailable()) {
+            ed.undo();
+        }
+        QCOMPARE(QByteArray::fromStdString(ed.Bytes()), QByteArray("filled\r\n"));
+    }
+
+    // Text "ab\r\n\r\ncd\r\n": Qt positions and positions counting a break as two.
+    void positionConversion_data() {
+        QTest::addColumn<int>("qt");
+        QTest::addColumn<int>("crlf");
+        QTest::newRow("start") << 0 << 0;
+        QTest::newRow("middle of first line") << 1 << 1;
+        QTest::newRow("end of first line") << 2 << 2;
+        QTest::newRow("empty line") << 3 << 4;
+        QTest::newRow("start of third line") << 4 << 6;
+        QTest::newRow("middle of third line") << 5 << 7;
+        QTest::newRow("end of third line") << 6 << 8;
+        QTest::newRow("empty last line, end of text") << 7 << 10;
+    }
+    void positionConversion() {
+        QFETCH(int, qt);
+        QFETCH(int, crlf);
+        SectionEditor ed(0);
+        ed.SetBytes("ab\r\n\r\ncd\r\n");
+        QCOMPARE(ed.ToCrLf(qt), crlf);
+        QCOMPARE(ed.FromCrLf(crlf), qt);
+        ed.SetCaretPos(crlf);
+        QCOMPARE(ed.textCursor().position(), qt);
+        QCOMPARE(ed.CaretPos(), crlf);
+    }
+
+    void positionsInsideOrBeyondTheText() {
+        SectionEditor ed(0);
+        ed.SetBytes("ab\r\ncd");
+        QCOMPARE(ed.FromCrLf(3), 2);  // between CR and LF: end of the line
+        QCOMPARE(ed.FromCrLf(100), 5);
+        QCOMPARE(ed.FromCrLf(-1), 0);
+        QCOMPARE(ed.ToCrLf(100), 6);
+        SectionEditor empty(1);
+        QCOMPARE(empty.FromCrLf(0), 0);
+        QCOMPARE(empty.ToCrLf(0), 0);
+    }
+
+    void selectionAcrossBreaks_data() {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("length");
+        QTest::newRow("within a line") << 1 << 2;
+        QTest::newRow("across one break") << 2 << 5;
+        QTest::newRow("across an empty line") << 3 << 7;
+        QTest::newRow("whole text") << 0 << 14;
+        QTest::newRow("empty at end") << 14 << 0;
+    }
+    void selectionAcrossBreaks() {
+        QFETCH(int, start);
+        QFETCH(int, length);
+        SectionEditor ed(0);
+        const std::string text = "abcd\r\nef\r\n\r\ngh";
+        ed.SetBytes(text);
+        ed.Select(start, length);
+        QCOMPARE(ed.SelStart(), start);
+        QCOMPARE(ed.SelLength(), length);
+        QCOMPARE(ed.CaretPos(), start + length);
+        // The selection is the same text a search found in the bytes.
+        const QString selected = ed.textCursor().selectedText();
+        QCOMPARE(QByteArray::fromStdString(SectionEditor::BytesFromText(selected)),
+                 QByteArray::fromStdString(text.substr(static_cast<std::size_t>(start),
+                                                       static_cast<std::size_t>(length))));
+    }
+
+    void keyHooksComeBeforeTheEditor() {
+        SectionEditor ed(0);
+        QStringList seen;
+        connect(&ed, &SectionEditor::keyDown, &ed, [&](int key, Qt::KeyboardModifiers) {
+            seen << QStringLiteral("%1:%2").arg(key).arg(ed.toPlainText());
+        });
+        QTest::keyClicks(&ed, "ab");
+        QCOMPARE(seen, (QStringList{QStringLiteral("%1:").arg(Qt::Key_A),
+                                    QStringLiteral("%1:a").arg(Qt::Key_B)}));
+        QCOMPARE(ed.toPlainText(), QStringLiteral("ab"));
+    }
+
+  private:
+    QTemporaryDir config_;
+};
+
+QTEST_MAIN(SectionEditorTest)
+#include "section_editor_test.moc"

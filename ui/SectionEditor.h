@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+#include <QStringView>
+#include <string>
+#include <string_view>
+
+// The editor of one section slot, and the one place where editor text meets the core's bytes.
+// Bytes are shown through the code page one to one; positions the editor's own algorithms use
+// (search, caret, selection) count a line break as two characters, CR LF, so that they are byte
+// offsets into Bytes().
+class SectionEditor : public QPlainTextEdit {
+    Q_OBJECT
+
+  public:
+    explicit SectionEditor(int tag, QWidget* parent = nullptr);
+
+    int Tag() const { return tag_; }
+
+    // Bytes with CR LF, a lone CR or a lone LF as line breaks. Starts the undo history afresh.
+    void SetBytes(std::string_view bytes);
+    // The whole text as bytes, CR LF after each line.
+    std::string Bytes() const;
+    // The first line of the text, empty when there is none.
+    QString FirstLine() const;
+
+    // Conversions between Qt positions and positions that count a line break as two characters.
+    // A position between the CR and the LF of a break stands for the end of that line.
+    int ToCrLf(int qtPos) const;
+    int FromCrLf(int crlfPos) const;
+
+    int CaretPos() const;
+    void SetCaretPos(int crlfPos);
+    int SelStart() const;
+    int SelLength() const;
+    // Selects length characters from start, the caret at the end, and scrolls it into view.
+    void Select(int crlfStart, int crlfLength);
+
+    // The one-pass conversions behind SetBytes and Bytes.
+    static QString TextFromBytes(std::string_view bytes);
+    static std::string BytesFromText(QStringView raw);
+    // Characters the code page cannot hold become "?", line breaks of any form become '\n'.
+    static QString Representable(QStringView text);
+
+  signals:
+    // Sent before the editor handles the key, which it then handles as usual.
+    void keyDown(int key, Qt::KeyboardModifiers modifiers);
+    void keyUp(int key, Qt::KeyboardModifiers modifiers);
+    void clicked(int tag);
+
+  protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void inputMethodEvent(QInputMethodEvent* e) override;
+    void insertFromMimeData(const QMimeData* source) override;
+    void mousePressEvent(QMouseEvent* e) override;
+
+  private:
+    int tag_;
+};

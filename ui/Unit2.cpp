@@ -1,0 +1,237 @@
+#include "Unit2.h"
+
+#include <QFont>
+#include <QPalette>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <algorithm>
+
+using velloran::kLastSlot;
+using velloran::kSectionCount;
+using velloran::state;
+
+namespace {
+
+// Neighbouring sections always differ in colour; the cycle starts again at 18 and 36.
+constexpr std::array<std::array<int, 3>, 18> kSectionColors = {{
+    {208, 192, 192},
+    {192, 208, 192},
+    {192, 192, 208},
+    {208, 208, 192},
+    {208, 192, 208},
+    {192, 208, 208},
+    {224, 192, 192},
+    {192, 224, 192},
+    {192, 192, 224},
+    {224, 224, 192},
+    {224, 192, 224},
+    {192, 224, 224},
+    {224, 208, 208},
+    {208, 224, 208},
+    {208, 208, 224},
+    {224, 224, 208},
+    {224, 208, 224},
+    {208, 224, 224},
+}};
+
+int Slot(int k) {
+    return std::clamp(k, 0, kLastSlot);
+}
+
+std::size_t Index(int k) {
+    return static_cast<std::size_t>(k);
+}
+
+}  // namespace
+
+TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
+    FormCreate();
+}
+
+QColor TForm2::SectionColor(int k) {
+    const auto& c = kSectionColors[Index(k % 18)];
+    return QColor(c[0], c[1], c[2]);
+}
+
+void TForm2::FormCreate() {
+    setObjectName(QStringLiteral("TForm2"));
+    setWindowTitle(QStringLiteral("Program Description"));
+    // Design bounds are the outer size; the frame is only known once the window is mapped.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    move(kDesignLeft, kDesignTop);
+    resize(kDesignWidth - frame.width(), kDesignHeight - frame.height());
+
+    QFont font(QStringLiteral("Courier New"));
+    font.setPointSize(10);
+    for (int k = 0; k < kSectionCount; ++k) {
+        auto* ed = new SectionEditor(k, this);
+        editors_[Index(k)] = ed;
+        ed->setGeometry(0, 0, 200, 200);
+        filled_[Index(k)] = true;
+        ed->setGeometry(rect());
+        ed->setEnabled(true);
+        ed->hide();
+        QPalette pal = ed->palette();
+        pal.setColor(QPalette::Base, SectionColor(k));
+        ed->setPalette(pal);
+        ed->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        ed->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        ed->setFont(font);
+        ed->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        ed->moveCursor(QTextCursor::Start);
+        connect(ed, &QPlainTextEdit::textChanged, this, &TForm2::SectionEditorChange);
+        connect(ed, &SectionEditor::clicked, this, &TForm2::SectionEditorClick);
+        connect(ed, &SectionEditor::keyDown, this, [this, ed](int key, Qt::KeyboardModifiers m) {
+            if (onEditorKeyDown) {
+                onEditorKeyDown(key, m, ed);
+            }
+        });
+        connect(ed, &SectionEditor::keyUp, this, [this, ed](int key, Qt::KeyboardModifiers m) {
+            if (onEditorKeyUp) {
+                onEditorKeyUp(key, m, ed);
+            }
+        });
+    }
+    editors_[0]->show();
+
+    auto& st = state();
+    st.LastSection = 0;
+    st.Panel1Section = 0;
+    st.Panel2Section = 0;
+    st.ActiveSection = 0;
+    st.Modified = false;
+    st.FontFace = "Courier New";
+    st.FontSize = 10;
+    st.WordWrap = true;
+}
+
+std::string TForm2::SlotText(int k) const {
+    return editors_[Index(k)]->Bytes();
+}
+
+void TForm2::SetSlotText(int k, std::string text) {
+    editors_[Index(k)]->SetBytes(text);
+}
+
+void TForm2::SectionEditorChange() {
+    state().Modified = true;
+}
+
+void TForm2::SectionEditorClick(int tag) {
+    state().ActiveSection = tag;
+}
+
+void TForm2::SelectSection(int a) {
+    if (a < 0 || a > kLastSlot) {
+        return;
+    }
+    auto& st = state();
+    if (st.PanelMode == 2 || st.PanelMode == 3) {
+        if (a == st.Panel1Section || a == st.Panel2Section) {
+            return;
+        }
+        st.Panel2Section = a;
+    } else {
+        if (a == st.Panel1Section) {
+            return;
+        }
+        st.Panel2Section = st.Panel1Section;
+        st.Panel1Section = a;
+    }
+    st.ActiveSection = a;
+    LayoutPanels();
+}
+
+void TForm2::LayoutPanels() {
+    const auto& st = state();
+    const int p1 = Slot(st.Panel1Section);
+    const int p2 = Slot(st.Panel2Section);
+    const int mode = (st.PanelMode == 2 || st.PanelMode == 3) ? st.PanelMode : 1;
+    setWindowTitle(editors_[Index(p1)]->FirstLine());
+
+    // Work out the outcome first and change only what differs, so that the editor that stays
+    // on screen is neither hidden nor laid out again.
+    const int cw = width();
+    const int ch = height();
+    std::array<QRect, kSectionCount> bounds;
+    std::array<bool, kSectionCount> shown{};
+    bounds.fill(rect());
+    filled_.fill(true);
+    if (mode == 1) {
+        shown[Index(p1)] = true;
+    } else {
+        const QRect first = mode == 2 ? QRect(0, 0, cw, std::max(0, ch / 2 - 5))
+                                      : QRect(0, 0, std::max(0, cw / 2 - 5), ch);
+        const QRect second = mode == 2 ? QRect(0, ch / 2, cw, std::max(0, ch / 2 - 5))
+                                       : QRect(cw / 2, 0, std::max(0, cw / 2 - 5), ch);
+        // With both panes on one section its editor ends in the second pane.
+        bounds[Index(p1)] = first;
+        bounds[Index(p2)] = second;
+        for (int k : {p1, p2}) {
+            filled_[Index(k)] = false;
+            shown[Index(k)] = true;
+        }
+    }
+    for (int k = 0; k < kSectionCount; ++k) {
+        SectionEditor* ed = editors_[Index(k)];
+        if (!shown[Index(k)] && !ed->isHidden()) {
+            ed->hide();
+        }
+    }
+    for (int k = 0; k < kSectionCount; ++k) {
+        SectionEditor* ed = editors_[Index(k)];
+        if (ed->geometry() != bounds[Index(k)]) {
+            ed->setGeometry(bounds[Index(k)]);
+        }
+        if (shown[Index(k)] && ed->isHidden()) {
+            ed->show();
+        }
+    }
+    laidMode_ = mode;
+    laidPane1_ = p1;
+    laidPane2_ = p2;
+
+    // Closing the window only hides it; without this nothing would bring the text back.
+    if (isHidden()) {
+        show();
+    }
+}
+
+void TForm2::FormResize() {
+    const int cw = width();
+    const int ch = height();
+    SectionEditor* first = editors_[Index(laidPane1_)];
+    SectionEditor* second = editors_[Index(laidPane2_)];
+    if (laidMode_ == 2) {
+        first->setGeometry(first->x(), first->y(), cw, std::max(0, ch / 2 - 5));
+        second->setGeometry(second->x(), ch / 2, cw, std::max(0, ch / 2 - 5));
+    } else if (laidMode_ == 3) {
+        first->setGeometry(first->x(), first->y(), std::max(0, cw / 2 - 5), ch);
+        second->setGeometry(cw / 2, second->y(), std::max(0, cw / 2 - 5), ch);
+    }
+}
+
+void TForm2::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    for (int k = 0; k < kSectionCount; ++k) {
+        if (filled_[Index(k)]) {
+            editors_[Index(k)]->setGeometry(rect());
+        }
+    }
+    FormResize();
+}
+
+void TForm2::ApplyFormat() {
+    const auto& st = state();
+    QFont font(SectionEditor::TextFromBytes(st.FontFace));
+    // A size of zero or less would leave Qt's own default in place with a warning.
+    font.setPointSize(st.FontSize > 0 ? st.FontSize : 10);
+    const auto wrap = st.WordWrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap;
+    const auto horizontal = st.WordWrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn;
+    for (SectionEditor* ed : editors_) {
+        ed->setFont(font);
+        ed->setLineWrapMode(wrap);
+        ed->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        ed->setHorizontalScrollBarPolicy(horizontal);
+    }
+}

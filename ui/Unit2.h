@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <string>
+
+#include "core/DocumentBuffer.h"
+#include "core/Host.h"
+#include "core/State.h"
+#include "ui/SectionEditor.h"
+
+// The document window: one editor per section slot, shown alone or two in two panes.
+class TForm2 : public QWidget, public velloran::SectionSlots {
+    Q_OBJECT
+
+  public:
+    explicit TForm2(QWidget* parent = nullptr);
+
+    // velloran::SectionSlots
+    std::string SlotText(int k) const override;
+    void SetSlotText(int k, std::string text) override;
+
+    SectionEditor* SectionEditors(int k) const { return editors_[static_cast<std::size_t>(k)]; }
+    static QColor SectionColor(int k);
+
+    // Decides which sections the panes show, then lays them out.
+    void SelectSection(int a);
+    // Shows and arranges the editors for the current PanelMode; shows the window when hidden.
+    void LayoutPanels();
+    // Font face, size and word wrap from the state, to all editors.
+    void ApplyFormat();
+    // Makes the panes of modes 2 and 3 follow the client size.
+    void FormResize();
+
+    // The hidden document buffer between the file and the editors.
+    velloran::DocumentBuffer Memo1;
+
+    // Called before the editor handles the key, which it then handles as usual. They must not
+    // throw: nothing may cross the event loop.
+    std::function<void(int key, Qt::KeyboardModifiers modifiers, SectionEditor* editor)>
+        onEditorKeyDown;
+    std::function<void(int key, Qt::KeyboardModifiers modifiers, SectionEditor* editor)>
+        onEditorKeyUp;
+
+    static constexpr int kDesignLeft = 251;
+    static constexpr int kDesignTop = 2;
+    static constexpr int kDesignWidth = 506;
+    static constexpr int kDesignHeight = 645;
+
+  protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+  private:
+    void FormCreate();
+    void SectionEditorChange();
+    void SectionEditorClick(int tag);
+
+    std::array<SectionEditor*, velloran::kSectionCount> editors_{};
+    // Editors aligned to fill the client area; the others keep the bounds they are given.
+    std::array<bool, velloran::kSectionCount> filled_{};
+    // The mode and panes of the last layout, which a resize follows even when the state has
+    // moved on since (a split resets Panel1Section without laying out again).
+    int laidMode_ = 1;
+    int laidPane1_ = 0;
+    int laidPane2_ = 0;
+};
