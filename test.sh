@@ -16,3 +16,11 @@ for preset in dev asan; do
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
 done
+
+# Further checks that need their own builds.
+for check in scripts/check_fuzz.sh scripts/check_packaging.sh; do
+    if [ -x "$check" ]; then
+        echo "== $check"
+        "$check"
+    fi
+done
