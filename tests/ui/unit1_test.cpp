@@ -1,0 +1,386 @@
+#include "ui/Unit1.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "core/Cipher.h"
+#include "core/State.h"
+#include "support/ModalScript.h"
+#include "support/TempDir.h"
+#include "ui/Forms.h"
+#include "ui/Unit11.h"
+#include "ui/Unit2.h"
+#include "ui/Unit8.h"
+
+using velloran::state;
+using velloran::testing::ModalScript;
+using velloran::testing::ReadBytes;
+using velloran::testing::TempDir;
+using velloran::testing::WriteBytes;
+
+namespace {
+
+std::string Enciphered(const std::string& line, const std::string& key) {
+    std::string out = line;
+    velloran::KeyIndex index;
+    velloran::EncipherLine(out, key, index);
+    return out;
+}
+
+}  // namespace
+
+class TestUnit1 : public QObject {
+    Q_OBJECT
+
+  private:
+    // Starts the program in a fresh current folder with its own settings folder.
+    velloran::ui::FormSet& Start(QStringList arguments = {}) {
+        arguments.prepend("velloran");
+        forms_ = velloran::ui::CreateForms(arguments);
+        forms_->form1->launcher = [this](const QString& program, const QStringList& args) {
+            launched_.push_back(program);
+            launched_ += args;
+            return true;
+        };
+        forms_->Show();
+        return *forms_;
+    }
+    TForm1& form1() { return *forms_->form1; }
+    TForm2& form2() { return *forms_->form2; }
+    QString Path(const char* name) const { return QString::fromStdString(*dir_ / name); }
+    void Type(int section, const QString& text) {
+        auto* editor = form2().SectionEditors(section);
+        editor->moveCursor(QTextCursor::End);
+        editor->insertPlainText(text);
+    }
+
+    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<velloran::ui::FormSet> forms_;
+    QStringList launched_;
+    QString oldDir_;
+
+  private slots:
+    void init() {
+        velloran::ResetState();
+        dir_ = std::make_unique<TempDir>();
+        oldDir_ = QDir::currentPath();
+        QDir::setCurrent(QString::fromStdString(dir_->path()));
+        ::mkdir((*dir_ / "config").c_str(), 0700);
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(*dir_ / "config"));
+        launched_.clear();
+    }
+
+    void cleanup() {
+        forms_.reset();
+        QDir::setCurrent(oldDir_);
+        dir_.reset();
+    }
+
+    void startWithAnArgument() {
+        WriteBytes("Velloran.vlp", "default\r\n");
+        WriteBytes("June.vlp", "Intro\r\n[S] One\r\nbody\r\n");
+        Start({"June.vlp"});
+        QCOMPARE(form1().windowTitle(), QString("June.vlp"));
+        QCOMPARE(form1().ListBox1->count(), 2);
+        QCOMPARE(form1().ListBox1->item(1)->text(), QString("[S] One"));
+        QCOMPARE(QString::fromStdString(state().FileName), QString("June.vlp"));
+        QVERIFY(form2().SectionEditors(0)->isVisible());
+        QCOMPARE(form2().windowTitle(), QString("Program Description"));
+    }
+
+    void startWithOnlyTheDefaultDocument() {
+        WriteBytes("Velloran.vlp", "default\r\n");
+        Start();
+        QCOMPARE(form1().windowTitle(), QString("Velloran.vlp"));
+        QCOMPARE(form1().ListBox1->item(0)->text(), QString("default"));
+    }
+
+    void startWithOnlyTheEncipheredDefaultAsksAtOnceAndCancelStillDeciphers() {
+        WriteBytes("Velloran.vle", "as stored\r\n");
+        ModalScript script;
+        script.Click("TForm7", "Button2");
+        Start();
+        QVERIFY(script.Done());
+        QVERIFY(script.unexpected.isEmpty());
+        QVERIFY(state().Enciphered);
+        QCOMPARE(form1().windowTitle(), QString("Velloran.vle"));
+        QCOMPARE(form2().SlotText(0), std::string("as stored\r\n"));  // the empty key held
+    }
+
+    void startWithAnEncipheredArgumentAndCancelAsksAgainAtTheNextSave() {
+        const std::string scrambled = Enciphered("Dear diary", "k3y");
+        WriteBytes("June.vle", scrambled + "\r\n");
+        ModalScript script;
+        script.Click("TForm7", "Button2");
+        Start({"June.vle"});
+        QVERIFY(script.Done());
+        QVERIFY(!state().Enciphered);
+        QCOMPARE(form2().SlotText(0), scrambled + "\r\n");
+
+        script.Click("TForm8", "Button1").Click("TForm7", "Button1", "k3y");
+        form1().MFSaveFile->trigger();
+        QVERIFY(script.Done());
+        QCOMPARE(ReadBytes("June.vle"), Enciphered(scrambled, "k3y") + "\r\n");
+    }
+
+    void startWithoutADocumentAndCancelledDialog() {
+        ModalScript script;
+        script.ChooseFile(std::nullopt);
+        Start({"missing.vlp"});
+        QVERIFY(script.Done());
+        QCOMPARE(script.directories.value(0), QDir::currentPath());
+        QCOMPARE(form1().ListBox1->count(), 0);
+        QCOMPARE(form1().windowTitle(), QString("Velloran.vlp"));
+        QVERIFY(!form2().SectionEditors(0)->isReadOnly());
+
+        Type(0, "first words");
+        script.Click("TForm8", "Button1");
+        form1().MFSaveFile->trigger();
+        QVERIFY(script.Done());
+        QCOMPARE(ReadBytes("Velloran.vlp"), std::string("first words\r\n"));
+    }
+
+    void settingsAreAppliedAtStart() {
+        WriteBytes(*dir_ / "config/QMV.ini",
+                   "[Velloran]\r\nLeft=120\r\nTop=30\r\nWidth=260\r\nHeight=500\r\nWidth2=400\r\n"
+                   "Heigh2=450\r\nSize=12\r\nFont=Arial\r\nWrap=0\r\nBackupCurr=1\r\n");
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        QCOMPARE(form1().frameGeometry(), QRect(120, 30, 260, 500));
+        QCOMPARE(form2().frameGeometry(), QRect(380, 30, 400, 450));
+        QVERIFY(!form1().WordWrap1->isChecked());
+        QCOMPARE(QString::fromStdString(state().FontFace), QString("Arial"));
+        QCOMPARE(form2().SectionEditors(3)->font().pointSize(), 12);
+        QVERIFY(state().BackupCurr);
+    }
+
+    void menuCaptionsAndNames() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        const auto menus = form1().menuBar()->actions();
+        QCOMPARE(menus.size(), 3);
+        QCOMPARE(menus[0]->text(), QString(" File "));
+        QCOMPARE(menus[1]->text(), QString(" View "));
+        QCOMPARE(menus[2]->text(), QString("Panels"));
+        QCOMPARE(form1().findChild<QAction*>("MFSaveEncript")->text(), QString("Save Encript"));
+        QCOMPARE(form1().findChild<QAction*>("N2VPanel1")->text(), QString("2 V Panel - F7"));
+        QVERIFY(form1().WordWrap1->isChecked());
+    }
+
+    void reloadRecutsAndLaysOutAgain() {
+        WriteBytes("Velloran.vlp", "top\r\n[S] One\r\n");
+        Start();
+        form1().ListBox1->setCurrentRow(1);
+        QCOMPARE(state().Panel1Section, 1);
+        Type(0, "[S] Typed title\r\n");
+        form1().MFReload->trigger();
+        QCOMPARE(form1().ListBox1->count(), 3);
+        QVERIFY(state().Modified);
+        QCOMPARE(state().Panel1Section, 0);
+        QVERIFY(form2().SectionEditors(0)->isVisible());
+        QVERIFY(!form2().SectionEditors(1)->isVisible());
+        QCOMPARE(form2().windowTitle(), QString("top"));
+    }
+
+    void decriptAsksBeforeDiscardingChanges() {
+        WriteBytes("Velloran.vlp", Enciphered("hidden", "ab") + "\r\n");
+        Start();
+        Type(0, "typed");
+        ModalScript script;
+        script.Answer(QMessageBox::No);
+        form1().MFDecript->trigger();
+        QVERIFY(script.Done());
+        QCOMPARE(script.messages.size(), 1);
+        QVERIFY(form2().SlotText(0).find("typed") != std::string::npos);
+        QVERIFY(state().Modified);
+
+        script.Answer(QMessageBox::Yes).Click("TForm7", "Button1", "ab");
+        form1().MFDecript->trigger();
+        QVERIFY(script.Done());
+        QCOMPARE(form2().SlotText(0), std::string("hidden\r\n"));
+        QVERIFY(!state().Modified);
+    }
+
+    void saveFileHidesDoNotExitAndShowsTheNotice() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        Type(0, "more");
+        ModalScript script;
+        bool doNotExitShown = true;
+        script.Then([&](QWidget* w) {
+            doNotExitShown = w->findChild<QPushButton*>("Button3")->isVisible();
+            w->findChild<QPushButton*>("Button1")->click();
+            return w->objectName() == "TForm8";
+        });
+        form1().MFSaveFile->trigger();
+        QVERIFY(script.Done());
+        QVERIFY(!doNotExitShown);
+        QCOMPARE(ReadBytes("Velloran.vlp"), std::string("x\r\nmore\r\n"));
+        QVERIFY(!state().Modified);
+        auto* notice = forms_->form11.get();
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->findChild<QLabel*>("Label1")->text(), QString("Velloran.vlp"));
+        QCOMPARE(notice->frameGeometry().topLeft(),
+                 form2().frameGeometry().topLeft() + QPoint(100, 0));
+    }
+
+    void closingAnUnchangedDocumentAsksNothing() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        QSignalSpy closed(&form1(), &TForm1::closed);
+        ModalScript script;
+        form1().MFExit->trigger();
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(script.unexpected.isEmpty());
+    }
+
+    void closingAChangedDocumentAsksOnceAndDoNotExitCancels() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        Type(0, "changed");
+        QSignalSpy closed(&form1(), &TForm1::closed);
+        ModalScript script;
+        script.Click("TForm8", "Button3");
+        form1().close();
+        QVERIFY(script.Done());
+        QCOMPARE(closed.count(), 0);
+        QVERIFY(form1().isVisible());
+
+        script.Click("TForm8", "Button2");
+        form1().MFExit->trigger();
+        QVERIFY(script.Done());
+        QCOMPARE(script.seen, QStringList({"TForm8", "TForm8"}));  // once per close, not twice
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(ReadBytes("Velloran.vlp"), std::string("x\r\n"));
+    }
+
+    void aFailedSaveAtExitKeepsTheProgramOpenAndStillAsksLater() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        Type(0, "changed");
+        QSignalSpy closed(&form1(), &TForm1::closed);
+        ModalScript script;
+        script.Click("TForm8", "Button1", Path("missing/June.vlp")).Answer(QMessageBox::Ok);
+        form1().MFExit->trigger();
+        QVERIFY(script.Done());
+        QCOMPARE(script.messages.value(0), "Cannot create file " + Path("missing/June.vlp"));
+        QCOMPARE(closed.count(), 0);
+        QVERIFY(state().ExitPrompt);
+        QVERIFY(state().Modified);
+
+        script.Click("TForm8", "Button2");
+        form1().close();
+        QVERIFY(script.Done());
+        QCOMPARE(closed.count(), 1);
+    }
+
+    void newFileStartsThisProgramWithTheChosenPath() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        ModalScript script;
+        script.ChooseFile(Path("other.vlp"));
+        form1().MFNewFile->trigger();
+        QVERIFY(script.Done());
+        QCOMPARE(launched_,
+                 QStringList({QCoreApplication::applicationFilePath(), Path("other.vlp")}));
+        QCOMPARE(form1().windowTitle(), QString("Velloran.vlp"));
+        QCOMPARE(QString::fromStdString(state().FileName), QString("Velloran.vlp"));
+    }
+
+    void anUnreadableDocumentIsReportedAndTheProgramGoesOn() {
+        ::mkfifo("pipe.vlp", 0600);
+        ModalScript script;
+        script.Answer(QMessageBox::Ok);
+        Start({"pipe.vlp"});
+        QVERIFY(script.Done());
+        QCOMPARE(script.messages.value(0), QString("Cannot open file pipe.vlp"));
+        QCOMPARE(form1().windowTitle(), QString(TForm1::kDesignCaption));
+        QVERIFY(!state().FirstShow);
+        QCOMPARE(form1().ListBox1->count(), 0);
+    }
+
+    void panelsCommandsSetTheMode() {
+        WriteBytes("Velloran.vlp", "a\r\n[S] One\r\n[S] Two\r\n");
+        Start();
+        form1().ListBox1->setCurrentRow(2);
+        form1().N2VPanel1->trigger();
+        QCOMPARE(state().PanelMode, 3);
+        QVERIFY(form2().SectionEditors(2)->isVisible());
+        QVERIFY(form2().SectionEditors(0)->isVisible());
+        form1().N1Panel1->trigger();
+        QCOMPARE(state().PanelMode, 1);
+        QVERIFY(!form2().SectionEditors(0)->isVisible());
+    }
+
+    void f1InAnEditorSavesAPlainDocumentWithoutADialog() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        Type(0, "y");
+        ModalScript script;
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_F1);
+        QVERIFY(script.unexpected.isEmpty());
+        QCOMPARE(ReadBytes("Velloran.vlp"), std::string("x\r\ny\r\n"));
+        QVERIFY(!state().Modified);
+    }
+
+    void functionKeysIgnoreModifiersInTheListAndTheEditors() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        QTest::keyClick(form1().ListBox1, Qt::Key_F6, Qt::ControlModifier);
+        QCOMPARE(state().PanelMode, 2);
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_F5, Qt::ControlModifier);
+        QCOMPARE(state().PanelMode, 1);
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_F7, Qt::AltModifier);
+        QCOMPARE(state().PanelMode, 3);
+        QTest::keyClick(form1().ListBox1, Qt::Key_F4);
+        QVERIFY(forms_->form5->isVisible());
+    }
+
+    void shiftPageKeysStepBetweenSections() {
+        WriteBytes("Velloran.vlp", "a\r\n[S] One\r\n[S] Two\r\n");
+        Start();
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_PageUp, Qt::ShiftModifier);
+        QCOMPARE(state().Panel1Section, 0);  // nothing before section 0
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_PageDown, Qt::ShiftModifier);
+        QCOMPARE(state().Panel1Section, 1);
+        QVERIFY(form2().SectionEditors(1)->isVisible());
+        QTest::keyClick(form2().SectionEditors(1), Qt::Key_PageDown, Qt::ShiftModifier);
+        QTest::keyClick(form2().SectionEditors(2), Qt::Key_PageDown, Qt::ShiftModifier);
+        QCOMPARE(state().Panel1Section, 2);  // the last section stays
+        QTest::keyClick(form2().SectionEditors(2), Qt::Key_PageUp, Qt::ShiftModifier);
+        QCOMPARE(state().Panel1Section, 1);
+        QTest::keyClick(form2().SectionEditors(1), Qt::Key_PageDown);  // without Shift
+        QCOMPARE(state().Panel1Section, 1);
+    }
+
+    void shiftPageDownInTwoPanesFillsTheSecondPane() {
+        WriteBytes("Velloran.vlp",
+                   "a\r\n[S] s1\r\n[S] s2\r\n[S] s3\r\n[S] s4\r\n[S] s5\r\n[S] s6\r\n");
+        Start();
+        form1().ListBox1->setCurrentRow(4);
+        form1().N2HPanel1->trigger();
+        QTest::keyClick(form2().SectionEditors(4), Qt::Key_PageDown, Qt::ShiftModifier);
+        QCOMPARE(state().Panel2Section, 5);
+        QTest::keyClick(form2().SectionEditors(4), Qt::Key_PageDown, Qt::ShiftModifier);
+        QCOMPARE(state().Panel1Section, 4);
+        QCOMPARE(state().Panel2Section, 5);
+    }
+
+    void wordWrapTogglesTheEditors() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        form1().WordWrap1->trigger();
+        QVERIFY(!state().WordWrap);
+        QCOMPARE(form2().SectionEditors(0)->lineWrapMode(), QPlainTextEdit::NoWrap);
+    }
+};
+
+QTEST_MAIN(TestUnit1)
+#include "unit1_test.moc"

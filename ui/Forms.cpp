@@ -1,0 +1,38 @@
+#include "ui/Forms.h"
+
+namespace velloran::ui {
+
+FormSet::~FormSet() {
+    // The main window goes last: the others may still refer to it while they close.
+    form11.reset();
+    form8.reset();
+    form7.reset();
+    form5.reset();
+    form2.reset();
+    form1.reset();
+}
+
+void FormSet::Show() {
+    form2->show();
+    form1->show();
+}
+
+std::unique_ptr<FormSet> CreateForms(const QStringList& arguments) {
+    auto set = std::make_unique<FormSet>();
+    set->form1 = std::make_unique<TForm1>(arguments);
+    set->form2 = std::make_unique<TForm2>();
+    set->form5 = std::make_unique<TForm5>();
+    set->form7 = std::make_unique<TForm7>();
+    set->form8 = std::make_unique<TForm8>();
+    set->form11 = std::make_unique<TForm11>();
+    Forms forms;
+    forms.Form2 = set->form2.get();
+    forms.Form5 = set->form5.get();
+    forms.Form7 = set->form7.get();
+    forms.Form8 = set->form8.get();
+    forms.Form11 = set->form11.get();
+    set->form1->SetForms(forms);
+    return set;
+}
+
+}  // namespace velloran::ui

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QStringList>
+#include <memory>
+
+#include "ui/Unit1.h"
+#include "ui/Unit11.h"
+#include "ui/Unit2.h"
+#include "ui/Unit5.h"
+#include "ui/Unit7.h"
+#include "ui/Unit8.h"
+
+namespace velloran::ui {
+
+// Every window of the program, created once at start in a fixed order and destroyed at the end.
+struct FormSet {
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TForm5> form5;
+    std::unique_ptr<TForm7> form7;
+    std::unique_ptr<TForm8> form8;
+    std::unique_ptr<TForm11> form11;
+
+    ~FormSet();
+    // Shows the document window and then the main window, which loads the document.
+    void Show();
+};
+
+std::unique_ptr<FormSet> CreateForms(const QStringList& arguments);
+
+}  // namespace velloran::ui

@@ -1,0 +1,388 @@
+#include "ui/Unit1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+
+#include "core/Cipher.h"
+#include "core/Commands.h"
+#include "core/Document.h"
+#include "core/FileIO.h"
+#include "core/Saving.h"
+#include "settings/Settings.h"
+#include "ui/Geometry.h"
+#include "ui/Guard.h"
+#include "ui/Unit11.h"
+#include "ui/Unit2.h"
+#include "ui/Unit5.h"
+#include "ui/Unit7.h"
+#include "ui/Unit8.h"
+
+using velloran::ModalResult;
+using velloran::PromptResult;
+using velloran::state;
+using velloran::ui::Guarded;
+using velloran::ui::RightEdgeOf;
+
+namespace {
+
+// Split so that the compiler does not read "??)" as a trigraph.
+constexpr char kOpenFilter[] =
+    "Velloran Files (*.v?"
+    "?)";
+
+// File names are bytes; the toolkit shows them in the locale's encoding.
+QString FromPath(const std::string& path) {
+    return QFile::decodeName(path.c_str());
+}
+std::string ToPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+}  // namespace
+
+TForm1::TForm1(QStringList arguments, QWidget* parent)
+    : QMainWindow(parent),
+      arguments_(std::move(arguments)),
+      programPath_(QCoreApplication::applicationFilePath()) {
+    setObjectName("TForm1");
+    setWindowTitle(kDesignCaption);
+
+    ListBox1 = new QListWidget(this);
+    ListBox1->setObjectName("ListBox1");
+    QPalette palette = ListBox1->palette();
+    palette.setColor(QPalette::Base, QColor(224, 224, 192));
+    palette.setColor(QPalette::Text, Qt::black);
+    ListBox1->setPalette(palette);
+    QFont font("MS Sans Serif");
+    font.setPixelSize(13);
+    ListBox1->setFont(font);
+    ListBox1->setUniformItemSizes(true);
+    setCentralWidget(ListBox1);
+    // Every change of the selection shows its section, by mouse or by the arrow keys; a click on
+    // the entry already selected shows it again after another window changed the panes.
+    connect(ListBox1, &QListWidget::currentRowChanged, this, &TForm1::ListBox1Click);
+    connect(ListBox1, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { ListBox1Click(ListBox1->row(item)); });
+
+    ListBox1->installEventFilter(this);
+
+    CreateMenu();
+    move(3, 2);
+    resize(247, 569);
+
+    launcher = [](const QString& program, const QStringList& args) {
+        return QProcess::startDetached(program, args);
+    };
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::SetForms(const Forms& forms) {
+    forms_ = forms;
+    session_ = std::make_unique<velloran::Session>(
+        velloran::Session{state(), *forms_.Form2, *this, forms_.Form2->Memo1, *this});
+    forms_.Form2->onEditorKeyDown = [this](int key, Qt::KeyboardModifiers modifiers,
+                                           SectionEditor*) { EditorKeyDown(key, modifiers); };
+}
+
+QAction* TForm1::AddItem(QMenu* menu, const char* caption, const char* name,
+                         void (TForm1::*handler)()) {
+    QAction* action = menu->addAction(QString::fromLatin1(caption));
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this,
+            [this, handler] { Guarded(this, [&] { (this->*handler)(); }); });
+    return action;
+}
+
+void TForm1::CreateMenu() {
+    QMenu* file = menuBar()->addMenu(" File ");
+    file->setObjectName("MFile");
+    MFNewFile = AddItem(file, "New File", "MFNewFile", &TForm1::MFNewFileClick);
+    MFReload = AddItem(file, "Reload", "MFReload", &TForm1::MFReloadClick);
+    MFDecript = AddItem(file, "Decript", "MFDecript", &TForm1::MFDecriptClick);
+    MFSaveFile = AddItem(file, "Save File - F1", "MFSaveFile", &TForm1::MFSaveFileClick);
+    MFSaveEncript = AddItem(file, "Save Encript", "MFSaveEncript", &TForm1::MFSaveEncriptClick);
+    MFExit = AddItem(file, "Exit", "MFExit", &TForm1::MFExitClick);
+
+    QMenu* view = menuBar()->addMenu(" View ");
+    view->setObjectName("MView");
+    WordWrap1 = AddItem(view, "Word Wrap", "WordWrap1", &TForm1::WordWrap1Click);
+    WordWrap1->setCheckable(true);
+    WordWrap1->setChecked(true);
+    MVParameters = AddItem(view, "Parameters - F2", "MVParameters", &TForm1::MVParametersClick);
+    MVSearch = AddItem(view, "Search - F3", "MVSearch", &TForm1::MVSearchClick);
+    MVHelp = AddItem(view, "Help - F4", "MVHelp", &TForm1::MVHelpClick);
+    Statistics1 = AddItem(view, "Statistics", "Statistics1", &TForm1::Statistics1Click);
+
+    QMenu* panels = menuBar()->addMenu("Panels");
+    panels->setObjectName("MPanels");
+    N1Panel1 = AddItem(panels, "1 Panel - F5", "N1Panel1", &TForm1::N1Panel1Click);
+    N2HPanel1 = AddItem(panels, "2 H Panel - F6", "N2HPanel1", &TForm1::N2HPanel1Click);
+    N2VPanel1 = AddItem(panels, "2 V Panel - F7", "N2VPanel1", &TForm1::N2VPanel1Click);
+}
+
+// ---- the section list
+
+void TForm1::Clear() {
+    ListBox1->clear();
+}
+
+void TForm1::Add(std::string_view title) {
+    auto* item = new QListWidgetItem(SectionEditor::TextFromBytes(title));
+    item->setSizeHint(QSize(0, 16));
+    // Filling the list is no selection by the user.
+    QSignalBlocker block(ListBox1);
+    ListBox1->addItem(item);
+}
+
+int TForm1::Count() const {
+    return ListBox1->count();
+}
+
+std::string TForm1::Title(int k) const {
+    return SectionEditor::BytesFromText(ListBox1->item(k)->text());
+}
+
+void TForm1::ListBox1Click(int index) {
+    if (index >= 0 && index < Count()) {
+        Guarded(this, [&] { forms_.Form2->SelectSection(index); });
+    }
+}
+
+// ---- the function keys
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ListBox1 && event->type() == QEvent::KeyPress) {
+        ListBox1KeyDown(static_cast<QKeyEvent*>(event)->key());
+    }
+    return QMainWindow::eventFilter(watched, event);  // the list still handles the key
+}
+
+void TForm1::ListBox1KeyDown(int key) {
+    Guarded(this, [&] {
+        switch (key) {
+            case Qt::Key_F1:
+                velloran::SaveDocument(session());
+                break;
+            case Qt::Key_F2:
+                MVParametersClick();
+                break;
+            case Qt::Key_F3:
+                MVSearchClick();
+                break;
+            case Qt::Key_F4:
+                MVHelpClick();
+                break;
+            case Qt::Key_F5:
+                SetPanelMode(1);
+                break;
+            case Qt::Key_F6:
+                SetPanelMode(2);
+                break;
+            case Qt::Key_F7:
+                SetPanelMode(3);
+                break;
+            default:
+                break;
+        }
+    });
+}
+
+void TForm1::EditorKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    // Counted from the first pane's section as it was before the key did anything.
+    const int p = state().Panel1Section;
+    ListBox1KeyDown(key);
+    if (!(modifiers & Qt::ShiftModifier)) {
+        return;
+    }
+    Guarded(this, [&] {
+        if (key == Qt::Key_PageUp && p >= 1) {
+            forms_.Form2->SelectSection(p - 1);
+        } else if (key == Qt::Key_PageDown && p < state().LastSection) {
+            forms_.Form2->SelectSection(p + 1);
+        }
+    });
+}
+
+// ---- the dialogs
+
+PromptResult TForm1::AskKeyPrompt() {
+    return forms_.Form7->Ask(this);
+}
+
+PromptResult TForm1::AskSaveDocument(const std::string& fileName, bool showDoNotExit) {
+    return forms_.Form8->Ask(FromPath(fileName), showDoNotExit, this);
+}
+
+void TForm1::ShowStatusNotice(const std::string& path) {
+    forms_.Form11->ShowPath(FromPath(path), forms_.Form2);
+}
+
+bool TForm1::AskYesNo(const std::string& message) {
+    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                    QString::fromStdString(message), QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName("QuestionBox");
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> TForm1::ChooseFile() {
+    QFileDialog dialog(this, QString(), FromPath(state().DocFolder), kOpenFilter);
+    dialog.setObjectName("OpenDialog");
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return ToPath(dialog.selectedFiles().constFirst());
+}
+
+// ---- start and end
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The document is loaded once, when the window is first shown, not at every restore.
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        Guarded(this, [this] { FormShow(); });
+    }
+}
+
+void TForm1::ApplySettings() {
+    velloran::State& st = state();
+    const velloran::Settings set = velloran::LoadSettings();
+    velloran::ui::SetOuterBounds(this, set.Left, set.Top, set.Width, set.Height);
+    velloran::ui::SetOuterSize(forms_.Form2, set.Width2, set.Height2);
+    st.FontFace = set.FontFace;
+    st.FontSize = set.FontSize;
+    st.WordWrap = set.WordWrap;
+    st.BackupPrev = set.BackupPrev;
+    st.BackupCurr = set.BackupCurr;
+    st.BackupFolder = set.BackupFolder;
+    st.BackupType = set.BackupType;
+    WordWrap1->setChecked(st.WordWrap);
+    forms_.Form2->ApplyFormat();
+}
+
+void TForm1::FormShow() {
+    velloran::State& st = state();
+    if (st.FirstShow) {
+        forms_.Form2->move(RightEdgeOf(this));
+        st.FirstShow = false;
+        ApplySettings();
+        forms_.Form2->move(RightEdgeOf(this));
+    }
+    std::optional<std::string> argument;
+    if (arguments_.size() > 1) {
+        argument = ToPath(arguments_.at(1));
+    }
+    velloran::OpenStartDocument(session(), argument, [this] { return ChooseFile(); });
+    st.FirstShow = true;
+    setWindowTitle(FromPath(velloran::FileNamePart(st.FileName)));
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    velloran::State& st = state();
+    if (st.Modified && st.ExitPrompt) {
+        bool mayClose = false;
+        Guarded(this, [&] { mayClose = velloran::SaveWithPrompt(session(), true); });
+        if (!mayClose) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
+    emit closed();
+}
+
+// ---- the File menu
+
+void TForm1::MFNewFileClick() {
+    if (auto path = ChooseFile()) {
+        // A second instance that cannot be started is not reported.
+        launcher(programPath_, {FromPath(*path)});
+    }
+}
+
+void TForm1::MFReloadClick() {
+    velloran::ReloadSections(session());
+    forms_.Form2->LayoutPanels();
+}
+
+void TForm1::MFDecriptClick() {
+    if (velloran::Decript(session())) {
+        forms_.Form2->LayoutPanels();
+    }
+}
+
+void TForm1::MFSaveFileClick() {
+    velloran::SaveWithPrompt(session(), false);
+}
+
+void TForm1::MFSaveEncriptClick() {
+    velloran::SaveEncript(session());
+}
+
+void TForm1::MFExitClick() {
+    velloran::State& st = state();
+    st.ExitPrompt = false;
+    // Armed again however the command ends, a failed save included, so a later close still asks.
+    struct Rearm {
+        ~Rearm() { state().ExitPrompt = true; }
+    } rearm;
+    if (!st.Modified || velloran::SaveWithPrompt(session(), true)) {
+        close();
+    }
+}
+
+// ---- the View and Panels menus
+
+void TForm1::WordWrap1Click() {
+    state().WordWrap = WordWrap1->isChecked();
+    forms_.Form2->ApplyFormat();
+}
+
+void TForm1::MVParametersClick() {
+    if (onParameters) {
+        onParameters();
+    }
+}
+
+void TForm1::MVSearchClick() {
+    if (onSearch) {
+        onSearch();
+    }
+}
+
+void TForm1::MVHelpClick() {
+    forms_.Form5->ShowAt(this);
+}
+
+void TForm1::Statistics1Click() {
+    if (onStatistics) {
+        onStatistics();
+    }
+}
+
+void TForm1::SetPanelMode(int mode) {
+    state().PanelMode = mode;
+    forms_.Form2->LayoutPanels();
+}
+
+void TForm1::N1Panel1Click() {
+    SetPanelMode(1);
+}
+void TForm1::N2HPanel1Click() {
+    SetPanelMode(2);
+}
+void TForm1::N2VPanel1Click() {
+    SetPanelMode(3);
+}

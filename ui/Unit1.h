@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/Host.h"
+
+class QAction;
+class QListWidget;
+class QMenu;
+class TForm2;
+class TForm4;
+class TForm5;
+class TForm6;
+class TForm7;
+class TForm8;
+class TForm9;
+class TForm11;
+
+// The program's other windows, created once at start in this order after TForm1.
+struct Forms {
+    TForm2* Form2 = nullptr;
+    TForm5* Form5 = nullptr;
+    TForm6* Form6 = nullptr;
+    TForm7* Form7 = nullptr;
+    TForm8* Form8 = nullptr;
+    TForm9* Form9 = nullptr;
+    TForm11* Form11 = nullptr;
+    TForm4* Form4 = nullptr;
+};
+
+// The section list window: the main window with the menu that carries every command. It is the
+// section list of the core and answers the core's dialogs through the program's windows.
+class TForm1 : public QMainWindow, public velloran::SectionList, public velloran::Dialogs {
+    Q_OBJECT
+
+  public:
+    // arguments: the command line, program first, as QCoreApplication::arguments() gives it.
+    explicit TForm1(QStringList arguments, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    void SetForms(const Forms& forms);
+    velloran::Session& session() { return *session_; }
+
+    // velloran::SectionList
+    void Clear() override;
+    void Add(std::string_view title) override;
+    int Count() const override;
+    std::string Title(int k) const override;
+
+    // velloran::Dialogs
+    velloran::PromptResult AskKeyPrompt() override;
+    velloran::PromptResult AskSaveDocument(const std::string& fileName,
+                                           bool showDoNotExit) override;
+    void ShowStatusNotice(const std::string& path) override;
+    bool AskYesNo(const std::string& message) override;
+
+    void FormShow();
+    void ListBox1Click(int index);
+    // F1 to F7, whatever the modifiers; the key is then handled as usual.
+    void ListBox1KeyDown(int key);
+    // The editors' key handler: the function keys, then Shift+Page Up/Down steps between sections.
+    void EditorKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // The open-file dialog; nothing when cancelled.
+    std::optional<std::string> ChooseFile();
+
+    void MFNewFileClick();
+    void MFReloadClick();
+    void MFDecriptClick();
+    void MFSaveFileClick();
+    void MFSaveEncriptClick();
+    void MFExitClick();
+    void WordWrap1Click();
+    void MVParametersClick();
+    void MVSearchClick();
+    void MVHelpClick();
+    void Statistics1Click();
+    void N1Panel1Click();
+    void N2HPanel1Click();
+    void N2VPanel1Click();
+
+    // Starts a program detached; replaced in tests so that no second editor is left running.
+    std::function<bool(const QString& program, const QStringList& arguments)> launcher;
+    // Commands not yet wired to their windows.
+    std::function<void()> onParameters, onSearch, onStatistics;
+
+    const QString& ProgramPath() const { return programPath_; }
+
+    QListWidget* ListBox1;
+    QAction* MFNewFile;
+    QAction* MFReload;
+    QAction* MFDecript;
+    QAction* MFSaveFile;
+    QAction* MFSaveEncript;
+    QAction* MFExit;
+    QAction* WordWrap1;
+    QAction* MVParameters;
+    QAction* MVSearch;
+    QAction* MVHelp;
+    QAction* Statistics1;
+    QAction* N1Panel1;
+    QAction* N2HPanel1;
+    QAction* N2VPanel1;
+
+    static constexpr const char* kDesignCaption = "Velloran Organizer";
+
+  signals:
+    // The main window has closed: the program ends.
+    void closed();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void CreateMenu();
+    QAction* AddItem(QMenu* menu, const char* caption, const char* name, void (TForm1::*handler)());
+    void ApplySettings();
+    void SetPanelMode(int mode);
+
+    QStringList arguments_;
+    QString programPath_;
+    Forms forms_;
+    std::unique_ptr<velloran::Session> session_;
+    bool shownOnce_ = false;
+};
