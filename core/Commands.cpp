@@ -22,6 +22,7 @@ void OpenStartDocument(Session& s, const std::optional<std::string>& argument,
     }
     if (IsExistingFile(st.FileName)) {
         ReadDocument(st.FileName, s.buffer);
+        RememberOnDisk(st, st.FileName);
         if (IsEncipheredName(st.FileName) && AskKey(s)) {
             DecipherBuffer(s);
         }

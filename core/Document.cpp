@@ -83,6 +83,19 @@ void ReloadSections(Session& s) {
     s.st.Modified = true;
 }
 
+void RememberOnDisk(State& st, const std::string& path) {
+    if (auto id = IdentityOf(path)) {
+        st.OnDisk[path] = *id;
+    } else {
+        st.OnDisk.erase(path);
+    }
+}
+
+bool ChangedOnDisk(const State& st, const std::string& path) {
+    auto known = st.OnDisk.find(path);
+    return known != st.OnDisk.end() && IdentityOf(path) != known->second;
+}
+
 void ReadDocument(const std::string& path, DocumentBuffer& buffer) {
     auto bytes = ReadWholeFile(path);
     if (!bytes) {

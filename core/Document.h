@@ -26,7 +26,15 @@ void ReadDocument(const std::string& path, DocumentBuffer& buffer);
 // Writes every line followed by CR LF, replacing the file only once every byte is on disk.
 void WriteDocument(const std::string& path, const DocumentBuffer& buffer);
 
+// Notes the file at path as this run has it now (after a read or a write).
+void RememberOnDisk(State& st, const std::string& path);
+// True when the file at path is one this run read or wrote and it has changed on disk since.
+bool ChangedOnDisk(const State& st, const std::string& path);
+
 inline constexpr std::string_view kCannotOpen = "Cannot open file %s";
 inline constexpr std::string_view kCannotCreate = "Cannot create file %s";
+inline constexpr std::string_view kChangedOnDisk =
+    "%s has been changed on disk by another program since it was opened or saved here. "
+    "Overwrite the version on disk?";
 
 }  // namespace velloran

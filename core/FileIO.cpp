@@ -219,6 +219,17 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return bytes;
 }
 
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{
+        static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+        static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+        static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+}
+
 bool FileExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "State.h"
+
 namespace velloran {
 
 // Buffered writes to an open file descriptor; the first failure sticks.
@@ -38,6 +40,9 @@ std::string ResolveLinks(const std::string& path);
 
 // Whole contents of a regular file, or nothing when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// The identity of the file at path (through symbolic links), or nothing when there is none.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 bool FileExists(const std::string& path);
 // Exists and is not a folder: a folder named as a document counts as no document.

@@ -107,10 +107,16 @@ bool SaveDocument(Session& s) {
         Restore(st, before);
         throw Error(std::string(kKeyCannotEncipher));
     }
+    // Another instance or program may have saved its own work there since; ours would bury it.
+    if (ChangedOnDisk(st, target) && !s.dialogs.AskYesNo(Format(kChangedOnDisk, target))) {
+        Restore(st, before);
+        return false;
+    }
     s.buffer = std::move(lines);
 
     MakeBackups(s, target);
     WriteDocument(target, s.buffer);
+    RememberOnDisk(st, target);
     st.Modified = false;
     s.dialogs.ShowStatusNotice(target);
     return true;

@@ -11,7 +11,8 @@ namespace velloran {
 // backups the settings ask for, writes FileName (or its enciphered name) and shows the notice.
 // Throws Error when the file cannot be written or the key cannot encipher the document; nothing
 // on disk changes in the latter case. Returns false when the user declined a key that differs
-// from the one in force: then nothing is written. A save that does not go on leaves the buffer,
+// from the one in force, or declined to overwrite a file changed on disk by another program:
+// then nothing is written. A save that does not go on leaves the buffer,
 // CipherKey and Enciphered as they were.
 bool SaveDocument(Session& s);
 

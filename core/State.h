@@ -1,11 +1,23 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 
 namespace velloran {
 
 inline constexpr int kSectionCount = 51;  // slot 0 holds the text before the first marker
 inline constexpr int kLastSlot = kSectionCount - 1;
+
+// What tells one version of a file on disk from another.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
 
 // The state shared by every part of the editor, one instance for the whole run.
 struct State {
@@ -31,6 +43,9 @@ struct State {
     std::string FontFace = "Courier New";
     int FontSize = 10;
     bool WordWrap = true;
+    // The documents as this run last read or wrote them, by path, so that a save notices when
+    // another program or instance changed the file in between.
+    std::map<std::string, FileIdentity> OnDisk;
 };
 
 // The run's one instance.

@@ -7,6 +7,7 @@
 
 #include "core/Cipher.h"
 #include "core/Error.h"
+#include "core/Saving.h"
 #include "support/TempDir.h"
 
 namespace velloran {
@@ -167,6 +168,58 @@ TEST_F(CommandsTest, SaveEncriptWritesTheEncipheredNameAndAsksTwice) {
     EXPECT_EQ(ReadBytes("June.vle"), Enciphered("plain", "key") + "\r\n");
     EXPECT_EQ(ReadBytes("June.vlp"), "plain\r\n");
     EXPECT_EQ(state().FileName, "June.vlp");
+}
+
+class ChangedOnDiskTest : public CommandsTest {
+  protected:
+    void OpenAndEdit() {
+        WriteBytes("June.vlp", "ours\r\n");
+        Open("June.vlp");
+        p.sections.texts[0] = "ours, edited\r\n";
+    }
+    void ChangeBehindOurBack() {
+        // Another instance saves through a new file, as our own saves do.
+        WriteBytes("June.vlp.new", "theirs, longer\r\n");
+        ASSERT_EQ(::rename("June.vlp.new", "June.vlp"), 0);
+    }
+};
+
+TEST_F(ChangedOnDiskTest, UnchangedFileIsSavedWithoutAQuestion) {
+    OpenAndEdit();
+    EXPECT_TRUE(SaveDocument(p.session));
+    EXPECT_TRUE(SaveDocument(p.session));  // our own save is no change by others
+    EXPECT_TRUE(p.dialogs.questions.empty());
+    EXPECT_EQ(ReadBytes("June.vlp"), "ours, edited\r\n");
+}
+
+TEST_F(ChangedOnDiskTest, NoKeepsTheirVersion) {
+    OpenAndEdit();
+    ChangeBehindOurBack();
+    state().Modified = true;
+    EXPECT_FALSE(SaveDocument(p.session));
+    ASSERT_EQ(p.dialogs.questions.size(), 1u);
+    EXPECT_NE(p.dialogs.questions[0].find("June.vlp has been changed on disk"), std::string::npos);
+    EXPECT_EQ(ReadBytes("June.vlp"), "theirs, longer\r\n");
+    EXPECT_TRUE(state().Modified);
+    EXPECT_TRUE(p.dialogs.notices.empty());
+}
+
+TEST_F(ChangedOnDiskTest, YesOverwritesAndTheNextSaveAsksNoMore) {
+    OpenAndEdit();
+    ChangeBehindOurBack();
+    p.dialogs.onYesNo = [](const std::string&) { return true; };
+    EXPECT_TRUE(SaveDocument(p.session));
+    EXPECT_EQ(ReadBytes("June.vlp"), "ours, edited\r\n");
+    EXPECT_TRUE(SaveDocument(p.session));
+    EXPECT_EQ(p.dialogs.questions.size(), 1u);
+}
+
+TEST_F(ChangedOnDiskTest, ADocumentThatDidNotExistIsNotAskedAbout) {
+    Open("new.vlp");  // the chooser is cancelled, the default name stays
+    WriteBytes("Velloran.vlp", "made meanwhile\r\n");
+    p.sections.texts[0] = "mine\r\n";
+    EXPECT_TRUE(SaveDocument(p.session));
+    EXPECT_TRUE(p.dialogs.questions.empty());
 }
 
 }  // namespace
