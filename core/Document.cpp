@@ -1,5 +1,8 @@
 #include "Document.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <vector>
 
 #include "Error.h"
@@ -96,8 +99,19 @@ bool ChangedOnDisk(const State& st, const std::string& path) {
     return known != st.OnDisk.end() && IdentityOf(path) != known->second;
 }
 
-void ReadDocument(const std::string& path, DocumentBuffer& buffer) {
-    auto bytes = ReadWholeFile(path);
+std::size_t DocumentSizeLimit() {
+    constexpr std::size_t kMost = std::size_t{1} << 30;
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return kMost;
+    }
+    return std::min(kMost,
+                    static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize) / 10);
+}
+
+void ReadDocument(const std::string& path, DocumentBuffer& buffer, std::size_t limit) {
+    auto bytes = ReadWholeFile(path, limit);
     if (!bytes) {
         throw Error(Format(kCannotOpen, path));
     }

@@ -21,8 +21,14 @@ void JoinSections(Session& s);
 // Re-cuts the text in the editors into sections and marks the document modified.
 void ReloadSections(Session& s);
 
+// The largest document that is read: the editors hold several times its size, and their
+// positions must stay within int.
+std::size_t DocumentSizeLimit();
+
 // Reads a whole document into the buffer; the buffer is only replaced once the read succeeded.
-void ReadDocument(const std::string& path, DocumentBuffer& buffer);
+// A file larger than limit is refused as unreadable.
+void ReadDocument(const std::string& path, DocumentBuffer& buffer,
+                  std::size_t limit = DocumentSizeLimit());
 // Writes every line followed by CR LF, replacing the file only once every byte is on disk.
 void WriteDocument(const std::string& path, const DocumentBuffer& buffer);
 

@@ -173,13 +173,14 @@ bool ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>
     return true;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return std::nullopt;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > maxBytes) {
         ::close(fd);
         return std::nullopt;
     }
@@ -210,6 +211,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
             break;
         }
         if (into == chunk.data()) {
+            if (bytes.size() + static_cast<std::size_t>(r) > maxBytes) {
+                ::close(fd);
+                return std::nullopt;
+            }
             bytes.append(chunk.data(), static_cast<std::size_t>(r));
         }
         got += static_cast<std::size_t>(r);

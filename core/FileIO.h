@@ -38,8 +38,10 @@ bool ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>
 // The file at the end of a chain of symbolic links (path itself when it is none).
 std::string ResolveLinks(const std::string& path);
 
-// Whole contents of a regular file, or nothing when it cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// Whole contents of a regular file, or nothing when it cannot be opened or read or holds more
+// than maxBytes.
+std::optional<std::string> ReadWholeFile(const std::string& path,
+                                         std::size_t maxBytes = static_cast<std::size_t>(-1));
 
 // The identity of the file at path (through symbolic links), or nothing when there is none.
 std::optional<FileIdentity> IdentityOf(const std::string& path);

@@ -210,6 +210,16 @@ TEST_F(FileFormatTest, ReadOfUnopenableFileNamesThePath) {
     }
 }
 
+TEST_F(FileFormatTest, FileLargerThanTheLimitIsRefused) {
+    WriteBytes(dir / "big.vlp", std::string(1000, 'x'));
+    buffer.Append("kept");
+    EXPECT_THROW(ReadDocument(dir / "big.vlp", buffer, 999), Error);
+    EXPECT_THAT(buffer.Lines(), ElementsAre("kept"));
+    ReadDocument(dir / "big.vlp", buffer, 1000);
+    EXPECT_EQ(buffer.ByteCount(), 1000u);
+    EXPECT_GE(DocumentSizeLimit(), std::size_t{64} << 20);
+}
+
 TEST_F(FileFormatTest, ReadFailureLeavesTheBufferAsItWas) {
     buffer.Append("kept");
     EXPECT_THROW(ReadDocument(dir / "missing.vlp", buffer), Error);
