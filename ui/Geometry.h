@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QWidget>
@@ -27,5 +28,16 @@ inline QPoint RightEdgeOf(const QWidget* w) {
     const QRect outer = OuterBounds(w);
     return {outer.left() + outer.width(), outer.top()};
 }
+
+// The smallest window a user can still work with.
+inline constexpr QSize kMinimumWindow{120, 160};
+
+// Bounds as close to wanted as keep the window usable: at least the minimum size, no larger than
+// its screen, and far enough on a screen that its title bar can be grabbed. Settings from another
+// machine or edited by hand may ask for anything.
+QRect ReachableBounds(QRect wanted, const QList<QRect>& screens, QSize minimum = kMinimumWindow);
+
+// ReachableBounds on the screens this program runs on.
+QRect ReachableOnScreens(QRect wanted);
 
 }  // namespace velloran::ui

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
+#include <algorithm>
 
 #include "core/Cipher.h"
 #include "core/Commands.h"
@@ -259,8 +260,13 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::ApplySettings() {
     velloran::State& st = state();
     const velloran::Settings set = velloran::LoadSettings();
-    velloran::ui::SetOuterBounds(this, set.Left, set.Top, set.Width, set.Height);
-    velloran::ui::SetOuterSize(forms_.Form2, set.Width2, set.Height2);
+    // The stored values stay as they are; only the windows are kept within reach.
+    const QRect list =
+        velloran::ui::ReachableOnScreens(QRect(set.Left, set.Top, set.Width, set.Height));
+    velloran::ui::SetOuterBounds(this, list.left(), list.top(), list.width(), list.height());
+    velloran::ui::SetOuterSize(forms_.Form2,
+                               std::max(set.Width2, velloran::ui::kMinimumWindow.width()),
+                               std::max(set.Height2, velloran::ui::kMinimumWindow.height()));
     st.FontFace = set.FontFace;
     st.FontSize = set.FontSize;
     st.WordWrap = set.WordWrap;
@@ -279,6 +285,10 @@ void TForm1::FormShow() {
         st.FirstShow = false;
         ApplySettings();
         forms_.Form2->move(RightEdgeOf(this));
+        const QRect doc = velloran::ui::ReachableOnScreens(velloran::ui::OuterBounds(forms_.Form2));
+        if (doc.topLeft() != forms_.Form2->frameGeometry().topLeft()) {
+            forms_.Form2->move(doc.topLeft());
+        }
     }
     std::optional<std::string> argument;
     if (arguments_.size() > 1) {

@@ -4,9 +4,11 @@
 #include <unistd.h>
 #include <QAction>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -159,6 +161,22 @@ class TestUnit1 : public QObject {
         QCOMPARE(QString::fromStdString(state().FontFace), QString("Arial"));
         QCOMPARE(form2().SectionEditors(3)->font().pointSize(), 12);
         QVERIFY(state().BackupCurr);
+    }
+
+    void settingsOffEveryScreenStillGiveReachableWindows() {
+        const std::string ini =
+            "[Velloran]\r\nLeft=99999\r\nTop=-400\r\nWidth=0\r\nHeight=-5\r\n"
+            "Width2=-1\r\nHeigh2=0\r\n";
+        WriteBytes(*dir_ / "config/QMV.ini", ini);
+        WriteBytes("Velloran.vlp", "x\r\n");
+        Start();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        for (QWidget* w : {static_cast<QWidget*>(&form1()), static_cast<QWidget*>(&form2())}) {
+            const QRect bounds = w->frameGeometry();
+            QVERIFY2(bounds.intersects(screen), qPrintable(w->objectName()));
+            QVERIFY(bounds.width() >= 120 && bounds.height() >= 160);
+        }
+        QCOMPARE(ReadBytes(*dir_ / "config/QMV.ini"), ini);
     }
 
     void menuCaptionsAndNames() {
