@@ -254,6 +254,15 @@ void SectionEditor::insertFromMimeData(const QMimeData* source) {
     QPlainTextEdit::insertFromMimeData(&held);
 }
 
+// Qt's own copy goes through toPlainText(), which turns U+00A0 into a space.
+QMimeData* SectionEditor::createMimeDataFromSelection() const {
+    QString text = textCursor().selectedText();
+    text.replace(QChar(kParagraphSeparator), u'\n').replace(QChar(kLineSeparator), u'\n');
+    auto* data = new QMimeData;
+    data->setText(text);
+    return data;
+}
+
 void SectionEditor::mousePressEvent(QMouseEvent* e) {
     emit clicked(tag_);
     QPlainTextEdit::mousePressEvent(e);

@@ -54,6 +54,7 @@ class SectionEditor : public QPlainTextEdit {
     void keyReleaseEvent(QKeyEvent* e) override;
     void inputMethodEvent(QInputMethodEvent* e) override;
     void insertFromMimeData(const QMimeData* source) override;
+    QMimeData* createMimeDataFromSelection() const override;
     void mousePressEvent(QMouseEvent* e) override;
 
   private:

@@ -3,7 +3,6 @@
 #include <QFont>
 #include <QPalette>
 #include <QResizeEvent>
-#include <QScrollBar>
 #include <algorithm>
 
 using velloran::kLastSlot;

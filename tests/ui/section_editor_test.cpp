@@ -162,6 +162,19 @@ class SectionEditorTest : public QObject {
         QCOMPARE(ed.blockCount(), 6);
     }
 
+    void copyAndPasteKeepEveryByte() {
+        SectionEditor ed(0);
+        const std::string all = AllLineBytes();
+        ed.SetBytes(all + "\r\nend");
+        ed.selectAll();
+        ed.copy();
+        ed.moveCursor(QTextCursor::End);
+        QTest::keyClick(&ed, Qt::Key_Return);
+        ed.paste();
+        // Qt's own plain-text copy would turn U+00A0 into a space.
+        QCOMPARE(Show(ed.Bytes()), Show(all + "\r\nend\r\n" + all + "\r\nend"));
+    }
+
     void undoAfterFillStartsAfresh() {
         SectionEditor ed(0);
         QTest::keyClicks(&ed, "typed");

@@ -1,4 +1,3 @@
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <string>
