@@ -1,0 +1,285 @@
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+#include <string>
+
+#include "core/Document.h"
+#include "core/Host.h"
+#include "core/State.h"
+#include "tests/support/ModalScript.h"
+#include "ui/Unit2.h"
+#include "ui/Unit6.h"
+
+using velloran::state;
+
+namespace {
+
+// A document window filled from text and shown, with its section list and a search window.
+struct Windows {
+    explicit Windows(const std::string& text) {
+        Split(text);
+        form2.show();
+        form2.LayoutPanels();
+    }
+    void Split(const std::string& text) {
+        velloran::CallbackDialogs dialogs;
+        velloran::Session session{state(), form2, list, form2.Memo1, dialogs};
+        form2.Memo1.AssignText(text);
+        velloran::SplitSections(session);
+    }
+    void Search(const QString& text) {
+        form6.Edit1->setText(text);
+        form6.Button1->click();
+    }
+    QStringList SearchAll(const QString& text) {
+        form6.Edit1->setText(text);
+        form6.Button2->click();
+        QStringList rows;
+        for (int i = 0; i < form6.ListBox1->count(); ++i) {
+            rows << form6.ListBox1->item(i)->text();
+        }
+        return rows;
+    }
+    SectionEditor* Editor(int k) { return form2.SectionEditors(k); }
+
+    TForm2 form2;
+    velloran::PlainList list;
+    TForm6 form6{&form2, &list};
+};
+
+QString Selected(SectionEditor* ed) {
+    return QStringLiteral("%1+%2").arg(ed->SelStart()).arg(ed->SelLength());
+}
+
+}  // namespace
+
+class Unit6Test : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() { velloran::ResetState(); }
+
+    void design() {
+        TForm2 form2;
+        velloran::PlainList list;
+        TForm6 form6(&form2, &list);
+        QCOMPARE(form6.objectName(), QStringLiteral("TForm6"));
+        QCOMPARE(form6.windowTitle(), QStringLiteral("Search"));
+        QCOMPARE(form6.pos(), QPoint(757, 2));
+        QCOMPARE(form6.frameGeometry().size(), QSize(201, 266));
+        QCOMPARE(form6.findChild<QLineEdit*>("Edit1"), form6.Edit1);
+        QCOMPARE(form6.findChild<QPushButton*>("Button1"), form6.Button1);
+        QCOMPARE(form6.findChild<QPushButton*>("Button2"), form6.Button2);
+        QCOMPARE(form6.findChild<QListWidget*>("ListBox1"), form6.ListBox1);
+        QCOMPARE(form6.Edit1->text(), QStringLiteral("Edit1"));
+        QCOMPARE(form6.Edit1->font().family(), QStringLiteral("Arial"));
+        QCOMPARE(form6.Edit1->font().pixelSize(), 13);
+        QVERIFY(form6.Edit1->font().bold());
+        QCOMPARE(form6.Button1->text(), QStringLiteral("Search"));
+        QCOMPARE(form6.Button2->text(), QStringLiteral("Search All"));
+        QVERIFY(form6.Edit1->geometry().bottom() < form6.Button1->geometry().top());
+        QVERIFY(form6.Button1->geometry().bottom() < form6.ListBox1->geometry().top());
+        QVERIFY(!form6.isVisible());
+
+        form6.show();
+        form6.resize(300, 400);
+        QTRY_COMPARE(form6.ListBox1->height(), 400 - 88);
+        QCOMPARE(form6.ListBox1->geometry().bottom(), form6.rect().bottom());
+        QCOMPARE(form6.ListBox1->width(), 300);
+    }
+
+    // Every opening places the window at the document window's right edge, an open one too.
+    void showAtDocumentWindow() {
+        Windows w("text\r\n");
+        w.form2.move(40, 30);
+        w.form6.ShowAt(&w.form2);
+        QVERIFY(w.form6.isVisible());
+        QCOMPARE(w.form6.frameGeometry().topLeft(),
+                 QPoint(w.form2.frameGeometry().right() + 1, w.form2.frameGeometry().top()));
+        w.form2.move(90, 70);
+        w.form6.ShowAt(&w.form2);
+        QCOMPARE(w.form6.frameGeometry().topLeft(),
+                 QPoint(w.form2.frameGeometry().right() + 1, w.form2.frameGeometry().top()));
+    }
+
+    // Repeated Search from a caret position: the selections made, then the caret after the
+    // miss that ends the run.
+    void searchSteps_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<int>("caret");
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("a match at the caret is found")
+            << QByteArray("a the The end") << "the" << 6 << QStringList{"6+3", "6+0"};
+        QTest::newRow("step through every match, then the caret stays at the last")
+            << QByteArray("The cat, the hat.\r\nTHE end; tHe") << "the" << 0
+            << QStringList{"0+3", "9+3", "19+3", "28+3", "28+0"};
+        QTest::newRow("line breaks count two") << QByteArray("x\r\n\r\nfind\r\nfind") << "FIND" << 1
+                                               << QStringList{"5+4", "11+4", "11+0"};
+        QTest::newRow("no match leaves the caret")
+            << QByteArray("nothing here") << "zz" << 4 << QStringList{"4+0"};
+        QTest::newRow("longer than the text")
+            << QByteArray("ab") << "abc" << 1 << QStringList{"1+0"};
+        QTest::newRow("overlapping matches step by one")
+            << QByteArray("aaaa") << "aa" << 0 << QStringList{"0+2", "1+2", "2+2", "2+0"};
+    }
+    void searchSteps() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, search);
+        QFETCH(int, caret);
+        QFETCH(QStringList, steps);
+        Windows w(text.toStdString());
+        SectionEditor* ed = w.Editor(0);
+        ed->SetCaretPos(caret);
+        QStringList seen;
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            w.Search(search);
+            seen << Selected(ed);
+        }
+        QCOMPARE(seen, steps);
+        QCOMPARE(state().SearchText, search.toStdString());
+        QTRY_COMPARE(QApplication::focusWidget(), ed);
+        QCOMPARE(state().Modified, false);
+    }
+
+    void emptySearchTextChangesNothing() {
+        Windows w("abc abc\r\n");
+        w.Editor(0)->Select(4, 2);
+        w.Search(QString());
+        QCOMPARE(Selected(w.Editor(0)), QStringLiteral("4+2"));
+        QCOMPARE(state().SearchText, std::string());
+    }
+
+    // Case folding covers A to Z alone: the field's text is taken as code-page bytes, and
+    // bytes above 127 match only themselves.
+    void bytesAboveAsciiMatchOnlyThemselves() {
+        Windows w(
+            "\xE4"
+            "b \xC4"
+            "b \xC4"
+            "B\r\n[S] \xC4"
+            "B there\r\n");
+        QCOMPARE(w.SearchAll(QString::fromUtf8("ÄB")),
+                 (QStringList{QString::fromUtf8("2    äb Äb ÄB"),
+                              QString::fromUtf8("1    [S] ÄB there")}));
+        QCOMPARE(state().SearchText, std::string("\xC4"
+                                                 "B"));
+        w.Search(QString::fromUtf8("ÄB"));
+        QCOMPARE(Selected(w.Editor(0)), QStringLiteral("3+2"));
+        w.Search(QString::fromUtf8("ÄB"));
+        QCOMPARE(Selected(w.Editor(0)), QStringLiteral("6+2"));
+    }
+
+    void searchAllRows_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("overlapping matches each count")
+            << QByteArray("aaaa\r\n[S] none\r\n") << "aa"
+            << QStringList{"3    aaaa", "0    [S] none"};
+        QTest::newRow("empty text counts every position, a break as two")
+            << QByteArray("ab\r\n[S] x1\r\n[S] y2 z") << ""
+            << QStringList{"5    ab", "9    [S] x1", "11    [S] y2 z"};
+        QTest::newRow("an empty section 0 counts nothing under the document's first line")
+            << QByteArray("[S] Only\r\n") << "o" << QStringList{"0    [S] Only", "1    [S] Only"};
+        QTest::newRow("titles count too, in any case")
+            << QByteArray("Intro\r\n[S] One one\r\nONE\r\n") << "one"
+            << QStringList{"0    Intro", "3    [S] One one"};
+    }
+    void searchAllRows() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, search);
+        QFETCH(QStringList, rows);
+        Windows w(text.toStdString());
+        QCOMPARE(w.SearchAll(search), rows);
+        // A second run replaces the rows.
+        QCOMPARE(w.SearchAll(search), rows);
+    }
+
+    void rowClickShowsSection() {
+        Windows w("Intro\r\n[S] One\r\n[S] Two\r\n[S] Three\r\n");
+        w.form6.show();
+        w.SearchAll("o");
+        QListWidget* list = w.form6.ListBox1;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(2)).center());
+        QCOMPARE(state().Panel1Section, 2);
+        QVERIFY(w.Editor(2)->isVisible());
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(list->currentRow(), 3);
+        QCOMPARE(state().Panel1Section, 3);
+        QCOMPARE(state().ActiveSection, 3);
+
+        // The row already selected shows its section again after the list window moved on.
+        w.form2.SelectSection(1);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(3)).center());
+        QCOMPARE(state().Panel1Section, 3);
+    }
+
+    // After a reload leaves fewer sections, the old rows stay; those past the last section
+    // point at editors no save writes, and a click on them shows nothing.
+    void staleRowPastLastSectionIsIgnored() {
+        Windows w("Intro\r\n[S] One\r\n[S] Two\r\n[S] Three\r\n");
+        w.form6.show();
+        QCOMPARE(w.SearchAll("t").size(), 4);
+        w.Split("Intro\r\n[S] One\r\n");
+        QCOMPARE(state().LastSection, 1);
+        QCOMPARE(w.form6.ListBox1->count(), 4);
+        w.form6.ListBox1->setCurrentRow(3);
+        QCOMPARE(state().Panel1Section, 0);
+        QVERIFY(!w.Editor(3)->isVisible());
+        w.form6.ListBox1->setCurrentRow(1);
+        QCOMPARE(state().Panel1Section, 1);
+    }
+
+    // In two panes the editor clicked last is the one searched.
+    void clickIntoOtherPaneMovesTheSearch() {
+        Windows w("Intro\r\n[S] One find\r\n[S] Two find\r\n");
+        w.form2.SelectSection(1);
+        w.form2.SelectSection(2);
+        state().PanelMode = 2;
+        w.form2.resize(400, 300);
+        w.form2.LayoutPanels();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.form2));
+        QCOMPARE(state().ActiveSection, 2);
+
+        w.Search("find");
+        QCOMPARE(Selected(w.Editor(2)), QStringLiteral("8+4"));
+        QTest::mouseClick(w.Editor(1)->viewport(), Qt::LeftButton, {}, QPoint(2, 2));
+        QCOMPARE(state().ActiveSection, 1);
+        w.Editor(1)->SetCaretPos(0);
+        w.Search("find");
+        QCOMPARE(Selected(w.Editor(1)), QStringLiteral("8+4"));
+        QCOMPARE(Selected(w.Editor(2)), QStringLiteral("8+4"));
+    }
+
+    void invisibleActiveEditorIsReported() {
+        Windows w("Intro find\r\n[S] One find\r\n[S] Two find\r\n");
+        w.form2.SelectSection(1);
+        w.form2.SelectSection(2);
+        // A split left ActiveSection on an editor no pane shows.
+        state().ActiveSection = 1;
+        w.Editor(1)->SetCaretPos(3);
+        velloran::testing::ModalScript script;
+        script.Answer(QMessageBox::Ok);
+        w.Search("find");
+        QVERIFY(script.Done());
+        QCOMPARE(script.messages, QStringList{"Cannot focus a disabled or invisible window"});
+        QVERIFY(script.unexpected.isEmpty());
+        QCOMPARE(Selected(w.Editor(1)), QStringLiteral("3+0"));
+
+        // A closed document window cannot take the focus either.
+        state().ActiveSection = 2;
+        w.form2.close();
+        script.Answer(QMessageBox::Ok);
+        w.Search("find");
+        QVERIFY(script.Done());
+        QCOMPARE(script.messages.size(), 2);
+        QCOMPARE(Selected(w.Editor(2)), QStringLiteral("0+0"));
+    }
+};
+
+QTEST_MAIN(Unit6Test)
+#include "unit6_test.moc"

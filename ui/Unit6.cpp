@@ -1,0 +1,138 @@
+#include "ui/Unit6.h"
+
+#include <QFont>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <algorithm>
+
+#include "core/Error.h"
+#include "core/Search.h"
+#include "core/State.h"
+#include "ui/Geometry.h"
+#include "ui/Guard.h"
+#include "ui/Unit2.h"
+
+using velloran::state;
+
+namespace {
+
+constexpr const char* kCannotFocus = "Cannot focus a disabled or invisible window";
+
+}  // namespace
+
+TForm6::TForm6(TForm2* form2, const velloran::SectionList* list, QWidget* parent)
+    : QWidget(parent, Qt::Window), form2_(form2), list_(list) {
+    setObjectName(QStringLiteral("TForm6"));
+    setWindowTitle(QStringLiteral("Search"));
+    velloran::ui::SetOuterBounds(this, kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
+
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(13);
+    font.setBold(true);
+    Edit1 = new QLineEdit(QStringLiteral("Edit1"), this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setFont(font);
+    Edit1->setGeometry(8, 8, width() - 16, 24);
+
+    Button1 = new QPushButton(QStringLiteral("Search"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(8, 44, 88, 28);
+    Button2 = new QPushButton(QStringLiteral("Search All"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(104, 44, 88, 28);
+
+    ListBox1 = new QListWidget(this);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+
+    connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
+    // Every change of the selection shows its section, by mouse or by the arrow keys; a click on
+    // the row already selected shows it again after the panes changed elsewhere.
+    connect(ListBox1, &QListWidget::currentRowChanged, this, &TForm6::ListBox1Click);
+    connect(ListBox1, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { ListBox1Click(ListBox1->row(item)); });
+    FormResize();
+}
+
+void TForm6::ShowAt(const QWidget* beside) {
+    move(velloran::ui::RightEdgeOf(beside));
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm6::TakeSearchText() {
+    state().SearchText = SectionEditor::BytesFromText(Edit1->text());
+}
+
+void TForm6::Button1Click() {
+    velloran::ui::Guarded(this, [this] {
+        TakeSearchText();
+        FindNext();
+    });
+}
+
+bool TForm6::FindNext() {
+    if (!form2_->isVisible() || !form2_->isEnabled()) {
+        throw velloran::Error(kCannotFocus);
+    }
+    form2_->activateWindow();
+    SectionEditor* editor =
+        form2_->SectionEditors(std::clamp(state().ActiveSection, 0, velloran::kLastSlot));
+    if (!editor->isVisible() || !editor->isEnabled()) {
+        throw velloran::Error(kCannotFocus);
+    }
+    editor->setFocus(Qt::OtherFocusReason);
+
+    const std::string& searchText = state().SearchText;
+    if (searchText.empty()) {
+        return false;
+    }
+    const velloran::Selection current{static_cast<std::size_t>(editor->SelStart()),
+                                      static_cast<std::size_t>(editor->SelLength())};
+    const auto hit = velloran::FindNextMatch(editor->Bytes(), current, searchText);
+    if (hit) {
+        editor->Select(static_cast<int>(hit->start), static_cast<int>(hit->length));
+        return true;
+    }
+    if (current.length > 0) {
+        editor->SetCaretPos(static_cast<int>(current.start));
+    }
+    return false;
+}
+
+void TForm6::Button2Click() {
+    velloran::ui::Guarded(this, [this] {
+        {
+            // Refilling the list is no selection by the user.
+            const QSignalBlocker block(ListBox1);
+            ListBox1->clear();
+        }
+        TakeSearchText();
+        const auto rows = velloran::SearchAllRows(*form2_, *list_, state().SearchText);
+        const QSignalBlocker block(ListBox1);
+        for (const auto& row : rows) {
+            ListBox1->addItem(SectionEditor::TextFromBytes(row));
+        }
+    });
+}
+
+void TForm6::ListBox1Click(int row) {
+    // Rows are not renewed when the sections change: a row past the last section would show an
+    // editor left over from an earlier split, whose text no save writes.
+    if (row < 0 || row >= ListBox1->count() || row > state().LastSection) {
+        return;
+    }
+    velloran::ui::Guarded(this, [&] { form2_->SelectSection(row); });
+}
+
+void TForm6::FormResize() {
+    Edit1->setGeometry(Edit1->x(), Edit1->y(), std::max(0, width() - 16), Edit1->height());
+    ListBox1->setGeometry(0, kListTop, width(), std::max(0, height() - kListTop));
+}
+
+void TForm6::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    FormResize();
+}
