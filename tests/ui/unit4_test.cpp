@@ -1,0 +1,167 @@
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QtTest>
+#include <string>
+
+#include "core/Document.h"
+#include "core/Host.h"
+#include "core/State.h"
+#include "ui/Unit2.h"
+#include "ui/Unit4.h"
+
+using velloran::state;
+
+namespace {
+
+void Split(TForm2& form2, const std::string& text) {
+    velloran::PlainList list;
+    velloran::CallbackDialogs dialogs;
+    velloran::Session session{state(), form2, list, form2.Memo1, dialogs};
+    form2.Memo1.AssignText(text);
+    velloran::SplitSections(session);
+}
+
+QStringList Report(const TForm4& form4) {
+    return form4.Memo1->toPlainText().split(u'\n');
+}
+
+std::string Repeat(std::string_view piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += piece;
+    }
+    return out;
+}
+
+}  // namespace
+
+class Unit4Test : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() { velloran::ResetState(); }
+
+    void design() {
+        TForm2 form2;
+        TForm4 form4(&form2);
+        QCOMPARE(form4.objectName(), QStringLiteral("TForm4"));
+        QCOMPARE(form4.windowTitle(), QStringLiteral("Edit File"));
+        QCOMPARE(form4.pos(), QPoint(265, 323));
+        QCOMPARE(form4.frameGeometry().size(), QSize(371, 444));
+        QCOMPARE(form4.findChild<QPlainTextEdit*>("Memo1"), form4.Memo1);
+        QCOMPARE(form4.Memo1->font().family(), QStringLiteral("Courier New"));
+        QCOMPARE(form4.Memo1->font().pixelSize(), 11);
+        QCOMPARE(form4.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QCOMPARE(form4.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(form4.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QVERIFY(!form4.Memo1->isReadOnly());
+        QVERIFY(!form4.isVisible());
+
+        form4.show();
+        form4.resize(500, 300);
+        QTRY_COMPARE(form4.Memo1->geometry(), form4.rect());
+    }
+
+    void report_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("no markers: one row, totals the same")
+            << QByteArray("Title line\r\none two  three\r\n\r\n")
+            << QStringList{"Lines  Words  Char  Section", "   3     5     24   Title line",
+                           "   3     5     24   TOTALS"};
+        QTest::newRow("first line a marker: section 0 empty")
+            << QByteArray("[S] First\r\nword\r\n[S] Second")
+            << QStringList{"Lines  Words  Char  Section", "   0     0      0   ",
+                           "   2     3     13   [S] First", "   1     2     10   [S] Second",
+                           "   3     5     23   TOTALS"};
+        QTest::newRow("only blanks part words; bytes above 127 are characters")
+            << QByteArray("a\tb,c \xC4\xE4  d\r\n")
+            << QStringList{"Lines  Words  Char  Section",
+                           QString::fromUtf8("   1     3     11   a\tb,c Ää  d"),
+                           "   1     3     11   TOTALS"};
+    }
+    void report() {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, lines);
+        TForm2 form2;
+        TForm4 form4(&form2);
+        Split(form2, text.toStdString());
+        form4.show();
+        QCOMPARE(Report(form4), lines);
+    }
+
+    // A line shown wrapped in its editor is still one line.
+    void wrappedLinesCountOnce() {
+        TForm2 form2;
+        TForm4 form4(&form2);
+        Split(form2, "Long\r\n" + Repeat("word ", 2000) + "\r\n");
+        form2.resize(200, 300);
+        form2.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form2));
+        QTRY_VERIFY(form2.SectionEditors(0)->document()->findBlockByNumber(1).lineCount() > 10);
+        form4.show();
+        QCOMPARE(Report(form4).at(1), QStringLiteral("   2  2001  10004   Long"));
+    }
+
+    // Numbers that fill their columns stay as they are; wider ones keep a blank before them.
+    void numbersFillingAndOverflowingColumns() {
+        TForm2 form2;
+        TForm4 form4(&form2);
+        // Section 0: 9999 one-letter lines; section 1: 99999 words in 999999 characters;
+        // section 2: 100000 words in 1000000 characters.
+        std::string doc = Repeat("a\r\n", 9999);
+        doc += "[S] Bb\r\n" + Repeat("x ", 99996) + std::string(800001, 'y') + "\r\n";
+        doc += "[S] Cc\r\n" + Repeat("x ", 99997) + std::string(800000, 'z') + "\r\n";
+        Split(form2, doc);
+        form4.show();
+        QCOMPARE(Report(form4),
+                 (QStringList{"Lines  Words  Char  Section", "9999  9999   9999   a",
+                              "   2 99999 999999   [S] Bb", "   2 100000 1000000   [S] Cc",
+                              "10003 209998 2009998   TOTALS"}));
+    }
+
+    // Only the sections up to LastSection are reported, however many editors hold text.
+    void sectionsPastLastAreLeftOut() {
+        TForm2 form2;
+        TForm4 form4(&form2);
+        Split(form2, "One\r\n[S] Two\r\n");
+        form2.SetSlotText(5, "left over\r\n");
+        form4.show();
+        QCOMPARE(Report(form4).size(), 4);
+        QCOMPARE(Report(form4).last(), QStringLiteral("   2     3     10   TOTALS"));
+    }
+
+    // Opening an open window moves and raises it and keeps its text, the user's edits included;
+    // closing and opening again makes the report afresh.
+    void rebuiltOnlyWhenOpened() {
+        TForm2 form2;
+        TForm4 form4(&form2);
+        QWidget list;
+        list.move(30, 40);
+        list.resize(120, 200);
+        list.show();
+        Split(form2, "One\r\n");
+        form4.ShowAt(&list);
+        QVERIFY(form4.isVisible());
+        const QPoint edge(list.frameGeometry().right() + 1, list.frameGeometry().top());
+        QCOMPARE(form4.frameGeometry().topLeft(), edge);
+        QCOMPARE(Report(form4).at(1), QStringLiteral("   1     1      3   One"));
+
+        Split(form2, "One two\r\n");
+        form4.Memo1->appendPlainText("note");
+        list.move(60, 50);
+        form4.ShowAt(&list);
+        QCOMPARE(form4.frameGeometry().topLeft(),
+                 QPoint(list.frameGeometry().right() + 1, list.frameGeometry().top()));
+        QCOMPARE(Report(form4).at(1), QStringLiteral("   1     1      3   One"));
+        QCOMPARE(Report(form4).last(), QStringLiteral("note"));
+
+        form4.close();
+        form4.ShowAt(&list);
+        QCOMPARE(Report(form4).at(1), QStringLiteral("   1     2      7   One two"));
+        QCOMPARE(Report(form4).size(), 3);
+    }
+};
+
+QTEST_MAIN(Unit4Test)
+#include "unit4_test.moc"

@@ -1,0 +1,59 @@
+#include "ui/Unit4.h"
+
+#include <QFont>
+#include <QPlainTextEdit>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "core/State.h"
+#include "core/Statistics.h"
+#include "ui/Geometry.h"
+#include "ui/SectionEditor.h"
+
+TForm4::TForm4(const velloran::SectionSlots* sections, QWidget* parent)
+    : QWidget(parent, Qt::Window), sections_(sections) {
+    setObjectName(QStringLiteral("TForm4"));
+    setWindowTitle(QStringLiteral("Edit File"));
+    velloran::ui::SetOuterBounds(this, kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
+
+    // Fixed pitch, so that the columns line up.
+    QFont font(QStringLiteral("Courier New"));
+    font.setPixelSize(11);
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFont(font);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Memo1);
+}
+
+void TForm4::ShowAt(const QWidget* beside) {
+    move(velloran::ui::RightEdgeOf(beside));
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm4::BuildStatistics() {
+    const auto lines = velloran::BuildStatistics(*sections_, velloran::state().LastSection);
+    std::string report;
+    for (const auto& line : lines) {
+        if (!report.empty()) {
+            report += "\r\n";
+        }
+        report += line;
+    }
+    Memo1->setPlainText(SectionEditor::TextFromBytes(report));
+}
+
+void TForm4::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    // A window the window system shows again (restored from an icon) keeps its report.
+    if (!e->spontaneous()) {
+        BuildStatistics();
+    }
+}
