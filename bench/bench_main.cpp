@@ -3,6 +3,10 @@
 #ifdef VELLORAN_BENCH_QT
 #include <QApplication>
 #include <cstdlib>
+
+namespace velloran::bench {
+bool RunMemoryProbe(int argc, char** argv);
+}
 #endif
 
 int main(int argc, char** argv) {
@@ -12,6 +16,9 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     }
     QApplication app(argc, argv);
+    if (velloran::bench::RunMemoryProbe(argc, argv)) {
+        return 0;
+    }
 #endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
