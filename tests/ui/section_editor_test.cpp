@@ -106,14 +106,6 @@ class SectionEditorTest : public QObject {
         QCOMPARE(ed.CaretPos(), 5);
     }
 
-    void lineSeparatorReadsAsBreak() {
-        // Text that reached the editor by other ways still saves its line separators as breaks.
-        SectionEditor ed(0);
-        ed.setPlainText(QStringLiteral("a") + QChar(0x2028) + QStringLiteral("b\nc"));
-        QCOMPARE(QByteArray::fromStdString(ed.Bytes()), QByteArray("a\r\nb\r\nc"));
-        QCOMPARE(ed.FirstLine(), QStringLiteral("a"));
-    }
-
     void unheldCharactersBecomeQuestionMarks_data() {
         QTest::addColumn<QString>("entered");
         QTest::addColumn<QByteArray>("bytes");
@@ -254,18 +246,6 @@ class SectionEditorTest : public QObject {
         QCOMPARE(QByteArray::fromStdString(SectionEditor::BytesFromText(selected)),
                  QByteArray::fromStdString(text.substr(static_cast<std::size_t>(start),
                                                        static_cast<std::size_t>(length))));
-    }
-
-    void keyHooksComeBeforeTheEditor() {
-        SectionEditor ed(0);
-        QStringList seen;
-        connect(&ed, &SectionEditor::keyDown, &ed, [&](int key, Qt::KeyboardModifiers) {
-            seen << QStringLiteral("%1:%2").arg(key).arg(ed.toPlainText());
-        });
-        QTest::keyClicks(&ed, "ab");
-        QCOMPARE(seen, (QStringList{QStringLiteral("%1:").arg(Qt::Key_A),
-                                    QStringLiteral("%1:a").arg(Qt::Key_B)}));
-        QCOMPARE(ed.toPlainText(), QStringLiteral("ab"));
     }
 
   private:
