@@ -1,6 +1,8 @@
 # Installs the Debian packages the editor needs that are missing. Sourced by run.sh and test.sh.
 velloran_packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev
                    libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation xvfb xauth)
+# The plugin that draws the program's SVG icon.
+velloran_packages+=(libqt6svg6)
 
 velloran_install_missing() {
     local missing=()

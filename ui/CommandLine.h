@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+
+#include <QIcon>
+#include <QStringList>
+
+class QTextStream;
+
+namespace velloran::ui {
+
+// Answers "--help" and "--version" given as the first argument after the program name: writes the
+// usage or the version to out and returns the exit status. A file of that name is a document like
+// any other, so then, and for every other command line, nothing is written and nullopt returned.
+// Needs no QApplication, so that it can run before a display is opened.
+std::optional<int> HandleInformationalArguments(const QStringList& args, QTextStream& out);
+
+// The same for the program's own argv, writing to standard output.
+std::optional<int> HandleInformationalArguments(int argc, char* argv[]);
+
+// The program's icon, the scalable one that is also installed for the desktop.
+QIcon ProgramIcon();
+
+}  // namespace velloran::ui
