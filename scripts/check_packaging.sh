@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Builds a release, installs it into a scratch root and builds the Debian package, then checks that
+# the desktop entry, metainfo, MIME types, icon and manual page are installed, valid, agree with
+# each other and with the project's version, and are in the package. Quiet unless something fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+velloran_install_missing desktop-file-utils appstream dpkg-dev
+
+build=build/package
+scratch=$(mktemp -d)
+log="$scratch/log"
+trap 'rm -rf "$scratch"' EXIT
+
+fail() {
+    echo "check_packaging: $*" >&2
+    [ -s "$log" ] && tail -n 40 "$log" >&2
+    exit 1
+}
+# Runs a command with its output kept for the failure message only.
+quietly() {
+    "$@" >"$log" 2>&1 || fail "failed: $*"
+}
+
+quietly cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DVELLORAN_BUILD_TESTS=OFF -DVELLORAN_BUILD_BENCH=OFF
+quietly cmake --build "$build" -j "$(nproc)"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
+
+root="$scratch/root"
+quietly env DESTDIR="$root" cmake --install "$build" --prefix /usr
+: >"$log"
+
+files=(usr/bin/velloran
+       usr/share/applications/velloran.desktop
+       usr/share/metainfo/io.velloran.editor.metainfo.xml
+       usr/share/mime/packages/velloran.xml
+       usr/share/icons/hicolor/scalable/apps/velloran.svg
+       usr/share/man/man1/velloran.1.gz)
+for f in "${files[@]}"; do
+    [ -f "$root/$f" ] || fail "not installed: /$f"
+done
+desktop="$root/usr/share/applications/velloran.desktop"
+metainfo="$root/usr/share/metainfo/io.velloran.editor.metainfo.xml"
+mime="$root/usr/share/mime/packages/velloran.xml"
+
+quietly desktop-file-validate "$desktop"
+[ ! -s "$log" ] || fail "desktop-file-validate has remarks on velloran.desktop"
+quietly appstreamcli validate --no-net --pedantic "$metainfo"
+if command -v xmllint >/dev/null; then
+    quietly xmllint --noout "$mime" "$root/usr/share/icons/hicolor/scalable/apps/velloran.svg"
+fi
+
+# The database the desktop builds from the MIME file must map both extensions, and the plain
+# document must stay text so that any text editor is offered for it.
+if command -v update-mime-database >/dev/null; then
+    mkdir -p "$scratch/mime/packages"
+    cp "$mime" "$scratch/mime/packages/"
+    quietly env XDG_DATA_HOME="$scratch" XDG_DATA_DIRS="$scratch" update-mime-database "$scratch/mime"
+    [ ! -s "$log" ] || fail "update-mime-database has remarks on velloran.xml"
+    grep -qx 'text/x-velloran-document:\*\.vlp' <(cut -d: -f2- "$scratch/mime/globs2") ||
+        fail "*.vlp is not text/x-velloran-document"
+    grep -qx 'application/x-velloran-enciphered:\*\.vle' <(cut -d: -f2- "$scratch/mime/globs2") ||
+        fail "*.vle is not application/x-velloran-enciphered"
+    grep -qx 'text/x-velloran-document text/plain' "$scratch/mime/subclasses" ||
+        fail "text/x-velloran-document is not a subclass of text/plain"
+fi
+
+# What the desktop entry names must exist: its MIME types, its icon, the program it runs.
+grep -qx 'Exec=velloran %f' "$desktop" || fail "the desktop entry does not pass the file as %f"
+grep -qx 'Icon=velloran' "$desktop" || fail "the desktop entry's icon is not velloran"
+for type in $(sed -n 's/^MimeType=//p' "$desktop" | tr ';' ' '); do
+    grep -q "<mime-type type=\"$type\">" "$mime" || fail "$type is not declared in velloran.xml"
+done
+grep -q '<launchable type="desktop-id">velloran.desktop</launchable>' "$metainfo" ||
+    fail "the metainfo does not launch velloran.desktop"
+
+# Every place that carries the version carries the project's.
+newest=$(grep -o '<release version="[^"]*"' "$metainfo" | head -n 1 | cut -d'"' -f2)
+[ "$newest" = "$version" ] || fail "newest release in the metainfo is $newest, not $version"
+zcat "$root/usr/share/man/man1/velloran.1.gz" | grep -q "^\.TH VELLORAN 1 .*\"Velloran Editor $version\"" ||
+    fail "the manual page is not of version $version"
+(cd "$scratch" && QT_QPA_PLATFORM=offscreen timeout 20 "$root/usr/bin/velloran" --version) \
+    >"$log" 2>&1 || fail "velloran --version did not exit 0"
+grep -qx "Velloran Editor $version" "$log" || fail "velloran --version does not print $version"
+: >"$log"
+
+rm -f "$build"/velloran_*.deb
+(cd "$build" && cpack -G DEB) >"$log" 2>&1 || fail "cpack -G DEB failed"
+debs=("$build"/velloran_"$version"_*.deb)
+[ -f "${debs[0]}" ] || fail "cpack made no velloran_${version}_*.deb"
+deb=${debs[0]}
+
+dpkg-deb -c "$deb" >"$log" 2>&1 || fail "dpkg-deb -c $deb failed"
+for f in "${files[@]}"; do
+    grep -q " \./$f\$" "$log" || fail "not in $(basename "$deb"): /$f"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+for p in fonts-liberation libqt6svg6 qt6-qpa-plugins libqt6widgets6; do
+    grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "$(basename "$deb") does not depend on $p: $depends"
+done
+
+echo "Packaging checks passed: $(basename "$deb") with ${#files[@]} checked files; Depends: $depends"
