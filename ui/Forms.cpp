@@ -5,6 +5,7 @@ namespace velloran::ui {
 FormSet::~FormSet() {
     // The main window goes last: the others may still refer to it while they close.
     form11.reset();
+    form9.reset();
     form8.reset();
     form7.reset();
     form5.reset();
@@ -24,12 +25,14 @@ std::unique_ptr<FormSet> CreateForms(const QStringList& arguments) {
     set->form5 = std::make_unique<TForm5>();
     set->form7 = std::make_unique<TForm7>();
     set->form8 = std::make_unique<TForm8>();
+    set->form9 = std::make_unique<TForm9>();
     set->form11 = std::make_unique<TForm11>();
     Forms forms;
     forms.Form2 = set->form2.get();
     forms.Form5 = set->form5.get();
     forms.Form7 = set->form7.get();
     forms.Form8 = set->form8.get();
+    forms.Form9 = set->form9.get();
     forms.Form11 = set->form11.get();
     set->form1->SetForms(forms);
     return set;

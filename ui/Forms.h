@@ -9,6 +9,7 @@
 #include "ui/Unit5.h"
 #include "ui/Unit7.h"
 #include "ui/Unit8.h"
+#include "ui/Unit9.h"
 
 namespace velloran::ui {
 
@@ -19,6 +20,7 @@ struct FormSet {
     std::unique_ptr<TForm5> form5;
     std::unique_ptr<TForm7> form7;
     std::unique_ptr<TForm8> form8;
+    std::unique_ptr<TForm9> form9;
     std::unique_ptr<TForm11> form11;
 
     ~FormSet();

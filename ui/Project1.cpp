@@ -1,12 +1,19 @@
 #include <QApplication>
 
+#include "ui/CommandLine.h"
 #include "ui/Forms.h"
 #include "ui/Unit1.h"
 
 int main(int argc, char* argv[]) {
+    // Before the toolkit starts, so that --help and --version work without a display.
+    if (auto status = velloran::ui::HandleInformationalArguments(argc, argv)) {
+        return *status;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("velloran");
     QApplication::setApplicationDisplayName("Velloran Editor");
+    QApplication::setWindowIcon(velloran::ui::ProgramIcon());
+    QGuiApplication::setDesktopFileName("velloran");
     QApplication::setQuitOnLastWindowClosed(false);
 
     auto forms = velloran::ui::CreateForms(QApplication::arguments());

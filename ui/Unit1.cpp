@@ -25,6 +25,7 @@
 #include "ui/Unit5.h"
 #include "ui/Unit7.h"
 #include "ui/Unit8.h"
+#include "ui/Unit9.h"
 
 using velloran::ModalResult;
 using velloran::PromptResult;
@@ -361,9 +362,7 @@ void TForm1::WordWrap1Click() {
 }
 
 void TForm1::MVParametersClick() {
-    if (onParameters) {
-        onParameters();
-    }
+    forms_.Form9->Run(*this, *forms_.Form2);
 }
 
 void TForm1::MVSearchClick() {

@@ -218,16 +218,14 @@ ModalResult TForm9::Run(TForm1& form1, TForm2& form2) {
     velloran::ui::SetOuterSize(this, kDesignWidth, kDesignHeight);
     move(velloran::ui::RightEdgeOf(&form1));
     Button3->setFocus();
-    switch (exec()) {
-        case kSave:
-            Apply(form1, form2, true);
-            return ModalResult::OK;
-        case kUse:
-            Apply(form1, form2, false);
-            return ModalResult::Yes;
-        default:
-            return ModalResult::Cancel;
+    const int code = exec();
+    result_ = code == kSave  ? ModalResult::OK
+              : code == kUse ? ModalResult::Yes
+                             : ModalResult::Cancel;
+    if (result_ != ModalResult::Cancel) {
+        Apply(form1, form2, result_ == ModalResult::OK);
     }
+    return result_;
 }
 
 void TForm9::Apply(TForm1& form1, TForm2& form2, bool save) {

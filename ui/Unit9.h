@@ -29,6 +29,8 @@ class TForm9 : public QDialog {
     // outcome to the state, both windows and, for "SAVE", the settings file. A failed write
     // throws velloran::Error after the values have been applied.
     velloran::ModalResult Run(TForm1& form1, TForm2& form2);
+    // The outcome of the last Run.
+    velloran::ModalResult Result() const { return result_; }
 
     // The font choices in their order in the dialog.
     enum class FontChoice { Arial, Courier, Times };
@@ -67,6 +69,7 @@ class TForm9 : public QDialog {
     QLabel* Label3;
 
   private:
+    velloran::ModalResult result_ = velloran::ModalResult::Cancel;
     void FormShow();
     FontChoice CheckedFont() const;
     void Apply(TForm1& form1, TForm2& form2, bool save);

@@ -88,10 +88,10 @@ class TestUnit9 : public QObject {
     // Opens the dialog through the View menu, as the user does, with step answering it.
     void Open(ModalScript& script, std::function<void(TForm9*)> step) {
         script.Then([this, step](QWidget* w) {
-            if (w != form9_.get()) {
+            if (w != form9_) {
                 return false;
             }
-            step(form9_.get());
+            step(form9_);
             return true;
         });
         form1().MVParameters->trigger();
@@ -101,8 +101,7 @@ class TestUnit9 : public QObject {
 
     std::unique_ptr<TempDir> dir_;
     std::unique_ptr<velloran::ui::FormSet> forms_;
-    std::unique_ptr<TForm9> form9_;
-    std::optional<ModalResult> result_;
+    TForm9* form9_ = nullptr;
     QString oldDir_;
 
   private slots:
@@ -114,13 +113,10 @@ class TestUnit9 : public QObject {
         ::mkdir((*dir_ / "config").c_str(), 0700);
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(*dir_ / "config"));
         forms_ = velloran::ui::CreateForms({"velloran"});
-        form9_ = std::make_unique<TForm9>();
-        result_.reset();
-        form1().onParameters = [this] { result_ = form9_->Run(form1(), form2()); };
+        form9_ = forms_->form9.get();
     }
 
     void cleanup() {
-        form9_.reset();
         forms_.reset();
         QDir::setCurrent(oldDir_);
         dir_.reset();
@@ -207,7 +203,7 @@ class TestUnit9 : public QObject {
         QCOMPARE(arrows, position);
         QCOMPARE(label, modeText);
         QCOMPARE(at, QPoint(60 + form1().frameGeometry().width(), 40));
-        QCOMPARE(result_, ModalResult::Cancel);
+        QCOMPARE(form9_->Result(), ModalResult::Cancel);
     }
 
     void confirmingTahomaSwitchesTheEditorsToTimes() {
@@ -225,7 +221,7 @@ class TestUnit9 : public QObject {
             ChangeEverything(d);
             QTest::keyClick(d->Edit1, Qt::Key_Return);  // "Use" is the default button
         });
-        QCOMPARE(result_, ModalResult::Yes);
+        QCOMPARE(form9_->Result(), ModalResult::Yes);
         QCOMPARE(Current(), (Values{"Arial", 12, false, true, true, "bak", 1}));
         QVERIFY(!form1().WordWrap1->isChecked());
         const QFont font = form2().SectionEditors(7)->font();
@@ -250,7 +246,7 @@ class TestUnit9 : public QObject {
             ClickArrow(d->UpDown1, QStyle::SC_SpinBoxUp);
             d->Button2->click();
         });
-        QCOMPARE(result_, ModalResult::OK);
+        QCOMPARE(form9_->Result(), ModalResult::OK);
         const Values applied{"Times New Roman", 9, false, false, true, "archive", 2};
         QCOMPARE(Current(), applied);
         QCOMPARE(form2().SectionEditors(0)->font().family(), QString("Times New Roman"));
@@ -322,7 +318,7 @@ class TestUnit9 : public QObject {
                 d->close();
             }
         });
-        QCOMPARE(result_, ModalResult::Cancel);
+        QCOMPARE(form9_->Result(), ModalResult::Cancel);
         QVERIFY(Current() == before);
         QCOMPARE(form2().SectionEditors(0)->font(), fontBefore);
         QCOMPARE(form2().SectionEditors(0)->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -337,7 +333,7 @@ class TestUnit9 : public QObject {
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(blocker));
         ModalScript script;
         script.Then([this](QWidget* w) {
-            if (w != form9_.get()) {
+            if (w != form9_) {
                 return false;
             }
             form9_->RadioButton1->click();
