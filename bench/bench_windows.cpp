@@ -1,0 +1,185 @@
+// The search and statistics windows on large documents, each beside the floor of reading the
+// editors' text once, measured in the same run and reported as a ratio.
+#ifdef VELLORAN_BENCH_QT
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "core/Document.h"
+#include "core/Host.h"
+#include "core/State.h"
+#include "ui/Unit2.h"
+#include "ui/Unit4.h"
+#include "ui/Unit6.h"
+#include "util.h"
+
+namespace velloran::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// A document split into a shown document window, with the search and statistics windows.
+struct Windows {
+    explicit Windows(std::size_t mib) : mib(mib) {
+        ResetState();
+        form2.Memo1.AssignText(MakeDocument(mib * kMiB, 50));
+        CallbackDialogs dialogs;
+        Session session{state(), form2, list, form2.Memo1, dialogs};
+        SplitSections(session);
+        form2.Memo1.AssignText("");
+        form2.show();
+        QApplication::processEvents();
+    }
+
+    // Reading every section's text once, as any report over the sections must.
+    void ReadAll() const {
+        for (int k = 0; k <= state().LastSection; ++k) {
+            benchmark::DoNotOptimize(form2.SlotText(k));
+        }
+    }
+
+    // The fastest of a few runs of the floor.
+    double FloorSeconds() const {
+        double best = 1e9;
+        for (int i = 0; i < 3; ++i) {
+            const auto start = Clock::now();
+            ReadAll();
+            best = std::min(best, Seconds(start));
+        }
+        return best;
+    }
+
+    std::size_t mib;
+    TForm2 form2;
+    PlainList list;
+    TForm6 form6{&form2, &list};
+    TForm4 form4{&form2};
+};
+
+// Splitting 100 MiB into the editors takes seconds, so one document serves every benchmark
+// of its size.
+Windows& For(std::size_t mib) {
+    static std::unique_ptr<Windows> current;
+    if (!current || current->mib != mib) {
+        current.reset();
+        current = std::make_unique<Windows>(mib);
+    }
+    return *current;
+}
+
+void Report(benchmark::State& st, std::size_t mib, double total, double floor) {
+    const double each = total / static_cast<double>(st.iterations());
+    st.counters["floor_ms"] = floor * 1e3;
+    st.counters["x_floor"] = each / floor;
+    st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations() * mib * kMiB));
+}
+
+void ReadEditorsFloor(benchmark::State& st, std::size_t mib) {
+    Windows& w = For(mib);
+    for (auto _ : st) {
+        w.ReadAll();
+    }
+    st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations() * mib * kMiB));
+}
+
+void SearchAll(benchmark::State& st, std::size_t mib) {
+    Windows& w = For(mib);
+    w.form6.Edit1->setText(QStringLiteral("chapter"));
+    const double floor = w.FloorSeconds();
+    double total = 0;
+    for (auto _ : st) {
+        const auto start = Clock::now();
+        w.form6.Button2Click();
+        total += Seconds(start);
+    }
+    Report(st, mib, total, floor);
+}
+
+// Each opening of the window makes the report afresh.
+void StatisticsReport(benchmark::State& st, std::size_t mib) {
+    Windows& w = For(mib);
+    const double floor = w.FloorSeconds();
+    double total = 0;
+    for (auto _ : st) {
+        const auto start = Clock::now();
+        w.form4.hide();
+        w.form4.show();
+        total += Seconds(start);
+    }
+    w.form4.hide();
+    Report(st, mib, total, floor);
+}
+
+std::string Name(const char* base, std::size_t mib) {
+    std::string name(base);
+    name += '/';
+    name += std::to_string(mib);
+    return name;
+}
+
+[[maybe_unused]] const bool registered = [] {
+    for (std::size_t mib : {10, 100}) {
+        benchmark::RegisterBenchmark(Name("BM_ReadEditorsFloor", mib).c_str(), ReadEditorsFloor,
+                                     mib)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(Name("BM_SearchAllWindow", mib).c_str(), SearchAll, mib)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(Name("BM_StatisticsWindow", mib).c_str(), StatisticsReport,
+                                     mib)
+            ->Unit(benchmark::kMillisecond);
+    }
+    return true;
+}();
+
+// "Search" in a 100 MiB section from its start to the one match at its end: one read of the
+// editor's text, one scan, and one selection change in the widget.
+void BM_FindNextToSectionEnd(benchmark::State& st) {
+    ResetState();
+    TForm2 form2;
+    PlainList list;
+    TForm6 form6(&form2, &list);
+    std::string text = MakeDocument(100 * kMiB, 0);
+    text += "needle\r\n";
+    form2.SetSlotText(0, std::move(text));
+    form2.show();
+    QApplication::processEvents();
+    SectionEditor* editor = form2.SectionEditors(0);
+    form6.Edit1->setText(QStringLiteral("NEEDLE"));
+
+    const auto readStart = Clock::now();
+    benchmark::DoNotOptimize(editor->Bytes());
+    const double floor = Seconds(readStart);
+
+    int changes = 0;
+    QObject::connect(editor, &QPlainTextEdit::cursorPositionChanged, [&] { ++changes; });
+    double total = 0;
+    for (auto _ : st) {
+        st.PauseTiming();
+        editor->SetCaretPos(0);
+        changes = 0;
+        st.ResumeTiming();
+        const auto start = Clock::now();
+        form6.Button1Click();
+        total += Seconds(start);
+    }
+    if (editor->SelLength() != 6) {
+        st.SkipWithError("the match at the end was not selected");
+    }
+    st.counters["selection_changes"] = changes;
+    Report(st, 100, total, floor);
+}
+BENCHMARK(BM_FindNextToSectionEnd)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace velloran::bench
+
+#endif
