@@ -6,7 +6,9 @@
 #include "ui/Unit1.h"
 #include "ui/Unit11.h"
 #include "ui/Unit2.h"
+#include "ui/Unit4.h"
 #include "ui/Unit5.h"
+#include "ui/Unit6.h"
 #include "ui/Unit7.h"
 #include "ui/Unit8.h"
 #include "ui/Unit9.h"
@@ -18,10 +20,12 @@ struct FormSet {
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TForm2> form2;
     std::unique_ptr<TForm5> form5;
+    std::unique_ptr<TForm6> form6;
     std::unique_ptr<TForm7> form7;
     std::unique_ptr<TForm8> form8;
     std::unique_ptr<TForm9> form9;
     std::unique_ptr<TForm11> form11;
+    std::unique_ptr<TForm4> form4;
 
     ~FormSet();
     // Shows the document window and then the main window, which loads the document.

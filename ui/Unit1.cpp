@@ -22,7 +22,9 @@
 #include "ui/Guard.h"
 #include "ui/Unit11.h"
 #include "ui/Unit2.h"
+#include "ui/Unit4.h"
 #include "ui/Unit5.h"
+#include "ui/Unit6.h"
 #include "ui/Unit7.h"
 #include "ui/Unit8.h"
 #include "ui/Unit9.h"
@@ -366,9 +368,7 @@ void TForm1::MVParametersClick() {
 }
 
 void TForm1::MVSearchClick() {
-    if (onSearch) {
-        onSearch();
-    }
+    forms_.Form6->ShowAt(forms_.Form2);
 }
 
 void TForm1::MVHelpClick() {
@@ -376,9 +376,7 @@ void TForm1::MVHelpClick() {
 }
 
 void TForm1::Statistics1Click() {
-    if (onStatistics) {
-        onStatistics();
-    }
+    forms_.Form4->ShowAt(this);
 }
 
 void TForm1::SetPanelMode(int mode) {

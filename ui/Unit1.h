@@ -84,8 +84,6 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
 
     // Starts a program detached; replaced in tests so that no second editor is left running.
     std::function<bool(const QString& program, const QStringList& arguments)> launcher;
-    // Commands not yet wired to their windows.
-    std::function<void()> onSearch, onStatistics;
 
     const QString& ProgramPath() const { return programPath_; }
 

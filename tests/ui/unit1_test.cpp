@@ -17,6 +17,7 @@
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
 #include "ui/Forms.h"
+#include "ui/Geometry.h"
 #include "ui/Unit11.h"
 #include "ui/Unit2.h"
 #include "ui/Unit8.h"
@@ -389,6 +390,23 @@ class TestUnit1 : public QObject {
         QTest::keyClick(form2().SectionEditors(4), Qt::Key_PageDown, Qt::ShiftModifier);
         QCOMPARE(state().Panel1Section, 4);
         QCOMPARE(state().Panel2Section, 5);
+    }
+
+    void toolWindowsOpenBesideTheirWindows() {
+        WriteBytes("Velloran.vlp", "a b\r\n[S] One\r\n");
+        Start();
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_F3);
+        QVERIFY(forms_->form6->isVisible());
+        QCOMPARE(forms_->form6->frameGeometry().topLeft(), velloran::ui::RightEdgeOf(&form2()));
+        form1().Statistics1->trigger();
+        QVERIFY(forms_->form4->isVisible());
+        QCOMPARE(forms_->form4->frameGeometry().topLeft(), velloran::ui::RightEdgeOf(&form1()));
+        auto* report = forms_->form4->findChild<QPlainTextEdit*>("Memo1");
+        QVERIFY(report->toPlainText().endsWith("   TOTALS"));
+        ModalScript script;
+        script.Click("TForm9", "Button1");
+        QTest::keyClick(form1().ListBox1, Qt::Key_F2);
+        QVERIFY(script.Done());
     }
 
     void wordWrapTogglesTheEditors() {
