@@ -69,4 +69,24 @@ void SaveSettings(const Settings& settings) {
     }
 }
 
+void ApplyToState(const Settings& settings, State& st) {
+    st.FontFace = settings.FontFace;
+    st.FontSize = settings.FontSize;
+    st.WordWrap = settings.WordWrap;
+    st.BackupPrev = settings.BackupPrev;
+    st.BackupCurr = settings.BackupCurr;
+    st.BackupFolder = settings.BackupFolder;
+    st.BackupType = settings.BackupType;
+}
+
+void TakeFromState(const State& st, Settings& settings) {
+    settings.FontFace = st.FontFace;
+    settings.FontSize = st.FontSize;
+    settings.WordWrap = st.WordWrap;
+    settings.BackupPrev = st.BackupPrev;
+    settings.BackupCurr = st.BackupCurr;
+    settings.BackupFolder = st.BackupFolder;
+    settings.BackupType = st.BackupType;
+}
+
 }  // namespace velloran

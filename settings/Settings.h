@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/State.h"
+
 // The editor's settings file: window sizes, the editor format and the backup policy, kept from
 // one run to the next in section "Velloran" of the profile file "QMV.ini".
 namespace velloran {
@@ -29,6 +31,11 @@ struct Settings {
 
     bool operator==(const Settings&) const = default;
 };
+
+// The editor format and the backup policy, from a record into the run's state and back; the
+// window bounds are the windows' business.
+void ApplyToState(const Settings& settings, State& st);
+void TakeFromState(const State& st, Settings& settings);
 
 // Reads every key, each with its default when it is missing or unreadable.
 Settings LoadSettings();

@@ -270,13 +270,7 @@ void TForm1::ApplySettings() {
     velloran::ui::SetOuterSize(forms_.Form2,
                                std::max(set.Width2, velloran::ui::kMinimumWindow.width()),
                                std::max(set.Height2, velloran::ui::kMinimumWindow.height()));
-    st.FontFace = set.FontFace;
-    st.FontSize = set.FontSize;
-    st.WordWrap = set.WordWrap;
-    st.BackupPrev = set.BackupPrev;
-    st.BackupCurr = set.BackupCurr;
-    st.BackupFolder = set.BackupFolder;
-    st.BackupType = set.BackupType;
+    velloran::ApplyToState(set, st);
     WordWrap1->setChecked(st.WordWrap);
     forms_.Form2->ApplyFormat();
 }

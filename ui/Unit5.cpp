@@ -1,4 +1,5 @@
 #include "ui/Unit5.h"
+#include "ui/Geometry.h"
 
 #include <QFont>
 #include <QPlainTextEdit>
@@ -111,6 +112,5 @@ void TForm5::ShowAt(QPoint topLeft) {
 }
 
 void TForm5::ShowAt(const QWidget* beside) {
-    const QRect outer = beside->frameGeometry();
-    ShowAt(QPoint(outer.x() + outer.width(), outer.y()));
+    ShowAt(velloran::ui::RightEdgeOf(beside));
 }

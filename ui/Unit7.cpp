@@ -1,4 +1,5 @@
 #include "ui/Unit7.h"
+#include "ui/Geometry.h"
 
 #include <QFont>
 #include <QHBoxLayout>
@@ -81,8 +82,7 @@ velloran::PromptResult TForm7::Ask(QPoint topLeft) {
 }
 
 velloran::PromptResult TForm7::Ask(const QWidget* beside) {
-    const QRect outer = beside->frameGeometry();
-    return Ask(QPoint(outer.x() + outer.width(), outer.y()));
+    return Ask(velloran::ui::RightEdgeOf(beside));
 }
 
 void TForm7::keyPressEvent(QKeyEvent* event) {

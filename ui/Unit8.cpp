@@ -1,4 +1,5 @@
 #include "ui/Unit8.h"
+#include "ui/Geometry.h"
 
 #include <QFile>
 #include <QFont>
@@ -79,8 +80,7 @@ velloran::PromptResult TForm8::Ask(const QString& fileName, bool showDoNotExit, 
 
 velloran::PromptResult TForm8::Ask(const QString& fileName, bool showDoNotExit,
                                    const QWidget* beside) {
-    const QRect outer = beside->frameGeometry();
-    return Ask(fileName, showDoNotExit, QPoint(outer.x() + outer.width(), outer.y()));
+    return Ask(fileName, showDoNotExit, velloran::ui::RightEdgeOf(beside));
 }
 
 void TForm8::keyPressEvent(QKeyEvent* event) {

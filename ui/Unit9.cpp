@@ -252,12 +252,6 @@ void TForm9::Apply(TForm1& form1, TForm2& form2, bool save) {
     set.Height = bounds1.height();
     set.Width2 = bounds2.width();
     set.Height2 = bounds2.height();
-    set.FontSize = st.FontSize;
-    set.FontFace = st.FontFace;
-    set.WordWrap = st.WordWrap;
-    set.BackupPrev = st.BackupPrev;
-    set.BackupCurr = st.BackupCurr;
-    set.BackupFolder = st.BackupFolder;
-    set.BackupType = st.BackupType;
+    velloran::TakeFromState(st, set);
     velloran::SaveSettings(set);
 }
