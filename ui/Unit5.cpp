@@ -48,7 +48,7 @@ View > Word Wrap switches line wrapping on and off for all editors.
 
 Search and Search All
 View > Search - F3 opens the search window. Type a text in its field.
-"Search" finds the next occurrence in the current section (the one last selected in the list, or the editor you last clicked) and selects it, so that a paste replaces it. Press "Search" again for the next one. A match that starts right at the caret is skipped, and so is one at the very start of the section. The search stays inside the section and never moves to another one; when nothing more is found, nothing is selected.
+"Search" finds the next occurrence in the current section (the one last selected in the list, or the editor you last clicked) and selects it, so that a paste replaces it. Press "Search" again for the next one. With nothing selected the search starts at the caret, so a match right there, even at the very start of the section, is found. The search stays inside the section and never moves to another one; when nothing more is found, nothing is selected.
 "Search All" counts the occurrences in every section and lists each count with the section's title. Click a row to show that section.
 Both ignore the difference between upper and lower case for the letters A to Z only.
 
