@@ -1,0 +1,373 @@
+// Saves that are killed or whose writes fail must never cost the document on disk.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "core/Document.h"
+#include "core/Error.h"
+#include "core/FileIO.h"
+#include "core/Host.h"
+#include "core/Saving.h"
+#include "core/State.h"
+#include "support/TempDir.h"
+
+namespace velloran {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+// A version of the document as it must be found on disk: compared by size first, then by hash.
+struct Version {
+    char name;
+    std::size_t size;
+    std::size_t hash;
+};
+
+Version Describe(char name, std::string_view bytes) {
+    return {name, bytes.size(), std::hash<std::string_view>{}(bytes)};
+}
+
+// The version the file holds, or '?' when it is neither. Mapped, not read, since it runs after
+// every kill.
+char Identify(const std::string& path, const Version& a, const Version& b) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return '?';
+    }
+    const auto size = static_cast<std::size_t>(st.st_size);
+    char found = '?';
+    for (const Version* v : {&a, &b}) {
+        if (size != v->size) {
+            continue;
+        }
+        void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED) {
+            const std::string_view bytes(static_cast<const char*>(map), size);
+            found = std::hash<std::string_view>{}(bytes) == v->hash ? v->name : '?';
+            ::munmap(map, size);
+        }
+        break;
+    }
+    ::close(fd);
+    return found;
+}
+
+// About 50 MiB of CR LF lines in sections, different for each version. Long lines keep the
+// per-line work of a save small beside its writing, which is where the kills have to land.
+std::string MakeVersion(char name) {
+    constexpr std::size_t kSize = 50u << 20;
+    const std::string prose(name == 'A' ? 1000 : 1001, name);
+    std::string bytes;
+    bytes.reserve(kSize + 2 * prose.size());
+    for (unsigned i = 0; bytes.size() < kSize; ++i) {
+        if (i % 1000 == 0) {
+            bytes += "[S] section " + std::to_string(i) + "\r\n";
+        }
+        bytes += std::to_string(i) + prose + "\r\n";
+    }
+    return bytes;
+}
+
+std::size_t TemporaryFiles(const std::string& folder, const std::string& name) {
+    const std::string prefix = "." + name + "~";
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        count += entry.path().filename().string().starts_with(prefix) ? 1 : 0;
+    }
+    return count;
+}
+
+void SleepFor(std::chrono::nanoseconds delay) {
+    timespec ts{static_cast<time_t>(delay.count() / 1000000000),
+                static_cast<long>(delay.count() % 1000000000)};
+    while (::nanosleep(&ts, &ts) != 0) {
+    }
+}
+
+// Runs f in a child whose files cannot grow past limit bytes, as on a full disk; f's exit code,
+// or -1 when the child did not exit normally.
+int InChildWithFileLimit(rlim_t limit, const std::function<int()>& f) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit r{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &r);
+        ::_exit(f());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// A temporary folder on a memory file system where there is one. A killed process loses nothing
+// that reached the page cache, so the disk itself adds no case, only the wait for its syncs.
+class MemoryTempDir {
+  public:
+    MemoryTempDir() {
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        if (::access("/dev/shm", W_OK | X_OK) == 0) {
+            base = "/dev/shm";
+        }
+        std::string pattern = (base / "velloran-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path_ = pattern;
+        }
+    }
+    ~MemoryTempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    MemoryTempDir(const MemoryTempDir&) = delete;
+    MemoryTempDir& operator=(const MemoryTempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::size_t EntryCount(const std::string& folder) {
+    auto it = std::filesystem::directory_iterator(folder);
+    return static_cast<std::size_t>(std::distance(it, std::filesystem::directory_iterator{}));
+}
+
+class CrashSafety : public ::testing::Test {
+  protected:
+    void SetUp() override { ResetState(); }
+
+    State& st = state();
+    PlainSession p;
+    Session& s = p.session;
+    TempDir dir;
+};
+
+// Version A is written with WriteDocument from a buffer, B with SaveDocument from the sections,
+// so both ways to the disk are killed.
+TEST_F(CrashSafety, KilledSavesLeaveTheOldOrTheNewVersionWhole) {
+    const MemoryTempDir folder;
+    ASSERT_FALSE(folder.path().empty());
+    const std::string target = folder / "big.vlp";
+    st.FileName = target;
+
+    std::string bytes = MakeVersion('A');
+    const Version a = Describe('A', bytes);
+    DocumentBuffer bufferA;
+    bufferA.AssignText(std::move(bytes));
+    bytes = MakeVersion('B');
+    const Version b = Describe('B', bytes);
+    DocumentBuffer bufferB;
+    bufferB.AssignText(std::move(bytes));
+    p.buffer = bufferB;
+    SplitSections(s);  // B also stands in the sections, for SaveDocument
+    ASSERT_GT(st.LastSection, 1);
+    p.buffer.Clear();
+
+    // Each save replaces what another one wrote, so the overwrite question is always answered Yes.
+    p.dialogs.onYesNo = [](const std::string&) { return true; };
+    enum Way { kWrite, kSave };
+    auto save = [&](char version, Way way) {
+        if (way == kWrite) {
+            WriteDocument(target, version == 'A' ? bufferA : bufferB);
+        } else if (!SaveDocument(s)) {
+            throw Error("the save did not go on");
+        }
+    };
+    // Starts a child that saves first the way given, then the two versions in turn until it is
+    // killed (or exits after the first save, when once is set); returns as the first save starts.
+    auto startSaving = [&](char first, Way way, bool once) {
+        int ready[2];
+        if (::pipe(ready) != 0) {
+            return pid_t{-1};
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(ready[0]);
+            if (::write(ready[1], "s", 1) != 1) {
+                ::_exit(3);
+            }
+            ::close(ready[1]);
+            try {
+                save(first, way);
+                for (char version = first; !once;) {
+                    version = version == 'A' ? 'B' : 'A';
+                    save(version, kWrite);
+                }
+            } catch (...) {
+                ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char started = 0;
+        const bool ok = child > 0 && ::read(ready[0], &started, 1) == 1;
+        ::close(ready[0]);
+        return ok ? child : pid_t{-1};
+    };
+    // How long one save takes in a child on this machine, to spread the kills over.
+    auto duration = [&](char version, Way way) {
+        const auto started = std::chrono::steady_clock::now();
+        const pid_t child = startSaving(version, way, true);
+        int status = -1;
+        if (child > 0) {
+            ::waitpid(child, &status, 0);
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now() - started)
+            .count();
+    };
+    const long long writeB = duration('B', kWrite);
+    const long long writeA = duration('A', kWrite);
+    const long long saveB = duration('B', kSave);
+    ASSERT_EQ(Identify(target, a, b), 'B');
+    save('A', kWrite);
+
+    // A write is killed anywhere in it, its rename included. SaveDocument spends most of its time
+    // joining the sections, which cannot touch the disk, so its kills go to its writing end.
+    using Delay = std::uniform_int_distribution<long long>;
+    Delay inWriteA(0, writeA * 5 / 4);
+    Delay inWriteB(0, writeB * 5 / 4);
+    Delay inSaveB(std::max(0LL, saveB - 2 * writeB), saveB + writeB / 4);
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    char onDisk = 'A';
+    int keptOld = 0;
+    int tookNew = 0;
+    for (int kill = 0; kill < 50; ++kill) {
+        const char next = onDisk == 'A' ? 'B' : 'A';
+        const Way way = next == 'B' && kill % 10 == 1 ? kSave : kWrite;
+        const pid_t child = startSaving(next, way, false);
+        ASSERT_GT(child, 0);
+        Delay& delay = way == kSave ? inSaveB : next == 'A' ? inWriteA : inWriteB;
+        SleepFor(std::chrono::nanoseconds(delay(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << "the saving child ended by itself, status " << status;
+
+        const char found = Identify(target, a, b);
+        ASSERT_TRUE(found == 'A' || found == 'B') << "kill " << kill << " tore the document";
+        (found == onDisk ? keptOld : tookNew) += 1;
+        ASSERT_LE(TemporaryFiles(folder.path(), "big.vlp"), 1u);
+
+        // The next save succeeds and sweeps away what the killed one left.
+        onDisk = found == 'A' ? 'B' : 'A';
+        save(onDisk, kWrite);
+        ASSERT_EQ(TemporaryFiles(folder.path(), "big.vlp"), 0u);
+    }
+    EXPECT_EQ(Identify(target, a, b), onDisk);
+    EXPECT_EQ(EntryCount(folder.path()), 1u);
+    RecordProperty("KeptOldVersion", keptOld);
+    RecordProperty("TookNewVersion", tookNew);
+}
+
+// Failing writes -------------------------------------------------------------------------------
+
+// What a child reports of a save: bit 0 an error with the expected message, bit 1 Modified still
+// set, bit 2 a notice shown.
+int SaveOutcome(Session& s, const std::string& message) {
+    int outcome = 0;
+    try {
+        SaveDocument(s);
+    } catch (const Error& e) {
+        outcome |= e.what() == message ? 1 : 8;
+    }
+    outcome |= s.st.Modified ? 2 : 0;
+    const auto& notices = static_cast<CallbackDialogs&>(s.dialogs).notices;
+    outcome |= notices.empty() ? 0 : 4;
+    return outcome;
+}
+
+TEST_F(CrashSafety, DocumentFolderThatIsAFileFailsAndNothingIsReportedSaved) {
+    WriteBytes(dir / "docs", "a file, not a folder");
+    st.FileName = dir / "docs/June.vlp";
+    st.Modified = true;
+    p.sections.texts[0] = "text\r\n";
+
+    EXPECT_EQ(SaveOutcome(s, "Cannot create file " + st.FileName), 1 | 2);
+    EXPECT_EQ(ReadBytes(dir / "docs"), "a file, not a folder");
+    EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
+TEST_F(CrashSafety, DocumentOverTheFileSizeLimitKeepsEveryOldFile) {
+    const std::string old = "old document\r\n";
+    WriteBytes(dir / "June.vlp", old);
+    WriteBytes(dir / "June-copy.vlp", "earlier copy\r\n");
+    st.FileName = dir / "June.vlp";
+    st.Modified = true;
+    st.BackupCurr = true;
+    p.sections.texts[0] = std::string(1 << 20, 'x') + "\r\n";
+
+    EXPECT_EQ(InChildWithFileLimit(
+                  64 << 10, [&] { return SaveOutcome(s, "Cannot create file " + st.FileName); }),
+              1 | 2);
+    EXPECT_EQ(ReadBytes(dir / "June.vlp"), old);
+    EXPECT_EQ(ReadBytes(dir / "June-copy.vlp"), "earlier copy\r\n");
+    EXPECT_EQ(dir.EntryCount(), 2u);
+}
+
+// Backups fail silently and the document is saved all the same.
+TEST_F(CrashSafety, BackupFolderThatIsAFileLosesOnlyTheBackups) {
+    for (int type : {1, 2}) {
+        SCOPED_TRACE("BackupType " + std::to_string(type));
+        TempDir d;
+        WriteBytes(d / "June.vlp", "old\r\n");
+        WriteBytes(d / "bak", "a file, not a folder");
+        ResetState();
+        PlainSession q;
+        q.session.st.FileName = d / "June.vlp";
+        q.session.st.Modified = true;
+        q.session.st.BackupPrev = q.session.st.BackupCurr = true;
+        q.session.st.BackupType = type;
+        q.session.st.BackupFolder = type == 1 ? "bak" : d / "bak";
+        q.sections.texts[0] = "new\r\n";
+
+        EXPECT_EQ(SaveOutcome(q.session, ""), 4);
+        EXPECT_EQ(ReadBytes(d / "June.vlp"), "new\r\n");
+        EXPECT_EQ(ReadBytes(d / "bak"), "a file, not a folder");
+        EXPECT_EQ(d.EntryCount(), 2u);
+    }
+}
+
+TEST_F(CrashSafety, PreviousVersionOverTheFileSizeLimitKeepsTheEarlierOne) {
+    WriteBytes(dir / "June.vlp", std::string(1 << 20, 'o') + "\r\n");
+    WriteBytes(dir / "June-prev.vlp", "earlier prev\r\n");
+    st.FileName = dir / "June.vlp";
+    st.Modified = true;
+    st.BackupPrev = st.BackupCurr = true;
+    p.sections.texts[0] = "new\r\n";
+
+    EXPECT_EQ(InChildWithFileLimit(64 << 10, [&] { return SaveOutcome(s, ""); }), 4);
+    EXPECT_EQ(ReadBytes(dir / "June-prev.vlp"), "earlier prev\r\n");
+    EXPECT_EQ(ReadBytes(dir / "June-copy.vlp"), "new\r\n");
+    EXPECT_EQ(ReadBytes(dir / "June.vlp"), "new\r\n");
+    EXPECT_EQ(dir.EntryCount(), 3u);
+}
+
+}  // namespace
+}  // namespace velloran
