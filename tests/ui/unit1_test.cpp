@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 #include <random>
@@ -71,7 +72,20 @@ class TestUnit1 : public QObject {
     QStringList launched_;
     QString oldDir_;
 
+    std::unique_ptr<TempDir> suite_;
+
   private slots:
+    void initTestCase() {
+        // The toolkit's own settings (the open-file dialog's last folder) are bound to one
+        // folder for the whole run, not to the first test's configuration folder.
+        suite_ = std::make_unique<TempDir>();
+        const QString folder = QString::fromStdString(suite_->path());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    }
+
+    void cleanupTestCase() { suite_.reset(); }
+
     void init() {
         velloran::ResetState();
         dir_ = std::make_unique<TempDir>();
