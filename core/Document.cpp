@@ -73,11 +73,28 @@ void SplitSections(Session& s) {
     st.Modified = false;
 }
 
-void JoinSections(Session& s) {
-    s.buffer.Clear();
+DocumentBuffer JoinedSections(Session& s) {
+    std::vector<std::string> texts;
+    std::size_t bytes = 0;
+    std::size_t lines = 0;
     for (int k = 0; k <= s.st.LastSection; ++k) {
-        s.buffer.AppendText(s.sections.SlotText(k));
+        texts.push_back(s.sections.SlotText(k));
+        bytes += texts.back().size();
+        lines +=
+            static_cast<std::size_t>(std::count(texts.back().begin(), texts.back().end(), '\n'));
     }
+    // Reserved whole, so that a large document is not copied again as it grows.
+    DocumentBuffer joined;
+    joined.Reserve(bytes + 2, lines + 1);
+    for (std::string& text : texts) {
+        joined.AppendText(text);
+        std::string().swap(text);
+    }
+    return joined;
+}
+
+void JoinSections(Session& s) {
+    s.buffer = JoinedSections(s);
 }
 
 void ReloadSections(Session& s) {

@@ -18,6 +18,8 @@ inline bool IsMarkerLine(std::string_view line) {
 void SplitSections(Session& s);
 // Rebuilds the document buffer from slots 0 to LastSection.
 void JoinSections(Session& s);
+// The lines of slots 0 to LastSection, built aside.
+DocumentBuffer JoinedSections(Session& s);
 // Re-cuts the text in the editors into sections and marks the document modified.
 void ReloadSections(Session& s);
 

@@ -47,24 +47,7 @@ Keying AskPassKey(Session& s, std::string_view question) {
 // The logical lines of slots 0 to LastSection, enciphered with one running index when a key is
 // given; readsBack tells whether every enciphered line would read back as one line.
 DocumentBuffer JoinSlots(Session& s, const std::string* key, bool& readsBack) {
-    std::vector<std::string> texts;
-    std::size_t bytes = 0;
-    std::size_t breaks = 0;
-    for (int k = 0; k <= s.st.LastSection; ++k) {
-        texts.push_back(s.sections.SlotText(k));
-        const std::string& text = texts.back();
-        bytes += text.size();
-        breaks += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n') +
-                                           std::count(text.begin(), text.end(), '\r'));
-    }
-    // Reserved whole, so that a large document is not copied again as it grows. Counting CR LF
-    // twice over-reserves, but pages that are never touched cost nothing.
-    DocumentBuffer lines;
-    lines.Reserve(bytes + 2, breaks + texts.size());
-    for (std::string& text : texts) {
-        lines.AppendText(text);
-        std::string().swap(text);
-    }
+    DocumentBuffer lines = JoinedSections(s);
     readsBack = true;
     if (key) {
         KeyIndex index;
