@@ -132,9 +132,9 @@ bool RunMemoryProbe(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind(prefix, 0) == 0) {
-            const std::string spec = arg.substr(prefix.size());
-            const auto colon = spec.find(':');
-            Probe(spec.substr(0, colon), spec.substr(colon + 1));
+            const std::string request = arg.substr(prefix.size());
+            const auto colon = request.find(':');
+            Probe(request.substr(0, colon), request.substr(colon + 1));
             return true;
         }
     }
