@@ -8,6 +8,7 @@ velloran_install_missing
 
 (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release -j "$(nproc)")
 
+given=("$@")
 if [ $# -eq 0 ]; then
     data="${XDG_DATA_HOME:-$HOME/.local/share}/velloran"
     mkdir -p "$data"
@@ -16,7 +17,7 @@ if [ $# -eq 0 ]; then
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "No display found; to run the editor on a virtual one: xvfb-run -a $0 $*"
+    echo "No display found; to run the editor on a virtual one: xvfb-run -a $0${given[*]:+ ${given[*]}}"
     exit 1
 fi
 exec "$root/build/release/ui/velloran" "$@"
