@@ -121,34 +121,6 @@ int InChildWithFileLimit(rlim_t limit, const std::function<int()>& f) {
     return WEXITSTATUS(status);
 }
 
-// A temporary folder on a memory file system where there is one. A killed process loses nothing
-// that reached the page cache, so the disk itself adds no case, only the wait for its syncs.
-class MemoryTempDir {
-  public:
-    MemoryTempDir() {
-        std::filesystem::path base = std::filesystem::temp_directory_path();
-        if (::access("/dev/shm", W_OK | X_OK) == 0) {
-            base = "/dev/shm";
-        }
-        std::string pattern = (base / "velloran-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~MemoryTempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    MemoryTempDir(const MemoryTempDir&) = delete;
-    MemoryTempDir& operator=(const MemoryTempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
 std::size_t EntryCount(const std::string& folder) {
     auto it = std::filesystem::directory_iterator(folder);
     return static_cast<std::size_t>(std::distance(it, std::filesystem::directory_iterator{}));
@@ -167,7 +139,8 @@ class CrashSafety : public ::testing::Test {
 // Version A is written with WriteDocument from a buffer, B with SaveDocument from the sections,
 // so both ways to the disk are killed.
 TEST_F(CrashSafety, KilledSavesLeaveTheOldOrTheNewVersionWhole) {
-    const MemoryTempDir folder;
+    // A killed process loses nothing that reached the page cache, so the disk adds no case.
+    const testing::TempDir folder{testing::TempDir::MemoryBase()};
     ASSERT_FALSE(folder.path().empty());
     const std::string target = folder / "big.vlp";
     st.FileName = target;

@@ -1,9 +1,11 @@
 #include "core/Saving.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "support/TempDir.h"
 
 #include <algorithm>
 #include <csignal>
@@ -73,13 +75,7 @@ class SavingTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetState();
-        std::string pattern = (fs::temp_directory_path() / "velloran-saving-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
+        ASSERT_FALSE(dir.empty());
     }
 
     std::string At(const std::string& name) const { return dir + "/" + name; }
@@ -112,7 +108,8 @@ class SavingTest : public ::testing::Test {
     State& st = state();
     PlainSession p;
     Session& s = p.session;
-    std::string dir;
+    testing::TempDir tmp;
+    std::string dir = tmp.path();
 };
 
 // Plain saves ------------------------------------------------------------------------------

@@ -14,10 +14,19 @@ namespace velloran::testing {
 // A temporary folder removed with everything in it when the test ends.
 class TempDir {
   public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "velloran-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
+    explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
+        std::string pattern = (base / "velloran-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path_ = pattern;
+        }
+    }
+
+    // On a memory file system where there is one: for tests whose disk syncs add only waiting.
+    static std::filesystem::path MemoryBase() {
+        if (::access("/dev/shm", W_OK | X_OK) == 0) {
+            return "/dev/shm";
+        }
+        return std::filesystem::temp_directory_path();
     }
     ~TempDir() {
         std::error_code ec;
@@ -37,6 +46,23 @@ class TempDir {
 
   private:
     std::string path_;
+};
+
+// A temporary folder made the current folder, with its own configuration folder "config" as
+// XDG_CONFIG_HOME, for tests that run the program as a user starts it.
+class WorkFolder : public TempDir {
+  public:
+    WorkFolder() {
+        char here[4096];
+        previous_ = ::getcwd(here, sizeof here) ? here : "/";
+        ::mkdir((*this / "config").c_str(), 0700);
+        ::setenv("XDG_CONFIG_HOME", (*this / "config").c_str(), 1);
+        [[maybe_unused]] int ignored = ::chdir(path().c_str());
+    }
+    ~WorkFolder() { [[maybe_unused]] int ignored = ::chdir(previous_.c_str()); }
+
+  private:
+    std::string previous_;
 };
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {

@@ -29,6 +29,7 @@ using velloran::state;
 using velloran::testing::ModalScript;
 using velloran::testing::ReadBytes;
 using velloran::testing::TempDir;
+using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
 
 namespace {
@@ -67,10 +68,9 @@ class TestUnit1 : public QObject {
         editor->insertPlainText(text);
     }
 
-    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<WorkFolder> dir_;
     std::unique_ptr<velloran::ui::FormSet> forms_;
     QStringList launched_;
-    QString oldDir_;
 
     std::unique_ptr<TempDir> suite_;
 
@@ -88,17 +88,12 @@ class TestUnit1 : public QObject {
 
     void init() {
         velloran::ResetState();
-        dir_ = std::make_unique<TempDir>();
-        oldDir_ = QDir::currentPath();
-        QDir::setCurrent(QString::fromStdString(dir_->path()));
-        ::mkdir((*dir_ / "config").c_str(), 0700);
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(*dir_ / "config"));
+        dir_ = std::make_unique<WorkFolder>();
         launched_.clear();
     }
 
     void cleanup() {
         forms_.reset();
-        QDir::setCurrent(oldDir_);
         dir_.reset();
     }
 

@@ -25,6 +25,7 @@ using velloran::ModalResult;
 using velloran::state;
 using velloran::testing::ModalScript;
 using velloran::testing::TempDir;
+using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
 
 namespace {
@@ -99,26 +100,20 @@ class TestUnit9 : public QObject {
         QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join(", ")));
     }
 
-    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<WorkFolder> dir_;
     std::unique_ptr<velloran::ui::FormSet> forms_;
     TForm9* form9_ = nullptr;
-    QString oldDir_;
 
   private slots:
     void init() {
         velloran::ResetState();
-        dir_ = std::make_unique<TempDir>();
-        oldDir_ = QDir::currentPath();
-        QDir::setCurrent(QString::fromStdString(dir_->path()));
-        ::mkdir((*dir_ / "config").c_str(), 0700);
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(*dir_ / "config"));
+        dir_ = std::make_unique<WorkFolder>();
         forms_ = velloran::ui::CreateForms({"velloran"});
         form9_ = forms_->form9.get();
     }
 
     void cleanup() {
         forms_.reset();
-        QDir::setCurrent(oldDir_);
         dir_.reset();
     }
 
