@@ -62,7 +62,7 @@ bool IsEncipheredName(std::string_view path) {
 }
 
 bool AskKey(Session& s) {
-    PromptResult answer = s.dialogs.AskKeyPrompt();
+    PromptResult answer = s.dialogs.AskKeyPrompt(KeyText::CodePage);
     if (answer.result == ModalResult::OK) {
         s.st.CipherKey = answer.text;
         s.st.Enciphered = true;

@@ -4,6 +4,8 @@
 #include "Document.h"
 #include "FileIO.h"
 #include "Saving.h"
+#include "Seal.h"
+#include "SealedDocument.h"
 
 namespace velloran {
 
@@ -20,7 +22,12 @@ void OpenStartDocument(Session& s, const std::optional<std::string>& argument,
     } else if (auto chosen = chooseFile ? chooseFile() : std::nullopt) {
         st.FileName = *chosen;
     }
-    if (IsExistingFile(st.FileName)) {
+    if (IsExistingFile(st.FileName) && IsSealedName(st.FileName)) {
+        // Until it is read, a save must not replace it with the empty sections shown.
+        st.UnopenedSealed = st.FileName;
+        RememberOnDisk(st, st.FileName);
+        OpenSealedDocument(s);
+    } else if (IsExistingFile(st.FileName)) {
         ReadDocument(st.FileName, s.buffer);
         RememberOnDisk(st, st.FileName);
         if (IsEncipheredName(st.FileName) && AskKey(s)) {
@@ -34,6 +41,10 @@ bool Decript(Session& s) {
     if (s.st.Modified && !s.dialogs.AskYesNo(std::string(kDiscardChanges))) {
         return false;
     }
+    // A sealed document is read again from its file, with its key.
+    if (IsSealedName(s.st.FileName)) {
+        return OpenSealedDocument(s);
+    }
     if (!AskKey(s)) {
         return false;
     }
@@ -43,7 +54,8 @@ bool Decript(Session& s) {
 }
 
 void SaveEncript(Session& s) {
-    if (AskKey(s)) {
+    // A sealed save asks for its key itself.
+    if (IsSealedName(s.st.FileName) || AskKey(s)) {
         SaveDocument(s);
     }
 }

@@ -32,6 +32,10 @@ class SectionList {
 
 enum class ModalResult { None, OK, Cancel, Yes, No };
 
+// How the key prompt gives the typed key: as code-page bytes, the legacy cipher's key, where a
+// character the code page cannot hold becomes "?"; or as UTF-8, a sealed document's passphrase.
+enum class KeyText { CodePage, Utf8 };
+
 struct PromptResult {
     ModalResult result = ModalResult::Cancel;
     std::string text;
@@ -42,13 +46,15 @@ class Dialogs {
   public:
     virtual ~Dialogs() = default;
     // The key prompt: its outcome and the text of its field.
-    virtual PromptResult AskKeyPrompt() = 0;
+    virtual PromptResult AskKeyPrompt(KeyText form) = 0;
     // The Save Document dialog with fileName in its field and "Do Not Exit" shown or hidden.
     virtual PromptResult AskSaveDocument(const std::string& fileName, bool showDoNotExit) = 0;
     // The two-second status notice showing the saved path.
     virtual void ShowStatusNotice(const std::string& path) = 0;
-    // A Yes/No question; true for Yes.
+    // A Yes/No question whose default is No; true for Yes.
     virtual bool AskYesNo(const std::string& message) = 0;
+    // A message the command goes on after, such as a wrong key before the prompt comes again.
+    virtual void ShowMessage(const std::string& message) = 0;
 };
 
 // Everything a core command works on: the run's state and what the window layer provides.
@@ -84,8 +90,9 @@ class PlainList : public SectionList {
 // dialog are cancelled and a question is answered No.
 class CallbackDialogs : public Dialogs {
   public:
-    PromptResult AskKeyPrompt() override {
+    PromptResult AskKeyPrompt(KeyText form) override {
         ++keyPrompts;
+        keyForms.push_back(form);
         return onKeyPrompt ? onKeyPrompt() : PromptResult{};
     }
     PromptResult AskSaveDocument(const std::string& fileName, bool showDoNotExit) override {
@@ -102,6 +109,7 @@ class CallbackDialogs : public Dialogs {
         questions.push_back(message);
         return onYesNo ? onYesNo(message) : false;
     }
+    void ShowMessage(const std::string& message) override { messages.push_back(message); }
 
     std::function<PromptResult()> onKeyPrompt;
     std::function<PromptResult(const std::string&, bool)> onSaveDocument;
@@ -111,6 +119,8 @@ class CallbackDialogs : public Dialogs {
     int saveDialogs = 0;
     std::vector<std::string> notices;
     std::vector<std::string> questions;
+    std::vector<KeyText> keyForms;
+    std::vector<std::string> messages;
 };
 
 // A whole session of plain parts around the run's state.

@@ -8,6 +8,7 @@
 #include "Document.h"
 #include "Error.h"
 #include "FileIO.h"
+#include "SealedDocument.h"
 
 namespace velloran {
 namespace {
@@ -72,6 +73,12 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 bool SaveDocument(Session& s) {
     State& st = s.st;
+    if (IsSealedName(st.FileName)) {
+        return SaveSealedDocument(s);
+    }
+    if (st.Sealed && !s.dialogs.AskYesNo(Format(kSaveUnsealed, st.FileName))) {
+        return false;
+    }
     const KeyState before = Remember(st);
     const Keying keying = AskPassKey(s, kKeyDiffersDocument);
     if (keying == Keying::Declined) {
@@ -90,8 +97,7 @@ bool SaveDocument(Session& s) {
         Restore(st, before);
         throw Error(std::string(kKeyCannotEncipher));
     }
-    // Another instance or program may have saved its own work there since; ours would bury it.
-    if (ChangedOnDisk(st, target) && !s.dialogs.AskYesNo(Format(kChangedOnDisk, target))) {
+    if (!MayReplace(s, target)) {
         Restore(st, before);
         return false;
     }
@@ -100,6 +106,7 @@ bool SaveDocument(Session& s) {
     MakeBackups(s, target);
     WriteDocument(target, s.buffer);
     RememberOnDisk(st, target);
+    st.Sealed = false;
     st.Modified = false;
     s.dialogs.ShowStatusNotice(target);
     return true;
@@ -170,6 +177,11 @@ std::string BackupName(std::string_view path, std::string_view suffix) {
 }
 
 void WriteBackupCopy(Session& s, const std::string& path) {
+    // The copy of a sealed save has the ".vls" name of its target.
+    if (IsSealedName(path)) {
+        WriteSealedCopy(s, path);
+        return;
+    }
     const KeyState before = Remember(s.st);
     const Keying keying = AskPassKey(s, kKeyDiffersCopy);
     // The key given here serves the copy alone. The key in force stays the one the document was

@@ -9,6 +9,8 @@ namespace velloran {
 
 // Joins slots 0 to LastSection, enciphers them when the document is enciphered, makes the
 // backups the settings ask for, writes FileName (or its enciphered name) and shows the notice.
+// A ".vls" FileName is saved sealed (SaveSealedDocument); a sealed document is only written under
+// another name after the user agreed to write it without encryption.
 // Throws Error when the file cannot be written or the key cannot encipher the document; nothing
 // on disk changes in the latter case. Returns false when the user declined a key that differs
 // from the one in force, or declined to overwrite a file changed on disk by another program:

@@ -11,4 +11,9 @@ void ResetState() {
     state() = State{};
 }
 
+void ForgetKeys(State& st) {
+    Wipe(st.CipherKey);
+    st.SealKeyInUse.reset();  // the last holder wipes it
+}
+
 }  // namespace velloran

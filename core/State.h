@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+
+#include "Seal.h"
 
 namespace velloran {
 
@@ -30,6 +33,15 @@ struct State {
     int BackupType = 0;
     bool Enciphered = false;
     std::string CipherKey;
+    // The document is sealed: read from or last saved under a ".vls" name.
+    bool Sealed = false;
+    // The key sealed documents are opened and saved with, kept for the run so that later saves
+    // with the same passphrase do not derive it again.
+    std::shared_ptr<const SealKey> SealKeyInUse;
+    // What a new key is derived with.
+    SealParams SealingParams = kSealParams;
+    // A sealed file this run could not open: its text is not what the editors show.
+    std::string UnopenedSealed;
     bool ExitPrompt = true;
     bool FirstShow = true;
     int LastSection = 0;
@@ -53,5 +65,8 @@ State& state();
 
 // Puts every value back to its initial value; tests start from here.
 void ResetState();
+
+// Wipes the keys of the run from memory; at exit.
+void ForgetKeys(State& st);
 
 }  // namespace velloran

@@ -97,7 +97,7 @@ for f in "${files[@]}"; do
     grep -q " \./$f\$" "$log" || fail "not in $(basename "$deb"): /$f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in fonts-liberation libqt6svg6 qt6-qpa-plugins libqt6widgets6; do
+for p in fonts-liberation libqt6svg6 qt6-qpa-plugins libqt6widgets6 libsodium23; do
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "$(basename "$deb") does not depend on $p: $depends"
 done
 

@@ -3,6 +3,8 @@ velloran_packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev l
                    libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation xvfb xauth)
 # The plugin that draws the program's SVG icon.
 velloran_packages+=(libqt6svg6)
+# Sealed documents: secretstream and Argon2id.
+velloran_packages+=(libsodium-dev)
 
 velloran_install_missing() {
     local missing=()

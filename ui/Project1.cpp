@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "core/State.h"
 #include "ui/CommandLine.h"
 #include "ui/Forms.h"
 #include "ui/Unit1.h"
@@ -20,5 +21,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(forms->form1.get(), &TForm1::closed, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     forms->Show();
-    return app.exec();
+    const int status = app.exec();
+    velloran::ForgetKeys(velloran::state());
+    return status;
 }

@@ -218,8 +218,8 @@ void TForm1::EditorKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 
 // ---- the dialogs
 
-PromptResult TForm1::AskKeyPrompt() {
-    return forms_.Form7->Ask(this);
+PromptResult TForm1::AskKeyPrompt(velloran::KeyText form) {
+    return forms_.Form7->Ask(this, form);
 }
 
 PromptResult TForm1::AskSaveDocument(const std::string& fileName, bool showDoNotExit) {
@@ -236,6 +236,11 @@ bool TForm1::AskYesNo(const std::string& message) {
     box.setObjectName("QuestionBox");
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+void TForm1::ShowMessage(const std::string& message) {
+    // Messages carry paths, which are file-system bytes.
+    velloran::ui::ShowErrorMessage(this, FromPath(message));
 }
 
 std::optional<std::string> TForm1::ChooseFile() {

@@ -52,11 +52,12 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     std::string Title(int k) const override;
 
     // velloran::Dialogs
-    velloran::PromptResult AskKeyPrompt() override;
+    velloran::PromptResult AskKeyPrompt(velloran::KeyText form) override;
     velloran::PromptResult AskSaveDocument(const std::string& fileName,
                                            bool showDoNotExit) override;
     void ShowStatusNotice(const std::string& path) override;
     bool AskYesNo(const std::string& message) override;
+    void ShowMessage(const std::string& message) override;
 
     void FormShow();
     void ListBox1Click(int index);

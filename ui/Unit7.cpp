@@ -64,7 +64,8 @@ TForm7::TForm7(QWidget* parent) : QDialog(parent) {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-velloran::PromptResult TForm7::Ask(QPoint topLeft) {
+velloran::PromptResult TForm7::Ask(QPoint topLeft, velloran::KeyText form) {
+    form_ = form;
     // The previous key is never shown again.
     Edit1->setText(kKeyText);
     Edit1->selectAll();
@@ -74,15 +75,23 @@ velloran::PromptResult TForm7::Ask(QPoint topLeft) {
     velloran::PromptResult result;
     if (code == QDialog::Accepted) {
         result.result = velloran::ModalResult::OK;
-        result.text = velloran::codepage::Encode(Utf16(Edit1->text()));
+        if (form == velloran::KeyText::Utf8) {
+            QByteArray utf8 = Edit1->text().toUtf8();
+            result.text.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+            utf8.fill('\0');  // the core wipes its own copy once the key is derived
+        } else {
+            result.text = velloran::codepage::Encode(Utf16(Edit1->text()));
+        }
     } else {
         result.result = velloran::ModalResult::Cancel;
     }
+    // The typed key does not stay in the field until the next prompt.
+    Edit1->setText(kKeyText);
     return result;
 }
 
-velloran::PromptResult TForm7::Ask(const QWidget* beside) {
-    return Ask(velloran::ui::RightEdgeOf(beside));
+velloran::PromptResult TForm7::Ask(const QWidget* beside, velloran::KeyText form) {
+    return Ask(velloran::ui::RightEdgeOf(beside), form);
 }
 
 void TForm7::keyPressEvent(QKeyEvent* event) {
@@ -101,8 +110,11 @@ void TForm7::keyPressEvent(QKeyEvent* event) {
 }
 
 // The field shows what the key will be: characters the code page cannot hold turn into "?" as
-// they are typed or pasted.
+// they are typed or pasted. A sealed document's passphrase is UTF-8 and holds every character.
 void TForm7::Edit1Edited(const QString& text) {
+    if (form_ == velloran::KeyText::Utf8) {
+        return;
+    }
     const QString held = ThroughCodePage(text);
     if (held == text) {
         return;

@@ -9,7 +9,7 @@ class QLineEdit;
 class QPushButton;
 
 // The key prompt. Its outcome is OK ("Do Encript") or Cancel; the text is the typed key as
-// code-page bytes, the form the cipher works on.
+// code-page bytes, the form the legacy cipher works on, or as UTF-8 for a sealed document.
 class TForm7 : public QDialog {
     Q_OBJECT
 
@@ -17,9 +17,11 @@ class TForm7 : public QDialog {
     explicit TForm7(QWidget* parent = nullptr);
 
     // Shows the prompt modally with its outer top-left corner at topLeft.
-    velloran::PromptResult Ask(QPoint topLeft);
+    velloran::PromptResult Ask(QPoint topLeft,
+                               velloran::KeyText form = velloran::KeyText::CodePage);
     // The same, placed at the right edge of beside.
-    velloran::PromptResult Ask(const QWidget* beside);
+    velloran::PromptResult Ask(const QWidget* beside,
+                               velloran::KeyText form = velloran::KeyText::CodePage);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -27,6 +29,7 @@ class TForm7 : public QDialog {
   private:
     void Edit1Edited(const QString& text);
 
+    velloran::KeyText form_ = velloran::KeyText::CodePage;
     QLineEdit* Edit1;
     QPushButton* Button1;
     QPushButton* Button2;
