@@ -52,7 +52,7 @@ if command -v xmllint >/dev/null; then
     quietly xmllint --noout "$mime" "$root/usr/share/icons/hicolor/scalable/apps/velloran.svg"
 fi
 
-# The database the desktop builds from the MIME file must map both extensions, and the plain
+# The database the desktop builds from the MIME file must map every extension, and the plain
 # document must stay text so that any text editor is offered for it.
 if command -v update-mime-database >/dev/null; then
     mkdir -p "$scratch/mime/packages"
@@ -63,6 +63,8 @@ if command -v update-mime-database >/dev/null; then
         fail "*.vlp is not text/x-velloran-document"
     grep -qx 'application/x-velloran-enciphered:\*\.vle' <(cut -d: -f2- "$scratch/mime/globs2") ||
         fail "*.vle is not application/x-velloran-enciphered"
+    grep -qx 'application/x-velloran-sealed:\*\.vls' <(cut -d: -f2- "$scratch/mime/globs2") ||
+        fail "*.vls is not application/x-velloran-sealed"
     grep -qx 'text/x-velloran-document text/plain' "$scratch/mime/subclasses" ||
         fail "text/x-velloran-document is not a subclass of text/plain"
 fi

@@ -34,9 +34,19 @@ Set in View > Parameters - F2, under Backups:
 - Backup Current Edit: every save also writes a second copy of the new text to NAME-copy.EXT.
 - The up/down arrows choose where the copies go: the document's own folder; a sub-folder of the document's folder with the name in Backup Folder (created when missing); or the Backup Folder exactly as typed, as a full path. Backups that cannot be made are skipped without a message; the document itself is still saved.
 
-Enciphering
-A document can be stored enciphered with a key that you type, so that other programs cannot read it. The key is never stored anywhere: if you forget it, the text cannot be recovered.
-File > Save Encript asks for the key ("Do Encript" confirms, "Cancel" or Esc cancels) and saves the document under its name with the extension .vle, for example June.vle; the plain June.vlp is left as it was. From then on every save enciphers and asks for the key again. "Cancel" at that prompt keeps the key in use. If you type a key different from the one in use, you are asked to confirm before the document is saved with it.
+Sealing and enciphering
+There are two ways to keep a document from other eyes, and only the first one protects it.
+
+Sealed documents (.vls)
+A document whose name ends in .vls is sealed: it is encrypted, with a key made from a passphrase that you type. Without the passphrase nobody can read it or change it unnoticed. The passphrase is stored nowhere: if you forget it, the text cannot be recovered, by you or by anyone else.
+To seal a document, save it under a name ending in .vls (File > Save File - F1, then change the name). Every save of a sealed document shows the key prompt ("Encript Key"): type the passphrase (any characters) and press "Do Encript". "Cancel" saves with the passphrase in use; before one was given, nothing is saved. A passphrase different from the one in use is confirmed first. An empty passphrase is not accepted.
+Opening a sealed document (at start, in a window started by New File, or with File > Decript, which reads it again from its file) asks for the passphrase. A wrong one is reported ("Wrong key for ...") and asked for again, until it is right or you press "Cancel". A file that was changed or cut short is reported as damaged and is not opened at all.
+When a sealed document was not opened, its sections stay empty, and a save asks before it replaces the file with them (the answer proposed is No).
+Saving a sealed document under a name that does not end in .vls asks first, because the text would then be written without encryption. Backup copies of a sealed document are sealed too.
+
+Enciphered documents (.vle)
+This older form only scrambles the text with a key that you type. It keeps a casual reader out, but anyone determined can undo it without the key, and a wrong key is not noticed: it gives unreadable text. Use it only for documents that were enciphered before; seal everything else.
+File > Save Encript asks for the key ("Do Encript" confirms, "Cancel" or Esc cancels) and saves the document under its name with the extension .vle, for example June.vle; the plain June.vlp is left as it was. From then on every save enciphers and asks for the key again. "Cancel" at that prompt keeps the key in use. If you type a key different from the one in use, you are asked to confirm before the document is saved with it. The key is never stored anywhere.
 A document whose name ends in .vle is deciphered when it is opened, after the key prompt. There is no check that a key is right: a wrong key gives unreadable text. Do not save that text: close the editor and open the document again with the right key.
 File > Decript deciphers the text as it was last read, saved or reloaded, with a key you type, and shows it again. If you have unsaved changes, you are asked first whether to discard them.
 
@@ -66,7 +76,7 @@ View > Statistics lists for every section the number of lines, words and charact
 
 Keys
 The function keys work in the section list and in every editor; Shift, Ctrl and Alt make no difference to them.
-F1  Save at once (the key prompt still appears for an enciphered document)
+F1  Save at once (the key prompt still appears for a sealed or enciphered document)
 F2  File Parameters
 F3  Search window
 F4  This help

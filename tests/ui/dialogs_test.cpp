@@ -133,6 +133,34 @@ class DialogsTest : public QObject {
         QCOMPARE(result.text, std::string("a?b?c"));
     }
 
+    // A sealed document's passphrase keeps every character typed, as UTF-8; the legacy key that
+    // follows is code-page bytes again, and no typed key stays in the field.
+    void keyPromptGivesASealedPassphraseAsUtf8() {
+        TForm7 prompt;
+        QString shownText;
+        WhenModal([&](QWidget* dialog) {
+            QLineEdit* field = Field(dialog);
+            field->clear();
+            TypeText(field, QString::fromUtf8("a\u0416b\U0001F600c \u00e9"));
+            shownText = field->text();
+            Button(dialog, "Button1")->click();
+        });
+        const auto sealed = prompt.Ask(QPoint(0, 0), velloran::KeyText::Utf8);
+        QCOMPARE(shownText, QString::fromUtf8("a\u0416b\U0001F600c \u00e9"));
+        QCOMPARE(sealed.text, std::string("a\xD0\x96"
+                                          "b\xF0\x9F\x98\x80"
+                                          "c \xC3\xA9"));
+        QCOMPARE(Field(&prompt)->text(), QStringLiteral("Encript Key"));
+
+        WhenModal([&](QWidget* dialog) {
+            QLineEdit* field = Field(dialog);
+            field->clear();
+            TypeText(field, QString::fromUtf8("a\u0416 \u00e9"));
+            Button(dialog, "Button1")->click();
+        });
+        QCOMPARE(prompt.Ask(QPoint(0, 0)).text, std::string("a? \xE9"));
+    }
+
     void keyPromptCancelEscAndEnter() {
         TForm7 prompt;
         WhenModal([](QWidget* dialog) { Button(dialog, "Button2")->click(); });
@@ -341,6 +369,10 @@ class DialogsTest : public QObject {
             "-copy",
             "Backup Folder",
             ".vle",
+            "anyone determined can undo it",
+            ".vls",
+            "the text cannot be recovered",
+            "Wrong key for",
             "Save Encript",
             "Decript",
             "discard",

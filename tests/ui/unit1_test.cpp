@@ -16,6 +16,7 @@
 #include <random>
 
 #include "core/Cipher.h"
+#include "core/Seal.h"
 #include "core/State.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
@@ -33,6 +34,21 @@ using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
 
 namespace {
+
+// A sealed file as an earlier run wrote it; the runs of these tests derive keys quickly.
+void Seal(const std::string& path, const std::string& plain, const QString& passphrase) {
+    state().SealingParams = velloran::kQuickestSealParams;
+    const auto key =
+        velloran::SealKey::Derive(passphrase.toUtf8().toStdString(), velloran::kQuickestSealParams);
+    WriteBytes(path, velloran::SealBytes(*key, plain));
+}
+
+std::string Unseal(const std::string& path, const QString& passphrase) {
+    return velloran::UnsealBytes(ReadBytes(path), passphrase.toUtf8().toStdString(), path);
+}
+
+// A passphrase that the legacy key's code page cannot hold.
+const QString kPassphrase = QString::fromUtf8("\u043a\u043b\u044e\u0447 \u00e9");
 
 std::string Enciphered(const std::string& line, const std::string& key) {
     std::string out = line;
@@ -217,6 +233,71 @@ class TestUnit1 : public QObject {
         QVERIFY(form2().SectionEditors(0)->isVisible());
         QVERIFY(!form2().SectionEditors(1)->isVisible());
         QCOMPARE(form2().windowTitle(), QString("top"));
+    }
+
+    void startWithASealedDocumentAsksAgainAfterAWrongKey() {
+        Seal("June.vls", "Intro\r\n[S] One\r\n", kPassphrase);
+        ModalScript script;
+        script.Click("TForm7", "Button1", "guess")
+            .Answer(QMessageBox::Ok)
+            .Click("TForm7", "Button1", kPassphrase);
+        Start({"June.vls"});
+        QVERIFY(script.Done());
+        QVERIFY(script.unexpected.isEmpty());
+        QCOMPARE(script.messages, QStringList({"Wrong key for June.vls"}));
+        QCOMPARE(form1().ListBox1->count(), 2);
+        QCOMPARE(form2().SlotText(1), std::string("[S] One\r\n"));
+        QCOMPARE(form1().windowTitle(), QString("June.vls"));
+    }
+
+    // Enter answers the question with its default, No: the file keeps every byte.
+    void aSealedFileLeftUnopenedIsNotReplacedByDefault() {
+        Seal("June.vls", "years of diary\r\n", kPassphrase);
+        const std::string old = ReadBytes("June.vls");
+        ModalScript script;
+        script.Click("TForm7", "Button2");
+        Start({"June.vls"});
+        QVERIFY(script.Done());
+        QCOMPARE(form1().ListBox1->count(), 0);
+
+        Type(0, "typed");
+        bool defaultIsNo = false;
+        script.Then([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box) {
+                return false;
+            }
+            defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, Qt::Key_Return);
+            return true;
+        });
+        form1().ListBox1KeyDown(Qt::Key_F1);
+        QVERIFY(script.Done());
+        QVERIFY(script.unexpected.isEmpty());
+        QVERIFY(defaultIsNo);
+        QCOMPARE(ReadBytes("June.vls"), old);
+        QVERIFY(state().Modified);
+    }
+
+    void savingUnderASealedNameSealsWithThePassphraseAsTyped() {
+        state().SealingParams = velloran::kQuickestSealParams;
+        WriteBytes("June.vlp", "plain\r\n");
+        Start({"June.vlp"});
+        Type(0, "more");
+        ModalScript script;
+        script.Click("TForm8", "Button1", "June.vls").Click("TForm7", "Button1", kPassphrase);
+        form1().MFSaveFile->trigger();
+        QVERIFY(script.Done());
+        QCOMPARE(Unseal("June.vls", kPassphrase), std::string("plain\r\nmore\r\n"));
+        QCOMPARE(ReadBytes("June.vlp"), std::string("plain\r\n"));
+
+        // F1 asks again; Cancel goes on with the key in use.
+        Type(0, " again");
+        script.Click("TForm7", "Button2");
+        form1().ListBox1KeyDown(Qt::Key_F1);
+        QVERIFY(script.Done());
+        QVERIFY(script.unexpected.isEmpty());
+        QCOMPARE(Unseal("June.vls", kPassphrase), std::string("plain\r\nmore again\r\n"));
     }
 
     void decriptAsksBeforeDiscardingChanges() {
