@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${VELLORAN_FUZZ_SECONDS:-30}
 build=build/fuzz
-targets=(fuzz_document fuzz_cipher fuzz_profile fuzz_profile_int)
+targets=(fuzz_document fuzz_cipher fuzz_profile fuzz_profile_int fuzz_seal)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DVELLORAN_FUZZ=ON -DVELLORAN_WERROR=ON -DVELLORAN_BUILD_BENCH=OFF >/dev/null

@@ -21,6 +21,10 @@ const char* CheckCipher(const std::uint8_t* data, std::size_t size);
 const char* CheckProfile(const std::uint8_t* data, std::size_t size);
 // The integer reader against a reference written from the rules.
 const char* CheckProfileInt(const std::uint8_t* data, std::size_t size);
+// The input as a sealed file: opened or refused, never more; then byte 0 a chunk size, bytes 1
+// and 2 a place, the rest plain bytes: sealed, they open to themselves, and neither a changed
+// byte at that place nor a cut there opens.
+const char* CheckSeal(const std::uint8_t* data, std::size_t size);
 
 // A private folder for the files a check writes, on a memory file system where there is one;
 // removed when the process ends.

@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay,
                          ::testing::Values(Target{"fuzz_document", CheckDocument},
                                            Target{"fuzz_cipher", CheckCipher},
                                            Target{"fuzz_profile", CheckProfile},
-                                           Target{"fuzz_profile_int", CheckProfileInt}),
+                                           Target{"fuzz_profile_int", CheckProfileInt},
+                                           Target{"fuzz_seal", CheckSeal}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
