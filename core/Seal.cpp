@@ -234,20 +234,20 @@ void SealReader::Damaged() const {
 }
 
 std::size_t SealReader::ReadUpTo(std::string& into, std::size_t want) {
-    // Grown by what actually arrives, not by what was asked for.
+    // Grown by what actually arrives, not by what was asked for, and kept for the next record.
     constexpr std::size_t kPiece = std::size_t{1} << 20;
-    into.clear();
-    while (into.size() < want) {
-        const std::size_t old = into.size();
-        const std::size_t room = std::min(want - old, kPiece);
-        into.resize(old + room);
-        const std::size_t got = source_(into.data() + old, room);
-        into.resize(old + got);
-        if (got == 0) {
+    std::size_t got = 0;
+    while (got < want) {
+        if (into.size() <= got) {
+            into.resize(got + std::min(want - got, kPiece));
+        }
+        const std::size_t n = source_(into.data() + got, std::min(want, into.size()) - got);
+        if (n == 0) {
             break;
         }
+        got += n;
     }
-    return into.size();
+    return got;
 }
 
 bool SealReader::Unlock(const SealKey& key) {
@@ -280,12 +280,19 @@ std::string SealReader::ReadAll(std::size_t reserve, std::size_t maxPlain) {
     unlocked_ = false;  // the stream state moves on: one reading per key check
     std::string plain;
     plain.reserve(std::min(reserve, maxPlain));
+    // Whatever ends the reading before the last chunk, what was read of the text is wiped.
+    struct WipeUnlessDone {
+        std::string& text;
+        bool done = false;
+        ~WipeUnlessDone() {
+            if (!done) {
+                sodium_memzero(text.data(), text.size());
+            }
+        }
+    } wipe{plain};
     std::string record;
     const std::size_t full = std::size_t{header_.chunkSize} + kABytes;
-    auto fail = [&](std::string_view message) {
-        sodium_memzero(plain.data(), plain.size());
-        throw Error(Format(message, name_));
-    };
+    auto fail = [&](std::string_view message) { throw Error(Format(message, name_)); };
     for (;;) {
         const std::size_t got = ReadUpTo(record, full);
         if (got < kABytes) {
@@ -309,6 +316,7 @@ std::string SealReader::ReadAll(std::size_t reserve, std::size_t maxPlain) {
             if (source_(&more, 1) != 0) {
                 fail(kSealDamaged);
             }
+            wipe.done = true;
             return plain;
         }
         // Only the last chunk may be short, and it is tagged FINAL.
@@ -342,6 +350,12 @@ std::optional<std::string> UnsealFile(const std::string& path, const SealKeySour
             }
         },
         path, limits);
+    // A file too large for any document it may hold is refused before a key is asked for.
+    const std::uint64_t chunk = reader.header().chunkSize;
+    if (maxPlain != static_cast<std::size_t>(-1) &&
+        size > kSealHeaderBytes + kABytes + (maxPlain / chunk + 1) * (chunk + kABytes)) {
+        throw Error(Format(kCannotOpen, path));
+    }
     bool wrong = false;
     for (;;) {
         std::shared_ptr<const SealKey> key = keyFor(reader.header(), wrong);

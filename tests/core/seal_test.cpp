@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -291,6 +292,16 @@ TEST_F(UnsealFileTest, StoppedAtTheKeyOrTooLargeGivesNothing) {
     };
     EXPECT_EQ(Message([&] { UnsealFile(path, right, nullptr, 11); }), "Cannot open file " + path);
     EXPECT_TRUE(UnsealFile(path, right, nullptr, 12));
+    // Far too large: refused before the key is asked for.
+    EXPECT_EQ(Message([&] {
+                  UnsealFile(
+                      path,
+                      [](const SealHeader&, bool) -> std::shared_ptr<const SealKey> {
+                          throw std::logic_error("asked for a key");
+                      },
+                      nullptr, 3);
+              }),
+              "Cannot open file " + path);
 }
 
 TEST_F(UnsealFileTest, WhatIsNoRegularFileCannotBeOpened) {
