@@ -24,11 +24,11 @@ namespace {
 
 constexpr unsigned char kMagic[8] = {0x89, 'V', 'L', 'S', '\r', '\n', 0x1A, '\n'};
 constexpr std::size_t kABytes = crypto_secretstream_xchacha20poly1305_ABYTES;
-constexpr std::size_t kKeyBytes = crypto_secretstream_xchacha20poly1305_KEYBYTES;
 constexpr std::size_t kStreamHeaderOffset = 42;
 static_assert(kStreamHeaderOffset + crypto_secretstream_xchacha20poly1305_HEADERBYTES ==
               kSealHeaderBytes);
 static_assert(std::tuple_size_v<SealSalt> == crypto_pwhash_argon2id_SALTBYTES);
+static_assert(crypto_secretstream_xchacha20poly1305_KEYBYTES == 32);  // as SealKey holds
 
 void EnsureSodium() {
     static const bool ready = sodium_init() >= 0;
@@ -110,14 +110,15 @@ std::shared_ptr<const SealKey> SealKey::Derive(std::string_view passphrase, cons
                                                SealParams params) {
     EnsureSodium();
     std::shared_ptr<SealKey> key(new SealKey);
-    key->salt_ = salt;
     key->params_ = params;
-    key->key_ = static_cast<unsigned char*>(SecureAlloc(kKeyBytes));
+    key->secret_ = new (SecureAlloc(sizeof(Secret))) Secret{};
+    key->secret_->salt = salt;
     key->passphrase_ = static_cast<char*>(SecureAlloc(std::max<std::size_t>(passphrase.size(), 1)));
     std::memcpy(key->passphrase_, passphrase.data(), passphrase.size());
     key->passphraseSize_ = passphrase.size();
-    if (crypto_pwhash(key->key_, kKeyBytes, passphrase.data(), passphrase.size(), salt.data(),
-                      params.opsLimit, static_cast<std::size_t>(params.memLimit),
+    if (crypto_pwhash(key->secret_->key.data(), key->secret_->key.size(), passphrase.data(),
+                      passphrase.size(), salt.data(), params.opsLimit,
+                      static_cast<std::size_t>(params.memLimit),
                       crypto_pwhash_ALG_ARGON2ID13) != 0) {
         throw Error(std::string(kSealNoMemory));
     }
@@ -125,9 +126,9 @@ std::shared_ptr<const SealKey> SealKey::Derive(std::string_view passphrase, cons
 }
 
 SealKey::~SealKey() {
-    if (key_) {
-        sodium_memzero(key_, kKeyBytes);
-        sodium_free(key_);
+    if (secret_) {
+        sodium_memzero(secret_, sizeof(Secret));
+        sodium_free(secret_);
     }
     if (passphrase_) {
         sodium_memzero(passphrase_, passphraseSize_);

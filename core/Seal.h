@@ -59,9 +59,9 @@ inline constexpr std::uint16_t kSealVersion = 1;
 
 using SealSalt = std::array<unsigned char, 16>;
 
-// A key derived from a passphrase, with the salt and parameters that derived it. The key and the
-// passphrase live in locked memory (sodium_malloc) and are wiped when the object goes; the
-// passphrase is kept only to tell whether a passphrase typed later is the same one.
+// A key derived from a passphrase, with the salt and parameters that derived it. The key, its salt
+// and the passphrase live in locked memory (sodium_malloc) and are wiped when the object goes;
+// the passphrase is kept only to tell whether a passphrase typed later is the same one.
 class SealKey {
   public:
     // With a fresh random salt. Throws Error when there is not enough memory.
@@ -75,18 +75,21 @@ class SealKey {
     bool Matches(std::string_view passphrase) const;
     // True when this key is the one derived for a file with this salt and these parameters.
     bool Fits(const SealSalt& salt, const SealParams& params) const {
-        return salt == salt_ && params == params_;
+        return salt == secret_->salt && params == params_;
     }
-    const SealSalt& salt() const { return salt_; }
+    const SealSalt& salt() const { return secret_->salt; }
     const SealParams& params() const { return params_; }
-    const unsigned char* bytes() const { return key_; }
+    const unsigned char* bytes() const { return secret_->key.data(); }
 
   private:
+    struct Secret {
+        std::array<unsigned char, 32> key;
+        SealSalt salt;
+    };
     SealKey() = default;
-    unsigned char* key_ = nullptr;
+    Secret* secret_ = nullptr;
     char* passphrase_ = nullptr;
     std::size_t passphraseSize_ = 0;
-    SealSalt salt_{};
     SealParams params_;
 };
 
