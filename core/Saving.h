@@ -30,7 +30,8 @@ void MakeBackups(Session& s, const std::string& target);
 // path with suffix put before its last four characters: "d/June.vlp" -> "d/June-prev.vlp".
 std::string BackupName(std::string_view path, std::string_view suffix);
 
-// Writes the slots' lines to path, enciphered when the document is (asking for the key again).
+// Writes the slots' lines to path, enciphered when the document is (asking for the key again);
+// a ".vls" path, the copy of a sealed save, is sealed with the key in use without asking.
 // Writes nothing when the copy cannot be made; never reports a failure.
 void WriteBackupCopy(Session& s, const std::string& path);
 
