@@ -1,6 +1,5 @@
 #include "settings/ProfileFile.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "core/FileIO.h"
 #include "core/Lines.h"
+#include "core/StateFolder.h"
 
 namespace velloran {
 namespace {
@@ -120,20 +120,7 @@ Place Locate(const std::vector<Line>& lines, std::string_view section, std::stri
 }
 
 std::string ConfigFolder() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') {
-        return xdg;
-    }
-    std::string home;
-    if (const char* env = std::getenv("HOME"); env && env[0] != '\0') {
-        home = env;
-    } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
-        home = pw->pw_dir;
-    }
-    while (!home.empty() && home.back() == '/') {
-        home.pop_back();
-    }
-    return home + "/.config";
+    return UserFolder("XDG_CONFIG_HOME", ".config");
 }
 
 std::string JoinPath(std::string folder, std::string_view name) {
