@@ -135,11 +135,15 @@ void ReadDocument(const std::string& path, DocumentBuffer& buffer, std::size_t l
     buffer.AssignText(std::move(*bytes));
 }
 
-void WriteDocument(const std::string& path, const DocumentBuffer& buffer) {
-    bool ok = ReplaceFile(path, [&](OutputFile& out) {
-        buffer.ForEachCrLfPiece(0, buffer.LineCount(),
-                                [&](std::string_view piece) { out.Write(piece); });
-    });
+void WriteDocument(const std::string& path, const DocumentBuffer& buffer,
+                   const std::optional<FileAccess>& access) {
+    bool ok = ReplaceFile(
+        path,
+        [&](OutputFile& out) {
+            buffer.ForEachCrLfPiece(0, buffer.LineCount(),
+                                    [&](std::string_view piece) { out.Write(piece); });
+        },
+        access);
     if (!ok) {
         throw Error(Format(kCannotCreate, path));
     }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "DocumentBuffer.h"
+#include "FileIO.h"
 #include "Host.h"
 
 namespace velloran {
@@ -31,8 +33,10 @@ std::size_t DocumentSizeLimit();
 // A file larger than limit is refused as unreadable.
 void ReadDocument(const std::string& path, DocumentBuffer& buffer,
                   std::size_t limit = DocumentSizeLimit());
-// Writes every line followed by CR LF, replacing the file only once every byte is on disk.
-void WriteDocument(const std::string& path, const DocumentBuffer& buffer);
+// Writes every line followed by CR LF, replacing the file only once every byte is on disk (see
+// ReplaceFile); access, when given, sets the file's permission bits and group.
+void WriteDocument(const std::string& path, const DocumentBuffer& buffer,
+                   const std::optional<FileAccess>& access = std::nullopt);
 
 // Notes the file at path as this run has it now (after a read or a write).
 void RememberOnDisk(State& st, const std::string& path);

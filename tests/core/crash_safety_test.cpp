@@ -21,9 +21,11 @@
 #include "core/Error.h"
 #include "core/FileIO.h"
 #include "core/Host.h"
+#include "core/InPlaceWrite.h"
 #include "core/Saving.h"
 #include "core/State.h"
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 namespace velloran {
 namespace {
@@ -104,6 +106,55 @@ void SleepFor(std::chrono::nanoseconds delay) {
     }
 }
 
+// Starts a child that runs work and exits (2 when work throws); returns as work starts.
+pid_t StartChild(const std::function<void()>& work) {
+    int ready[2];
+    if (::pipe(ready) != 0) {
+        return -1;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ready[0]);
+        if (::write(ready[1], "s", 1) != 1) {
+            ::_exit(3);
+        }
+        ::close(ready[1]);
+        try {
+            work();
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char started = 0;
+    const bool ok = child > 0 && ::read(ready[0], &started, 1) == 1;
+    ::close(ready[0]);
+    return ok ? child : pid_t{-1};
+}
+
+// Nanoseconds from start() to the end of the child it starts, which must exit successfully.
+long long DurationInChild(const std::function<pid_t()>& start) {
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t child = start();
+    int status = -1;
+    if (child > 0) {
+        ::waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                                started)
+        .count();
+}
+
+// Kills child with SIGKILL; false when it had already ended by itself.
+bool Kill(pid_t child) {
+    ::kill(child, SIGKILL);
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
+           WTERMSIG(status) == SIGKILL;
+}
+
 // Runs f in a child whose files cannot grow past limit bytes, as on a full disk; f's exit code,
 // or -1 when the child did not exit normally.
 int InChildWithFileLimit(rlim_t limit, const std::function<int()>& f) {
@@ -122,7 +173,8 @@ int InChildWithFileLimit(rlim_t limit, const std::function<int()>& f) {
 }
 
 std::size_t EntryCount(const std::string& folder) {
-    auto it = std::filesystem::directory_iterator(folder);
+    std::error_code missing;
+    auto it = std::filesystem::directory_iterator(folder, missing);
     return static_cast<std::size_t>(std::distance(it, std::filesystem::directory_iterator{}));
 }
 
@@ -171,46 +223,17 @@ TEST_F(CrashSafety, KilledSavesLeaveTheOldOrTheNewVersionWhole) {
     // Starts a child that saves first the way given, then the two versions in turn until it is
     // killed (or exits after the first save, when once is set); returns as the first save starts.
     auto startSaving = [&](char first, Way way, bool once) {
-        int ready[2];
-        if (::pipe(ready) != 0) {
-            return pid_t{-1};
-        }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::close(ready[0]);
-            if (::write(ready[1], "s", 1) != 1) {
-                ::_exit(3);
+        return StartChild([&] {
+            save(first, way);
+            for (char version = first; !once;) {
+                version = version == 'A' ? 'B' : 'A';
+                save(version, kWrite);
             }
-            ::close(ready[1]);
-            try {
-                save(first, way);
-                for (char version = first; !once;) {
-                    version = version == 'A' ? 'B' : 'A';
-                    save(version, kWrite);
-                }
-            } catch (...) {
-                ::_exit(2);
-            }
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char started = 0;
-        const bool ok = child > 0 && ::read(ready[0], &started, 1) == 1;
-        ::close(ready[0]);
-        return ok ? child : pid_t{-1};
+        });
     };
     // How long one save takes in a child on this machine, to spread the kills over.
     auto duration = [&](char version, Way way) {
-        const auto started = std::chrono::steady_clock::now();
-        const pid_t child = startSaving(version, way, true);
-        int status = -1;
-        if (child > 0) {
-            ::waitpid(child, &status, 0);
-        }
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now() - started)
-            .count();
+        return DurationInChild([&] { return startSaving(version, way, true); });
     };
     const long long writeB = duration('B', kWrite);
     const long long writeA = duration('A', kWrite);
@@ -237,11 +260,7 @@ TEST_F(CrashSafety, KilledSavesLeaveTheOldOrTheNewVersionWhole) {
         ASSERT_GT(child, 0);
         Delay& delay = way == kSave ? inSaveB : next == 'A' ? inWriteA : inWriteB;
         SleepFor(std::chrono::nanoseconds(delay(random)));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "the saving child ended by itself, status " << status;
+        ASSERT_TRUE(Kill(child)) << "the saving child ended by itself";
 
         const char found = Identify(target, a, b);
         ASSERT_TRUE(found == 'A' || found == 'B') << "kill " << kill << " tore the document";
@@ -256,6 +275,75 @@ TEST_F(CrashSafety, KilledSavesLeaveTheOldOrTheNewVersionWhole) {
     EXPECT_EQ(Identify(target, a, b), onDisk);
     EXPECT_EQ(EntryCount(folder.path()), 1u);
     RecordProperty("KeptOldVersion", keptOld);
+    RecordProperty("TookNewVersion", tookNew);
+}
+
+// A document with a second name is written over itself: its old bytes, secured before the first
+// one is overwritten, are put back at the next start whenever a kill cut the write short.
+TEST_F(CrashSafety, KilledWritesInPlaceArePutBackAtTheNextStart) {
+    const testing::TempDir folder{testing::TempDir::MemoryBase()};
+    ASSERT_FALSE(folder.path().empty());
+    const testing::ScopedEnv stateHome("XDG_STATE_HOME", folder / "state");
+    const std::string target = folder / "big.vlp";
+    const std::string secured = folder / "state/velloran";
+
+    std::string bytes = MakeVersion('A');
+    const Version a = Describe('A', bytes);
+    DocumentBuffer bufferA;
+    bufferA.AssignText(std::move(bytes));
+    bytes = MakeVersion('B');
+    const Version b = Describe('B', bytes);
+    DocumentBuffer bufferB;
+    bufferB.AssignText(std::move(bytes));
+    WriteDocument(target, bufferA);
+    ASSERT_EQ(::link(target.c_str(), (folder / "other name.vlp").c_str()), 0);
+
+    // Writes the version given, then (unless once) the two in turn until it is killed.
+    auto write = [&](char first, bool once) {
+        return StartChild([&] {
+            for (char version = first;; version = version == 'A' ? 'B' : 'A') {
+                WriteDocument(target, version == 'A' ? bufferA : bufferB);
+                if (once) {
+                    return;
+                }
+            }
+        });
+    };
+    const long long writeB = DurationInChild([&] { return write('B', true); });
+    const long long writeA = DurationInChild([&] { return write('A', true); });
+    ASSERT_EQ(Identify(target, a, b), 'A');
+
+    using Delay = std::uniform_int_distribution<long long>;
+    Delay inWriteA(0, writeA * 5 / 4);
+    Delay inWriteB(0, writeB * 5 / 4);
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    char onDisk = 'A';
+    int restored = 0;
+    int tookNew = 0;
+    for (int kill = 0; kill < 30; ++kill) {
+        const char next = onDisk == 'A' ? 'B' : 'A';
+        const pid_t child = write(next, false);
+        ASSERT_GT(child, 0);
+        SleepFor(std::chrono::nanoseconds((next == 'A' ? inWriteA : inWriteB)(random)));
+        ASSERT_TRUE(Kill(child)) << "the writing child ended by itself";
+
+        for (const InterruptedWrite& w : RestoreInterruptedWrites()) {
+            ASSERT_TRUE(w.restored) << w.file;
+            ASSERT_EQ(w.file, target);
+            restored += 1;
+        }
+        const char found = Identify(target, a, b);
+        ASSERT_TRUE(found == 'A' || found == 'B') << "kill " << kill << " tore the document";
+        tookNew += found == next ? 1 : 0;
+        ASSERT_EQ(EntryCount(secured), 0u) << "kill " << kill << " left a copy behind";
+        ASSERT_EQ(EntryCount(folder.path()), 3u);  // the document, its other name, state
+        onDisk = found;
+    }
+    EXPECT_GT(restored, 0) << "no kill fell inside a write";
+    EXPECT_EQ(Identify(folder / "other name.vlp", a, b), onDisk);
+    RecordProperty("Restored", restored);
     RecordProperty("TookNewVersion", tookNew);
 }
 
