@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "FileAccess.h"
 #include "State.h"
 
 namespace velloran {
@@ -27,14 +28,6 @@ class OutputFile {
     int fd_;
     bool ok_ = true;
     std::string pending_;
-};
-
-// Permission bits (and group) that a written file is to have, whatever the file it replaces had:
-// a backup shows no more than the document it copies.
-struct FileAccess {
-    unsigned mode = 0;  // permission bits
-    // The group to give the file; where it cannot be given, the group gets what others get.
-    std::optional<unsigned> group;
 };
 
 // The permission bits of a new file: 0666 less the umask.

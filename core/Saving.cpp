@@ -153,15 +153,23 @@ void MakeBackups(Session& s, const std::string& target) {
         MakeDirectory(backupFolder);
     }
     const std::string base = InFolder(backupFolder, shortName);
+    // Backups show no more than the document: a private document has private backups.
+    FileAccess access;
+    if (auto document = AccessOf(target)) {
+        access = *document;
+    } else {
+        access.mode = NewFileMode();
+    }
 
     if (st.BackupPrev) {
         if (auto old = ReadWholeFile(target)) {
-            ReplaceFile(BackupName(base, "-prev"), [&](OutputFile& out) { out.Write(*old); });
+            ReplaceFile(
+                BackupName(base, "-prev"), [&](OutputFile& out) { out.Write(*old); }, access);
         }
         st.BackupPrev = false;
     }
     if (st.BackupCurr) {
-        WriteBackupCopy(s, BackupName(base, "-copy"));
+        WriteBackupCopy(s, BackupName(base, "-copy"), access);
     }
 }
 
@@ -176,10 +184,10 @@ std::string BackupName(std::string_view path, std::string_view suffix) {
     return out;
 }
 
-void WriteBackupCopy(Session& s, const std::string& path) {
+void WriteBackupCopy(Session& s, const std::string& path, const std::optional<FileAccess>& access) {
     // The copy of a sealed save has the ".vls" name of its target.
     if (IsSealedName(path)) {
-        WriteSealedCopy(s, path);
+        WriteSealedCopy(s, path, access);
         return;
     }
     const KeyState before = Remember(s.st);
@@ -198,7 +206,7 @@ void WriteBackupCopy(Session& s, const std::string& path) {
         return;
     }
     try {
-        WriteDocument(path, lines);
+        WriteDocument(path, lines, access);
     } catch (const Error&) {
         // A backup never stops the save; the earlier copy is still whole.
     }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "FileIO.h"
 #include "Host.h"
 
 namespace velloran {
@@ -31,9 +33,11 @@ void MakeBackups(Session& s, const std::string& target);
 std::string BackupName(std::string_view path, std::string_view suffix);
 
 // Writes the slots' lines to path, enciphered when the document is (asking for the key again);
-// a ".vls" path, the copy of a sealed save, is sealed with the key in use without asking.
-// Writes nothing when the copy cannot be made; never reports a failure.
-void WriteBackupCopy(Session& s, const std::string& path);
+// a ".vls" path, the copy of a sealed save, is sealed with the key in use without asking. The
+// copy gets the permission bits of access when given. Writes nothing when the copy cannot be
+// made; never reports a failure.
+void WriteBackupCopy(Session& s, const std::string& path,
+                     const std::optional<FileAccess>& access = std::nullopt);
 
 inline constexpr std::string_view kKeyCannotEncipher =
     "This key cannot encipher this document: the enciphered file could not be read back. "

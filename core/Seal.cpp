@@ -375,13 +375,17 @@ std::optional<std::string> UnsealFile(const std::string& path, const SealKeySour
 }
 
 void WriteSealedFile(const std::string& path, const SealKey& key,
-                     const std::function<void(SealWriter&)>& produce, std::size_t chunkSize) {
-    const bool ok = ReplaceFile(path, [&](OutputFile& out) {
-        SealWriter writer(
-            key, [&](std::string_view bytes) { out.Write(bytes); }, chunkSize);
-        produce(writer);
-        writer.Finish();
-    });
+                     const std::function<void(SealWriter&)>& produce,
+                     const std::optional<FileAccess>& access, std::size_t chunkSize) {
+    const bool ok = ReplaceFile(
+        path,
+        [&](OutputFile& out) {
+            SealWriter writer(
+                key, [&](std::string_view bytes) { out.Write(bytes); }, chunkSize);
+            produce(writer);
+            writer.Finish();
+        },
+        access);
     if (!ok) {
         throw Error(Format(kCannotCreate, path));
     }

@@ -63,11 +63,15 @@ std::shared_ptr<const SealKey> KeyToSeal(Session& s) {
     return SealKey::Derive(passphrase, st.SealingParams);
 }
 
-void WriteSealed(const std::string& path, const SealKey& key, const DocumentBuffer& lines) {
-    WriteSealedFile(path, key, [&](SealWriter& writer) {
-        lines.ForEachCrLfPiece(0, lines.LineCount(),
-                               [&](std::string_view piece) { writer.Write(piece); });
-    });
+void WriteSealed(const std::string& path, const SealKey& key, const DocumentBuffer& lines,
+                 const std::optional<FileAccess>& access = std::nullopt) {
+    WriteSealedFile(
+        path, key,
+        [&](SealWriter& writer) {
+            lines.ForEachCrLfPiece(0, lines.LineCount(),
+                                   [&](std::string_view piece) { writer.Write(piece); });
+        },
+        access);
 }
 
 }  // namespace
@@ -143,12 +147,12 @@ bool SaveSealedDocument(Session& s) {
     return true;
 }
 
-void WriteSealedCopy(Session& s, const std::string& path) {
+void WriteSealedCopy(Session& s, const std::string& path, const std::optional<FileAccess>& access) {
     if (!s.st.SealKeyInUse) {
         return;
     }
     try {
-        WriteSealed(path, *s.st.SealKeyInUse, JoinedSections(s));
+        WriteSealed(path, *s.st.SealKeyInUse, JoinedSections(s), access);
     } catch (const Error&) {
         // A backup never stops the save; the earlier copy is still whole.
     }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "FileAccess.h"
 #include "Host.h"
 
 namespace velloran {
@@ -22,8 +24,10 @@ bool OpenSealedDocument(Session& s);
 // question. True when written; false when the user stopped it.
 bool SaveSealedDocument(Session& s);
 
-// The "-copy" of a sealed save, sealed with the key in use; never reports a failure.
-void WriteSealedCopy(Session& s, const std::string& path);
+// The "-copy" of a sealed save, sealed with the key in use, with the permission bits of access
+// when given; never reports a failure.
+void WriteSealedCopy(Session& s, const std::string& path,
+                     const std::optional<FileAccess>& access = std::nullopt);
 
 // True when path names the sealed file this run could not open.
 bool IsUnopenedSealed(const State& st, const std::string& path);

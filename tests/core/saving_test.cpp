@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 #include <algorithm>
 #include <csignal>
@@ -214,6 +215,58 @@ TEST_F(SavingTest, BackupsBesideTheDocumentHoldOldAndNewVersions) {
     EXPECT_EQ(ReadBytes(At("June-copy.vlp")), "newer\r\n");
     EXPECT_EQ(Entries(dir),
               (std::vector<std::string>{"June-copy.vlp", "June-prev.vlp", "June.vlp"}));
+}
+
+// Whatever the umask and the earlier backups allowed, the backups show no more than the document;
+// where their group cannot be the document's, the group may do what others may.
+TEST_F(SavingTest, BackupsGetTheDocumentsPermissionBits) {
+    struct Row {
+        const char* name;
+        bool asNobody;
+        mode_t mode;
+        gid_t group;
+        mode_t backups;
+    };
+    const Row rows[] = {
+        {"private document", false, 0600, 0, 0600},
+        {"document its group may read", false, 0640, testing::kOtherGroup, 0640},
+        {"group the user is not in", true, 0640, 0, 0600},
+        {"group the user is not in, others may read", true, 0644, 0, 0644},
+    };
+    const mode_t umask = ::umask(022);
+    ::chmod(dir.c_str(), 0755);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.asNobody && !testing::CanDropPrivileges()) {
+            continue;
+        }
+        const std::string folder = At(row.name);
+        const uid_t user = row.asNobody ? testing::kNobody : 0;
+        fs::create_directory(folder);
+        ASSERT_TRUE(testing::Give(folder, user, testing::kNoGroup, 0755));
+        fs::create_directory(folder + " state");
+        ASSERT_TRUE(testing::Give(folder + " state", user, testing::kNoGroup, 0700));
+        const testing::ScopedEnv stateHome("XDG_STATE_HOME", folder + " state");
+        st.FileName = folder + "/June.vlp";
+        WriteBytes(st.FileName, "old\r\n");
+        WriteBytes(folder + "/June-copy.vlp", "earlier copy\r\n");
+        ASSERT_TRUE(testing::Give(st.FileName, user, row.group, row.mode));
+        ASSERT_TRUE(testing::Give(folder + "/June-copy.vlp", user, testing::kNoGroup, 0644));
+        st.BackupPrev = st.BackupCurr = true;
+        Sections({"new\r\n"});
+
+        auto save = [&]() -> std::string { return SaveDocument(s) ? "" : "not saved"; };
+        ASSERT_EQ(row.asNobody ? testing::AsNobody(save) : save(), "");
+        for (const char* backup : {"/June-prev.vlp", "/June-copy.vlp"}) {
+            struct stat bst;
+            ASSERT_EQ(::stat((folder + backup).c_str(), &bst), 0) << backup;
+            EXPECT_EQ(bst.st_mode & 07777, row.backups) << backup;
+            EXPECT_EQ(bst.st_gid, row.asNobody ? testing::kNoGroup : row.group) << backup;
+        }
+        EXPECT_EQ(ReadBytes(folder + "/June-prev.vlp"), "old\r\n");
+        EXPECT_EQ(ReadBytes(folder + "/June-copy.vlp"), "new\r\n");
+    }
+    ::umask(umask);
 }
 
 TEST_F(SavingTest, BackupFolderInsideTheDocumentFolderIsCreated) {
