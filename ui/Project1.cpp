@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "core/InPlaceWrite.h"
 #include "core/State.h"
 #include "ui/CommandLine.h"
 #include "ui/Forms.h"
@@ -10,6 +11,9 @@ int main(int argc, char* argv[]) {
     if (auto status = velloran::ui::HandleInformationalArguments(argc, argv)) {
         return *status;
     }
+    // Before any file is read: a save that was killed while writing a file over itself left the
+    // file's old bytes aside, to be put back.
+    velloran::RestoreInterruptedWrites();
     QApplication app(argc, argv);
     QApplication::setApplicationName("velloran");
     QApplication::setApplicationDisplayName("Velloran Editor");
