@@ -21,7 +21,8 @@ std::string StateFolder();
 // kept there is private text.
 std::optional<std::string> MakeStateFolder(std::string_view sub = {});
 
-// The permission bits of every file kept in the state folder.
+// The permission bits of every file kept in the state folder: written there with
+// ReplaceFile(path, produce, FileAccess{kStateFileMode}) they are replaced whole or not at all.
 inline constexpr unsigned kStateFileMode = 0600;
 
 }  // namespace velloran
