@@ -453,6 +453,25 @@ bool MakeDirectory(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0;
 }
 
+bool MakeFolders(const std::string& folder, unsigned mode) {
+    if (folder.empty()) {
+        return true;
+    }
+    struct stat st;
+    if (::stat(folder.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode);
+    }
+    if (errno != ENOENT) {
+        return false;
+    }
+    const std::string parent = FolderPart(folder);
+    if (parent != folder && !MakeFolders(parent, mode)) {
+        return false;
+    }
+    return ::mkdir(folder.c_str(), mode) == 0 ||
+           (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
 std::string FolderPart(std::string_view path) {
     auto slash = path.rfind('/');
     if (slash == std::string_view::npos) {

@@ -70,6 +70,9 @@ bool IsExistingFile(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // Creates one folder level; false when it could not be created (also when it exists).
 bool MakeDirectory(const std::string& path);
+// Creates folder and any missing folders above it with mode (less the umask); true when it is a
+// folder afterwards. An empty folder is the current one.
+bool MakeFolders(const std::string& folder, unsigned mode);
 
 // Building blocks of the writes above, shared with everything that keeps files safe on disk.
 

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 
 #include "FileIO.h"
@@ -25,26 +24,10 @@ std::string HomeFolder() {
     return home;
 }
 
-// Makes folder and the missing ones above it with mode 0700; true when it is a folder afterwards.
-bool MakeFolders(const std::string& folder) {
-    struct stat st;
-    if (::stat(folder.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    if (errno != ENOENT) {
-        return false;
-    }
-    const std::string parent = FolderPart(folder);
-    if (!parent.empty() && parent != folder && !MakeFolders(parent)) {
-        return false;
-    }
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 // A folder of this user that only this user may enter.
 bool MakePrivate(const std::string& folder) {
     struct stat st;
-    if (!MakeFolders(folder) || ::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+    if (!MakeFolders(folder, 0700) || ::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
         st.st_uid != ::geteuid()) {
         return false;
     }

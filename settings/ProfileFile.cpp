@@ -1,12 +1,7 @@
 #include "settings/ProfileFile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -134,25 +129,6 @@ std::string JoinPath(std::string folder, std::string_view name) {
     return folder;
 }
 
-// Creates folder and any missing folders above it; true when it is a folder afterwards.
-bool EnsureFolder(const std::string& folder) {
-    if (folder.empty()) {
-        return true;
-    }
-    struct stat st;
-    if (::stat(folder.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    if (errno != ENOENT) {
-        return false;
-    }
-    const std::string parent = FolderPart(folder);
-    if (parent != folder && !EnsureFolder(parent)) {
-        return false;
-    }
-    return MakeDirectory(folder) || (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
-}
-
 bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -264,7 +240,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
         text.insert(at, added);
     }
 
-    if (!EnsureFolder(FolderPart(path))) {
+    if (!MakeFolders(FolderPart(path), 0777)) {
         return false;
     }
     return ReplaceFile(path, [&](OutputFile& out) { out.Write(text); });

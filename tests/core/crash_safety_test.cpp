@@ -90,6 +90,22 @@ std::string MakeVersion(char name) {
     return bytes;
 }
 
+// Versions A and B of a document, as buffers to write and as they must be found on disk.
+struct TwoVersions {
+    TwoVersions() {
+        std::string bytes = MakeVersion('A');
+        a = Describe('A', bytes);
+        bufferA.AssignText(std::move(bytes));
+        bytes = MakeVersion('B');
+        b = Describe('B', bytes);
+        bufferB.AssignText(std::move(bytes));
+    }
+    Version a;
+    Version b;
+    DocumentBuffer bufferA;
+    DocumentBuffer bufferB;
+};
+
 std::size_t TemporaryFiles(const std::string& folder, const std::string& name) {
     const std::string prefix = "." + name + "~";
     std::size_t count = 0;
@@ -197,14 +213,11 @@ TEST_F(CrashSafety, KilledSavesLeaveTheOldOrTheNewVersionWhole) {
     const std::string target = folder / "big.vlp";
     st.FileName = target;
 
-    std::string bytes = MakeVersion('A');
-    const Version a = Describe('A', bytes);
-    DocumentBuffer bufferA;
-    bufferA.AssignText(std::move(bytes));
-    bytes = MakeVersion('B');
-    const Version b = Describe('B', bytes);
-    DocumentBuffer bufferB;
-    bufferB.AssignText(std::move(bytes));
+    const TwoVersions versions;
+    const Version& a = versions.a;
+    const Version& b = versions.b;
+    const DocumentBuffer& bufferA = versions.bufferA;
+    const DocumentBuffer& bufferB = versions.bufferB;
     p.buffer = bufferB;
     SplitSections(s);  // B also stands in the sections, for SaveDocument
     ASSERT_GT(st.LastSection, 1);
@@ -287,14 +300,11 @@ TEST_F(CrashSafety, KilledWritesInPlaceArePutBackAtTheNextStart) {
     const std::string target = folder / "big.vlp";
     const std::string secured = folder / "state/velloran";
 
-    std::string bytes = MakeVersion('A');
-    const Version a = Describe('A', bytes);
-    DocumentBuffer bufferA;
-    bufferA.AssignText(std::move(bytes));
-    bytes = MakeVersion('B');
-    const Version b = Describe('B', bytes);
-    DocumentBuffer bufferB;
-    bufferB.AssignText(std::move(bytes));
+    const TwoVersions versions;
+    const Version& a = versions.a;
+    const Version& b = versions.b;
+    const DocumentBuffer& bufferA = versions.bufferA;
+    const DocumentBuffer& bufferB = versions.bufferB;
     WriteDocument(target, bufferA);
     ASSERT_EQ(::link(target.c_str(), (folder / "other name.vlp").c_str()), 0);
 
