@@ -120,14 +120,15 @@ bool CopyRange(int in, off_t from, int out, off_t to, off_t n) {
         }
         n -= done;
     }
-    std::string buffer;
+    // Nothing is allocated: this also puts bytes back while an exception is on its way.
+    char buffer[64 << 10];
     while (n > 0) {
-        buffer.resize(static_cast<std::size_t>(std::min<off_t>(n, 1 << 20)));
-        const ssize_t r = ::pread(in, buffer.data(), buffer.size(), from);
+        const auto want = static_cast<std::size_t>(std::min<off_t>(n, sizeof buffer));
+        const ssize_t r = ::pread(in, buffer, want, from);
         if (r < 0 && errno == EINTR) {
             continue;
         }
-        if (r <= 0 || !WriteAllAt(out, buffer.data(), static_cast<std::size_t>(r), to)) {
+        if (r <= 0 || !WriteAllAt(out, buffer, static_cast<std::size_t>(r), to)) {
             return false;
         }
         from += r;
@@ -173,6 +174,7 @@ bool PutBackLeftover(const std::string& path, int fd) {
 }
 
 // The old bytes of one file, kept in the state folder, and locked, while it is written over.
+// Putting them back and removing them allocate nothing, so that they may run during unwinding.
 class SecuredCopy {
   public:
     bool Make(const std::string& file, int fd);
@@ -180,6 +182,7 @@ class SecuredCopy {
     void Remove();
 
   private:
+    std::string folder_;
     std::string path_;
     UniqueFd fd_;
     Secured secured_;
@@ -191,7 +194,8 @@ bool SecuredCopy::Make(const std::string& file, int fd) {
     if (!folder || ::fstat(fd, &st) != 0) {
         return false;
     }
-    path_ = *folder + "/" + std::string(kCopyPrefix) + std::to_string(st.st_dev) + "-" +
+    folder_ = *folder;
+    path_ = folder_ + "/" + std::string(kCopyPrefix) + std::to_string(st.st_dev) + "-" +
             std::to_string(st.st_ino);
     // Another writer of this file may link its own copy first: the next round meets it.
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -215,7 +219,7 @@ bool SecuredCopy::Make(const std::string& file, int fd) {
                 RemoveCopy(path_);
                 return false;
             }
-            SyncFolder(*folder);
+            SyncFolder(folder_);
             return true;
         }
         if (errno != EEXIST) {
@@ -231,7 +235,7 @@ void SecuredCopy::Remove() {
     if (::unlink(path_.c_str()) != 0) {
         [[maybe_unused]] int ignored = ::ftruncate(fd_.get(), 0);
     }
-    SyncFolder(FolderPart(path_));
+    SyncFolder(folder_);
     fd_.Reset();
 }
 
