@@ -10,6 +10,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <ctime>
 
 #include "StateFolder.h"
 
@@ -20,6 +21,9 @@ namespace {
 // meets the same copy; it is made as "secured-<device>-<inode>~XXXXXX" and linked to its name
 // once whole. Its content: kMagic, "<device> <inode> <size>\n", the file's path, a NUL, the bytes.
 constexpr std::string_view kCopyPrefix = "secured-";
+// A copy whose file is gone or is another file now is kept for the user under this prefix, where
+// no writer meets it.
+constexpr std::string_view kAsidePrefix = "unrestored-";
 constexpr std::string_view kMagic = "velloran secured bytes 1\n";
 
 struct Secured {
@@ -149,6 +153,25 @@ void RemoveCopy(const std::string& path) {
     SyncFolder(FolderPart(path));
 }
 
+bool IsFileOf(const struct stat& st, const Secured& s) {
+    return static_cast<std::uint64_t>(st.st_dev) == s.device &&
+           static_cast<std::uint64_t>(st.st_ino) == s.inode;
+}
+
+// Moves the copy at path where no writer meets it: its file is gone, or its name and inode now
+// belong to another file, which its bytes must never overwrite. The copy's new path.
+std::string SetAside(const std::string& path) {
+    const std::string folder = FolderPart(path);
+    const std::string aside = folder + "/" + std::string(kAsidePrefix) +
+                              FileNamePart(path).substr(kCopyPrefix.size()) + "-" +
+                              std::to_string(::time(nullptr)) + "-" + std::to_string(::getpid());
+    if (::link(path.c_str(), aside.c_str()) != 0) {
+        return path;
+    }
+    RemoveCopy(path);
+    return aside;
+}
+
 // The copy at path, left by a writer of the file open at fd that was killed: its bytes go back
 // into the file and the copy is removed. True when no copy is left; false also while another
 // writer of the same file, still running, holds it.
@@ -164,9 +187,18 @@ bool PutBackLeftover(const std::string& path, int fd) {
     if (st.st_nlink == 0) {
         return true;  // its writer finished meanwhile
     }
-    // One that is not a whole copy holds nothing to put back.
-    if (const auto secured = ReadHeader(copy.get());
-        secured && !PutBack(copy.get(), *secured, fd)) {
+    const auto secured = ReadHeader(copy.get());
+    if (!secured) {
+        RemoveCopy(path);  // not a whole copy: nothing to put back
+        return true;
+    }
+    struct stat named;
+    if (::stat(secured->file.c_str(), &named) != 0 || !IsFileOf(named, *secured) ||
+        ::fstat(fd, &st) != 0 || !IsFileOf(st, *secured)) {
+        SetAside(path);
+        return true;
+    }
+    if (!PutBack(copy.get(), *secured, fd)) {
         return false;
     }
     RemoveCopy(path);
@@ -286,14 +318,24 @@ std::vector<InterruptedWrite> RestoreInterruptedWrites() {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (dirent* e = ::readdir(dir)) {
-            if (std::string_view(e->d_name).starts_with(kCopyPrefix)) {
-                names.emplace_back(e->d_name);
+            const std::string_view name = e->d_name;
+            if (name.starts_with(kCopyPrefix) || name.starts_with(kAsidePrefix)) {
+                names.emplace_back(name);
             }
         }
         ::closedir(dir);
     }
     for (const auto& name : names) {
         const std::string path = folder + "/" + name;
+        if (name.starts_with(kAsidePrefix)) {
+            if (const UniqueFd copy(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+                copy) {
+                if (const auto secured = ReadHeader(copy.get())) {
+                    found.push_back({secured->file, path, false});
+                }
+            }
+            continue;
+        }
         if (name.find('~') != std::string::npos) {
             RemoveIfUnlocked(path);  // a copy that was still being made: the file is untouched
             continue;
@@ -312,10 +354,9 @@ std::vector<InterruptedWrite> RestoreInterruptedWrites() {
         InterruptedWrite write{secured->file, path, false};
         const UniqueFd fd(
             ::open(secured->file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-        if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<std::uint64_t>(st.st_dev) == secured->device &&
-            static_cast<std::uint64_t>(st.st_ino) == secured->inode &&
-            PutBack(copy.get(), *secured, fd.get())) {
+        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !IsFileOf(st, *secured)) {
+            write.copy = SetAside(path);
+        } else if (PutBack(copy.get(), *secured, fd.get())) {
             RemoveCopy(path);
             write.restored = true;
         }

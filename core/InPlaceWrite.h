@@ -14,7 +14,8 @@ namespace velloran {
 // "secured-<device>-<inode>" (mode 0600, with the file's path and size, flushed to disk and
 // locked while the write goes on). When writing or flushing fails, or produce throws, they are
 // put back; the copy is removed once the new bytes are on disk. A copy that a killed writer left
-// for the same file is put back first, so that its bytes count as the old ones; while another
+// for the same file is put back first, so that its bytes count as the old ones (one whose path
+// now leads to another file is set aside, as RestoreInterruptedWrites does); while another
 // process is writing the same file, the write fails. access, when given, sets the permission
 // bits (and group) before anything is written. False on failure.
 bool WriteInPlace(const std::string& target, const std::function<void(OutputFile&)>& produce,
@@ -30,8 +31,8 @@ struct InterruptedWrite {
 // Puts back the old bytes of every write in place that a killed program left unfinished, and
 // removes the copies it had not finished making. Copies held by a writer that is still running
 // (another instance in the middle of a save) are left alone. A copy whose file is gone or has
-// since been replaced by another file is kept and reported as not restored. Called once at start,
-// before any document is read.
+// since been replaced by another file is kept, as "unrestored-..." in the state folder, and
+// reported as not restored at every call. Called once at start, before any document is read.
 std::vector<InterruptedWrite> RestoreInterruptedWrites();
 
 }  // namespace velloran

@@ -448,33 +448,55 @@ TEST_F(FileSystemSaves, WriteStillRunningIsLeftAloneAndItsCopyIsPrivate) {
     EXPECT_TRUE(Secured().empty());
 }
 
-TEST_F(FileSystemSaves, KilledWriteIsPutBackUnlessItsFileWasReplaced) {
-    for (bool replaced : {false, true}) {
-        SCOPED_TRACE(replaced ? "replaced since" : "as the write left it");
+// The old bytes of a killed write go back into its file, and never into another file that has
+// since taken its name: those are kept aside for the user, reported at every start.
+TEST_F(FileSystemSaves, KilledWriteIsPutBackIntoItsOwnFileOnly) {
+    enum After { kNothing, kReplaced, kSavedUnderItsOtherName };
+    for (After after : {kNothing, kReplaced, kSavedUnderItsOtherName}) {
+        SCOPED_TRACE(after == kNothing    ? "left as the write left it"
+                     : after == kReplaced ? "replaced by another file"
+                                          : "saved under its other name, the first one gone");
         TempDir folder;
         const std::string doc = Document(folder, Way::kInPlace);
+        const std::string other = folder / "Other name.vlp";
+        ASSERT_EQ(::link(doc.c_str(), (folder / "Third name.vlp").c_str()), 0);
         {
             HeldWrite write(doc);
             ASSERT_TRUE(write.Writing());
             write.Kill();
         }
-        if (replaced) {
+        if (after == kReplaced) {
             WriteBytes(folder / "newer.vlp", "written since\r\n");
             ASSERT_EQ(::rename((folder / "newer.vlp").c_str(), doc.c_str()), 0);
+        } else if (after == kSavedUnderItsOtherName) {
+            ASSERT_EQ(::unlink(doc.c_str()), 0);
+            ASSERT_TRUE(Replace(other, kNew));
+            EXPECT_EQ(ReadBytes(other), kNew);
+            ASSERT_EQ(Secured().size(), 1u);
+            EXPECT_EQ(Secured().begin()->substr(0, 11), "unrestored-") << "met by the save";
         }
-        const auto found = RestoreInterruptedWrites();
-        ASSERT_EQ(found.size(), 1u);
-        EXPECT_EQ(found[0].file, doc);
-        EXPECT_EQ(found[0].restored, !replaced);
-        EXPECT_EQ(ReadBytes(doc), replaced ? "written since\r\n" : kOld);
-        EXPECT_EQ(Secured().size(), replaced ? 1u : 0u);
-        if (replaced) {
-            // Kept for the user: it holds the old bytes whole.
-            EXPECT_TRUE(ReadBytes(found[0].copy).ends_with(kOld));
-            ::unlink(found[0].copy.c_str());
-        } else {
-            EXPECT_EQ(ReadBytes(folder / "Other name.vlp"), kOld);
+        for (int start = 0; start < 2; ++start) {
+            const auto found = RestoreInterruptedWrites();
+            if (after == kNothing && start == 1) {
+                EXPECT_TRUE(found.empty());
+                continue;
+            }
+            ASSERT_EQ(found.size(), 1u);
+            EXPECT_EQ(found[0].file, doc);
+            EXPECT_EQ(found[0].restored, after == kNothing);
+            if (after != kNothing) {
+                EXPECT_EQ(FileNamePart(found[0].copy).substr(0, 11), "unrestored-");
+                EXPECT_TRUE(ReadBytes(found[0].copy).ends_with(kOld)) << "not whole";
+            }
         }
+        if (after == kNothing) {
+            EXPECT_EQ(ReadBytes(doc), kOld);
+            EXPECT_EQ(ReadBytes(other), kOld);
+        } else if (after == kReplaced) {
+            EXPECT_EQ(ReadBytes(doc), "written since\r\n");
+        }
+        EXPECT_EQ(Secured().size(), after == kNothing ? 0u : 1u);
+        std::filesystem::remove_all(state + "/velloran");
     }
 }
 
