@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <deque>
 
@@ -294,14 +295,22 @@ TEST_F(SealedDocumentTest, BackupsOfASealedDocumentAreSealed) {
     keys = {kPass};
     Open("June.vls");
     const std::string old = ReadBytes("June.vls");
+    ASSERT_EQ(::chmod("June.vls", 0600), 0);
+    const mode_t umask = ::umask(022);
     st.BackupPrev = st.BackupCurr = true;
     Sections({"new\r\n"});
     keys = {kPass};
     ASSERT_TRUE(SaveDocument(s));
+    ::umask(umask);
     EXPECT_EQ(ReadBytes("June-prev.vls"), old);
     EXPECT_EQ(Unseal("June-copy.vls"), "new\r\n");
     EXPECT_EQ(Unseal("June.vls"), "new\r\n");
     EXPECT_EQ(p.dialogs.keyPrompts, 2);  // opening and saving: the copy asks no more
+    for (const char* backup : {"June-prev.vls", "June-copy.vls"}) {
+        struct stat bst {};
+        ::stat(backup, &bst);
+        EXPECT_EQ(bst.st_mode & 07777, 0600u) << backup << " shows more than the document";
+    }
 }
 
 TEST_F(SealedDocumentTest, KeyFromAWeakerFileIsDerivedAgainAtTheNextSave) {
