@@ -1,6 +1,9 @@
 #include "Statistics.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "Document.h"
 
 namespace velloran {
 
@@ -20,6 +23,149 @@ std::string Numbers(std::size_t lines, std::size_t words, std::size_t chars) {
     AppendRight(out, chars, 7, true);
     return out;
 }
+
+// What the counts of a stretch of text are made of. Each byte is looked at together with the
+// byte before it: a word starts where a byte that is not a separator follows a separator (the
+// blank, CR or LF: a line break ends a word just as a blank does), every CR or LF byte belongs
+// to a line break, and a CR LF pair makes one break. These add up over consecutive stretches,
+// so a document can be counted in one pass and cut into sections wherever it is.
+struct PairCounts {
+    std::size_t wordStarts = 0;
+    std::size_t breakBytes = 0;
+    std::size_t crLfPairs = 0;
+};
+
+constexpr bool IsBreak(unsigned char c) {
+    return c == '\r' || c == '\n';
+}
+constexpr bool Separates(unsigned char c) {
+    return c == ' ' || IsBreak(c);
+}
+
+void CountPair(unsigned char before, unsigned char c, PairCounts& n) {
+    n.wordStarts += static_cast<std::size_t>(Separates(before) && !Separates(c));
+    n.breakBytes += static_cast<std::size_t>(IsBreak(c));
+    n.crLfPairs += static_cast<std::size_t>(before == '\r' && c == '\n');
+}
+
+// Sixteen bytes at a time. A comparison gives -1 in each lane that holds, so subtracting it
+// counts; byte-wide counters are summed every 255 steps, before they can wrap.
+using Lanes = unsigned char __attribute__((vector_size(16)));
+constexpr std::size_t kLanes = sizeof(Lanes);
+constexpr std::size_t kBlock = kLanes * 255;
+constexpr std::size_t kFetchAhead = 2048;
+
+Lanes Load(const unsigned char* p) {
+    Lanes v;
+    std::memcpy(&v, p, kLanes);
+    return v;
+}
+
+std::size_t Sum(Lanes v) {
+    unsigned char bytes[kLanes];
+    std::memcpy(bytes, &v, kLanes);
+    std::size_t sum = 0;
+    for (unsigned char b : bytes) {
+        sum += b;
+    }
+    return sum;
+}
+
+// Counts the bytes p[from, to), each with the byte before it (p[from - 1] must exist). With
+// kSpotMarkers it also tells whether a "[" starts a line in there, where a marker could be.
+template <bool kSpotMarkers>
+bool CountPairs(const unsigned char* p, std::size_t from, std::size_t to, PairCounts& n) {
+    const Lanes blank = Lanes{} + ' ';
+    const Lanes cr = Lanes{} + '\r';
+    const Lanes lf = Lanes{} + '\n';
+    const Lanes bracket = Lanes{} + '[';
+    Lanes spotted{};
+    std::size_t i = from;
+    while (to - i >= kLanes) {
+        const std::size_t end = i + std::min(kBlock, (to - i) / kLanes * kLanes);
+        Lanes words{};
+        Lanes breaks{};
+        Lanes pairs{};
+        for (; i < end; i += kLanes) {
+            // The hardware does not fetch ahead across page boundaries; a mapped file is read
+            // at memory speed only when asked for a little ahead of time.
+            __builtin_prefetch(p + std::min(i + kFetchAhead, to - 1));
+            const Lanes c = Load(p + i);
+            const Lanes b = Load(p + i - 1);
+            const Lanes cCr = reinterpret_cast<Lanes>(c == cr);
+            const Lanes cLf = reinterpret_cast<Lanes>(c == lf);
+            const Lanes cSep = cCr | cLf | reinterpret_cast<Lanes>(c == blank);
+            const Lanes bCr = reinterpret_cast<Lanes>(b == cr);
+            const Lanes bBreak = bCr | reinterpret_cast<Lanes>(b == lf);
+            const Lanes bSep = bBreak | reinterpret_cast<Lanes>(b == blank);
+            words -= bSep & ~cSep;
+            breaks -= cCr;
+            breaks -= cLf;
+            pairs -= bCr & cLf;
+            if constexpr (kSpotMarkers) {
+                spotted |= bBreak & reinterpret_cast<Lanes>(c == bracket);
+            }
+        }
+        n.wordStarts += Sum(words);
+        n.breakBytes += Sum(breaks);
+        n.crLfPairs += Sum(pairs);
+    }
+    bool found = kSpotMarkers && Sum(spotted) != 0;
+    for (; i < to; ++i) {
+        CountPair(p[i - 1], p[i], n);
+        found = found || (kSpotMarkers && IsBreak(p[i - 1]) && p[i] == '[');
+    }
+    return found;
+}
+
+// The counts of a section from the pair counts over its bytes.
+SectionCounts Finish(std::string_view text, const PairCounts& n) {
+    SectionCounts counts;
+    if (text.empty()) {
+        return counts;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t title = 0;
+    while (title < text.size() && !IsBreak(p[title])) {
+        ++title;
+    }
+    counts.title = text.substr(0, title);
+    counts.lines = n.breakBytes - n.crLfPairs + (IsBreak(p[text.size() - 1]) ? 0 : 1);
+    counts.words = n.wordStarts;
+    counts.chars = text.size() - n.breakBytes;
+    return counts;
+}
+
+// Where a "[" that starts a line at q opens a section: the split's marker rule on its line.
+bool OpensSection(std::string_view bytes, std::size_t q) {
+    std::size_t end = q;
+    while (end < bytes.size() && end - q < 6 && !IsBreak(static_cast<unsigned char>(bytes[end]))) {
+        ++end;
+    }
+    return IsMarkerLine(bytes.substr(q, end - q));
+}
+
+class Report {
+  public:
+    explicit Report(std::size_t sections) {
+        lines_.reserve(sections + 2);
+        lines_.emplace_back(kStatisticsHeader);
+    }
+    void Add(const SectionCounts& c) {
+        lines_.push_back(StatisticsRow(c.lines, c.words, c.chars, c.title));
+        total_.lines += c.lines;
+        total_.words += c.words;
+        total_.chars += c.chars;
+    }
+    std::vector<std::string> Finish() {
+        lines_.push_back(StatisticsTotals(total_.lines, total_.words, total_.chars));
+        return std::move(lines_);
+    }
+
+  private:
+    std::vector<std::string> lines_;
+    SectionCounts total_;
+};
 
 }  // namespace
 
@@ -47,73 +193,89 @@ std::string StatisticsTotals(std::size_t lines, std::size_t words, std::size_t c
 }
 
 SectionCounts CountSection(std::string_view text) {
-    SectionCounts counts;
-    const std::size_t n = text.size();
-    if (n == 0) {
-        return counts;
+    PairCounts n;
+    if (!text.empty()) {
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        CountPair(' ', p[0], n);
+        CountPairs<false>(p, 1, text.size(), n);
     }
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t title = 0;
-    while (title < n && p[title] != '\r' && p[title] != '\n') {
-        ++title;
-    }
-    counts.title = text.substr(0, title);
+    return Finish(text, n);
+}
 
-    // One pass over byte pairs: a line break ends a word just as a blank does, every CR or LF
-    // byte belongs to a break, and a CR LF pair makes one break. Byte-wide counters over
-    // blocks of 255 let the compiler vectorise the loop.
-    const unsigned char first = p[0];
-    std::size_t wordStarts = (first == ' ' || first == '\r' || first == '\n') ? 0 : 1;
-    std::size_t breakBytes = (first == '\r' || first == '\n') ? 1 : 0;
-    std::size_t pairs = 0;
-    // Sums rather than ors keep the compiler from turning the tests into a 64-bit bit test,
-    // which it cannot vectorise.
-    for (std::size_t base = 0; base + 1 < n; base += 255) {
-        const int len = static_cast<int>(std::min<std::size_t>(n - 1 - base, 255));
-        const unsigned char* prev = p + base;
-        const unsigned char* cur = prev + 1;
-        unsigned char w = 0;
-        unsigned char br = 0;
-        unsigned char pr = 0;
-        for (int i = 0; i < len; ++i) {
-            const unsigned char c = cur[i];
-            const unsigned char b = prev[i];
-            const unsigned char cBreak = (c == '\r') + (c == '\n');
-            const unsigned char cSep = cBreak + (c == ' ');
-            const unsigned char bSep = (b == ' ') + (b == '\r') + (b == '\n');
-            w += (cSep ^ 1) & bSep;
-            br += cBreak;
-            pr += (b == '\r') & (c == '\n');
-        }
-        wordStarts += w;
-        breakBytes += br;
-        pairs += pr;
+std::vector<SectionCounts> CountDocumentSections(std::string_view bytes) {
+    if (bytes.empty()) {
+        // The split reads an empty document as one empty line.
+        return {CountSection("\r\n")};
     }
-    const bool endsInBreak = p[n - 1] == '\r' || p[n - 1] == '\n';
-    counts.lines = breakBytes - pairs + (endsInBreak ? 0 : 1);
-    counts.words = wordStarts;
-    counts.chars = n - breakBytes;
-    return counts;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::vector<SectionCounts> sections;
+    std::size_t sectionStart = 0;
+    PairCounts n;
+    auto cut = [&](std::size_t at) {
+        sections.push_back(Finish(bytes.substr(sectionStart, at - sectionStart), n));
+        sectionStart = at;
+        n = PairCounts{};
+    };
+
+    // A marker on the very first line opens section 1 and leaves section 0 empty.
+    if (OpensSection(bytes, 0)) {
+        cut(0);
+    }
+    CountPair(' ', p[0], n);
+    // Blocks without a "[" at a line start, nearly all of them, are counted in one go; the few
+    // others are counted piece by piece between the markers found in them.
+    std::size_t i = 1;
+    while (i < bytes.size()) {
+        const std::size_t end = std::min(bytes.size(), i + kBlock);
+        if (static_cast<int>(sections.size()) == kLastSlot) {
+            CountPairs<false>(p, i, bytes.size(), n);  // the fiftieth marker opened the last slot
+            break;
+        }
+        PairCounts block;
+        if (!CountPairs<true>(p, i, end, block)) {
+            n.wordStarts += block.wordStarts;
+            n.breakBytes += block.breakBytes;
+            n.crLfPairs += block.crLfPairs;
+            i = end;
+            continue;
+        }
+        std::size_t from = i;
+        for (std::size_t q = i; q < end; ++q) {
+            const void* hit = std::memchr(p + q, '[', end - q);
+            if (!hit) {
+                break;
+            }
+            q = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - p);
+            if (IsBreak(p[q - 1]) && static_cast<int>(sections.size()) < kLastSlot &&
+                OpensSection(bytes, q)) {
+                CountPairs<false>(p, from, q, n);
+                cut(q);
+                from = q;
+            }
+        }
+        CountPairs<false>(p, from, end, n);
+        i = end;
+    }
+    cut(bytes.size());
+    return sections;
+}
+
+std::vector<std::string> BuildStatistics(std::span<const SectionCounts> sections) {
+    Report report(sections.size());
+    for (const SectionCounts& c : sections) {
+        report.Add(c);
+    }
+    return report.Finish();
 }
 
 std::vector<std::string> BuildStatistics(const SectionSlots& slots, int lastSection) {
     const int last = std::clamp(lastSection, 0, kLastSlot);
-    std::vector<std::string> report;
-    report.reserve(static_cast<std::size_t>(last) + 3);
-    report.emplace_back(kStatisticsHeader);
-    std::size_t totalLines = 0;
-    std::size_t totalWords = 0;
-    std::size_t totalChars = 0;
+    Report report(static_cast<std::size_t>(last) + 1);
     for (int k = 0; k <= last; ++k) {
         const std::string text = slots.SlotText(k);
-        const SectionCounts c = CountSection(text);
-        report.push_back(StatisticsRow(c.lines, c.words, c.chars, c.title));
-        totalLines += c.lines;
-        totalWords += c.words;
-        totalChars += c.chars;
+        report.Add(CountSection(text));
     }
-    report.push_back(StatisticsTotals(totalLines, totalWords, totalChars));
-    return report;
+    return report.Finish();
 }
 
 }  // namespace velloran

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,15 @@ struct SectionCounts {
     std::string_view title;
 };
 SectionCounts CountSection(std::string_view text);
+
+// The counts of each section that a split cuts from a document file's bytes, taken from the
+// bytes themselves in one pass: a line end of any form counts as the CR LF a slot holds, so the
+// rows are those of the split document. The titles are views into bytes. An empty file is one
+// empty line, as the split reads it.
+std::vector<SectionCounts> CountDocumentSections(std::string_view bytes);
+
+// The report over counted sections: the header, one row per section, the totals.
+std::vector<std::string> BuildStatistics(std::span<const SectionCounts> sections);
 
 // The report for slots 0 to lastSection over their logical lines: the header, one row per
 // section, the totals. Characters leave out the line breaks.

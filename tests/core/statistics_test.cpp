@@ -3,8 +3,10 @@
 #include <random>
 #include <string>
 
+#include "core/Document.h"
 #include "core/Lines.h"
 #include "core/Statistics.h"
+#include "support/Documents.h"
 
 namespace velloran {
 namespace {
@@ -82,6 +84,55 @@ TEST(BuildStatistics, CountsLogicalLinesOfEverySection) {
     EXPECT_EQ(report[2], "   2     3   5007   [S] One");
     EXPECT_EQ(report[3], "   3     5     11   [S] Two");
     EXPECT_EQ(report[4], "   5     8   5018   TOTALS");
+}
+
+// The report the statistics window shows for a file: read, split into slots, counted per slot.
+std::vector<std::string> WindowReport(const std::string& bytes) {
+    ResetState();
+    PlainSession p;
+    p.buffer.AssignText(bytes);
+    SplitSections(p.session);
+    return BuildStatistics(p.sections, state().LastSection);
+}
+
+std::vector<std::string> FileReport(const std::string& bytes) {
+    return BuildStatistics(CountDocumentSections(bytes));
+}
+
+TEST(CountDocumentSections, ReportsWhatTheWindowShows) {
+    for (const auto& doc : testing::SampleDocuments()) {
+        EXPECT_EQ(FileReport(doc.bytes), WindowReport(doc.bytes)) << doc.name;
+    }
+    std::mt19937 rng(17);
+    for (int round = 0; round < 400; ++round) {
+        const std::string doc = testing::RandomDocument(rng);
+        ASSERT_EQ(FileReport(doc), WindowReport(doc)) << "round " << round;
+    }
+}
+
+TEST(CountDocumentSections, MarkersAtEveryOffsetOfACountingBlock) {
+    // A marker or a near miss at each position around the 4080-byte blocks counted at once.
+    for (std::size_t at = 4060; at < 4110; ++at) {
+        for (const char* line : {"[S] Title\r\n", "[S] a\r\n", "[s]xyz"}) {
+            const std::string doc = std::string(at - 1, 'w') + "\n" + line + "after\r\n";
+            ASSERT_EQ(FileReport(doc), WindowReport(doc)) << at << " " << line;
+        }
+    }
+}
+
+TEST(CountDocumentSections, LaterMarkersStayInTheLastSection) {
+    const auto report = FileReport(testing::MarkerLines(52));
+    ASSERT_EQ(report.size(), 53u);  // header, section 0 and 50 marker sections, totals
+    EXPECT_EQ(report[1], "   0     0      0   ");
+    EXPECT_EQ(report[51], "   6    21     78   [S] Part 50");  // parts 50 to 52
+    EXPECT_EQ(report[52], " 104   364   1334   TOTALS");
+}
+
+TEST(CountDocumentSections, EmptyFileIsOneEmptyLine) {
+    const auto sections = CountDocumentSections("");
+    ASSERT_EQ(sections.size(), 1u);
+    EXPECT_EQ(sections[0].lines, 1u);
+    EXPECT_EQ(sections[0].title, "");
 }
 
 }  // namespace
