@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "Error.h"
@@ -133,6 +134,14 @@ void ReadDocument(const std::string& path, DocumentBuffer& buffer, std::size_t l
         throw Error(Format(kCannotOpen, path));
     }
     buffer.AssignText(std::move(*bytes));
+}
+
+MappedFile MapDocument(const std::string& path, std::size_t limit) {
+    auto mapped = MappedFile::Open(path, limit);
+    if (!mapped) {
+        throw Error(Format(kCannotOpen, path));
+    }
+    return std::move(*mapped);
 }
 
 void WriteDocument(const std::string& path, const DocumentBuffer& buffer,

@@ -33,6 +33,9 @@ std::size_t DocumentSizeLimit();
 // A file larger than limit is refused as unreadable.
 void ReadDocument(const std::string& path, DocumentBuffer& buffer,
                   std::size_t limit = DocumentSizeLimit());
+// The bytes of a document file, mapped rather than read, for a single pass over a large file.
+// Refuses what ReadDocument refuses, with the same message.
+MappedFile MapDocument(const std::string& path, std::size_t limit = DocumentSizeLimit());
 // Writes every line followed by CR LF, replacing the file only once every byte is on disk (see
 // ReplaceFile); access, when given, sets the file's permission bits and group.
 void WriteDocument(const std::string& path, const DocumentBuffer& buffer,

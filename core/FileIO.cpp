@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "InPlaceWrite.h"
@@ -421,6 +423,40 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
     ::close(fd);
     bytes.resize(got);
     return bytes;
+}
+
+std::optional<MappedFile> MappedFile::Open(const std::string& path, std::size_t maxBytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (size == 0) {
+        ::close(fd);
+        return MappedFile(nullptr, 0);  // nothing to map
+    }
+    // Populated at once: one call instead of a fault for every few pages.
+    void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    ::close(fd);
+    if (data == MAP_FAILED) {
+        return std::nullopt;
+    }
+    return MappedFile(data, size);
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+MappedFile::~MappedFile() {
+    if (data_) {
+        ::munmap(data_, size_);
+    }
 }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {

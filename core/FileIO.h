@@ -61,6 +61,25 @@ std::string ResolveLinks(const std::string& path);
 std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t maxBytes = static_cast<std::size_t>(-1));
 
+// A regular file's bytes mapped read-only instead of copied, for looking through a large file
+// once. It opens what ReadWholeFile opens and refuses what it refuses. A file that another
+// program shortens in place while it is mapped raises SIGBUS when the lost bytes are touched;
+// a file replaced by renaming, as saves replace documents, stays whole.
+class MappedFile {
+  public:
+    static std::optional<MappedFile> Open(const std::string& path,
+                                          std::size_t maxBytes = static_cast<std::size_t>(-1));
+    MappedFile(MappedFile&& other) noexcept;
+    ~MappedFile();
+
+    std::string_view Bytes() const { return {static_cast<const char*>(data_), size_}; }
+
+  private:
+    MappedFile(void* data, std::size_t size) : data_(data), size_(size) {}
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 // The identity of the file at path (through symbolic links), or nothing when there is none.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 
