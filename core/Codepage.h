@@ -24,4 +24,11 @@ std::u16string Decode(std::string_view bytes);
 // Characters outside the code page become "?"; a surrogate pair counts as one character.
 std::string Encode(std::u16string_view text);
 
+// The text in UTF-8, each byte as its character: what a UTF-8 terminal or JSON needs.
+std::string ToUtf8(std::string_view bytes);
+// The bytes for UTF-8 text, a character the code page cannot hold becoming "?" as it does when
+// typed into the editor (replaced, when given, tells whether that happened); nothing when the
+// text is not valid UTF-8.
+std::optional<std::string> FromUtf8(std::string_view text, bool* replaced = nullptr);
+
 }  // namespace velloran::codepage

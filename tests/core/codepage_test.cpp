@@ -60,5 +60,61 @@ TEST(Codepage, CharactersOutsideTheCodePageBecomeQuestionMarks) {
               "b??c");
 }
 
+std::string IconvToUtf8(const std::string& bytes) {
+    iconv_t cd = iconv_open("UTF-8", "CP1252");
+    std::string in = bytes;
+    std::string out(bytes.size() * 3, '\0');
+    char* ip = in.data();
+    char* op = out.data();
+    std::size_t il = in.size();
+    std::size_t ol = out.size();
+    iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    out.resize(out.size() - ol);
+    return out;
+}
+
+TEST(Utf8, EveryByteConvertsAndComesBack) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) {
+        all.push_back(static_cast<char>(b));
+    }
+    const std::string utf8 = ToUtf8(all);
+    bool replaced = true;
+    EXPECT_EQ(FromUtf8(utf8, &replaced), all);
+    EXPECT_FALSE(replaced);
+    // Byte by byte, as iconv has it where the code page defines the byte, the C1 control of
+    // the same value where it does not.
+    for (int b = 0; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        const bool undefined = b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+        const std::string expected =
+            undefined ? std::string{'\xC2', static_cast<char>(b)} : IconvToUtf8(one);
+        EXPECT_EQ(ToUtf8(one), expected) << "byte " << b;
+    }
+}
+
+TEST(Utf8, CharactersOutsideTheCodePageBecomeQuestionMarks) {
+    bool replaced = false;
+    EXPECT_EQ(FromUtf8("\xC5\x82\xC3\xB3"
+                       "d\xE2\x82\xAC",
+                       &replaced),
+              "?\xF3"
+              "d\x80");
+    EXPECT_TRUE(replaced);
+}
+
+TEST(Utf8, MalformedTextIsRefused) {
+    const std::pair<const char*, std::string> rows[] = {
+        {"lone continuation byte", "a\x80"},         {"overlong NUL", "\xC0\x80"},
+        {"overlong slash", "\xE0\x80\xAF"},          {"cut short at the end", "\xE2\x82"},
+        {"lead byte without continuation", "\xC3x"}, {"surrogate", "\xED\xA0\x80"},
+        {"beyond Unicode", "\xF4\x90\x80\x80"},      {"invalid lead byte", "\xFF"},
+    };
+    for (const auto& [name, text] : rows) {
+        EXPECT_FALSE(FromUtf8(text).has_value()) << name;
+    }
+}
+
 }  // namespace
 }  // namespace velloran::codepage
