@@ -220,6 +220,26 @@ TEST_F(FileFormatTest, FileLargerThanTheLimitIsRefused) {
     EXPECT_GE(DocumentSizeLimit(), std::size_t{64} << 20);
 }
 
+TEST_F(FileFormatTest, MappingSeesTheBytesAndRefusesWhatReadingRefuses) {
+    WriteBytes(dir / "a.vlp", "one\r\n" + AllLineBytes());
+    EXPECT_EQ(MapDocument(dir / "a.vlp").Bytes(), "one\r\n" + AllLineBytes());
+    WriteBytes(dir / "empty.vlp", "");
+    EXPECT_EQ(MapDocument(dir / "empty.vlp").Bytes(), "");
+
+    ::mkfifo((dir / "pipe.vlp").c_str(), 0600);
+    ::mkdir((dir / "folder.vlp").c_str(), 0700);
+    for (const std::string& path :
+         {dir / "missing.vlp", dir / "pipe.vlp", dir / "folder.vlp", std::string("/dev/null")}) {
+        try {
+            MapDocument(path);
+            ADD_FAILURE() << path << " was mapped";
+        } catch (const Error& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot open file " + path);
+        }
+    }
+    EXPECT_THROW(MapDocument(dir / "a.vlp", 5), Error);
+}
+
 TEST_F(FileFormatTest, ReadFailureLeavesTheBufferAsItWas) {
     buffer.Append("kept");
     EXPECT_THROW(ReadDocument(dir / "missing.vlp", buffer), Error);
