@@ -47,7 +47,7 @@ const std::string& Text(const std::string& value) {
 }
 
 [[noreturn]] void ThrowUnableToWrite() {
-    throw Error(Format("Unable to write to %s", kSettingsFile));
+    throw Error(Format(kUnableToWrite, kSettingsFile));
 }
 
 }  // namespace

@@ -1,0 +1,198 @@
+#include "cli/Arguments.h"
+
+#include <charconv>
+
+namespace velloran::cli {
+namespace {
+
+enum Option : unsigned {
+    kJson = 1 << 0,
+    kCrlf = 1 << 1,
+    kNumbered = 1 << 2,
+    kOutput = 1 << 3,
+};
+
+struct Command {
+    std::string_view name;
+    std::string_view operands;
+    std::size_t operandCount;
+    unsigned options;
+    bool needsKey;
+};
+
+constexpr Command kCommands[] = {
+    {"stats", "FILE", 1, kJson | kCrlf, false}, {"titles", "FILE", 1, kJson | kNumbered, false},
+    {"count", "TEXT FILE", 2, kJson, false},    {"show", "FILE K", 2, 0, false},
+    {"check", "FILE", 1, kJson, false},         {"decipher", "FILE", 1, kOutput, true},
+    {"encipher", "FILE", 1, kOutput, true},
+};
+
+const Command* FindCommand(std::string_view name) {
+    for (const Command& c : kCommands) {
+        if (c.name == name) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+constexpr std::string_view kKeyNotAnArgument =
+    "a key is never taken from the command line, where other users can read it: give --key "
+    "to type it, --key-fd N or --key-file FILE";
+
+void SetKeySource(Arguments& a, KeySource source) {
+    if (a.keySource != KeySource::None && a.keySource != source) {
+        throw UsageError("give the key one way only: --key, --key-fd or --key-file");
+    }
+    a.keySource = source;
+}
+
+int Descriptor(std::string_view text) {
+    int fd = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), fd);
+    if (error != std::errc() || end != text.data() + text.size() || fd < 0) {
+        throw UsageError("--key-fd takes a file descriptor number, not '" + std::string(text) +
+                         "'");
+    }
+    return fd;
+}
+
+void Check(const Arguments& a) {
+    if (a.command.empty()) {
+        throw UsageError("no command given");
+    }
+    const Command* c = FindCommand(a.command);
+    if (!c) {
+        throw UsageError("unknown command '" + a.command + "'");
+    }
+    if (a.operands.size() != c->operandCount) {
+        throw UsageError(std::string(a.operands.size() < c->operandCount ? "missing" : "too many") +
+                         " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
+    }
+    const std::pair<bool, Option> given[] = {
+        {a.json, kJson}, {a.crlf, kCrlf}, {a.numbered, kNumbered}, {a.output.has_value(), kOutput}};
+    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n", "-o"};
+    for (std::size_t i = 0; i < std::size(given); ++i) {
+        if (given[i].first && !(c->options & given[i].second)) {
+            throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
+        }
+    }
+}
+
+}  // namespace
+
+bool CommandNeedsKey(std::string_view command) {
+    const Command* c = FindCommand(command);
+    return c && c->needsKey;
+}
+
+Arguments ParseArguments(std::span<const char* const> args) {
+    Arguments a;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        // The value of an option, given after "=" or as the next argument.
+        auto value = [&](std::string_view name) -> std::string {
+            if (arg.size() > name.size() && arg[name.size()] == '=') {
+                return std::string(arg.substr(name.size() + 1));
+            }
+            if (i + 1 >= args.size()) {
+                throw UsageError(std::string(name) + " needs a value");
+            }
+            return args[++i];
+        };
+        auto is = [&](std::string_view name) {
+            return arg == name ||
+                   (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
+        };
+        if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
+            if (a.command.empty() && !optionsEnded) {
+                a.command = arg;
+            } else {
+                a.operands.emplace_back(arg);
+            }
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            a.help = true;
+        } else if (arg == "--version") {
+            a.version = true;
+        } else if (arg == "--json") {
+            a.json = true;
+        } else if (arg == "--crlf") {
+            a.crlf = true;
+        } else if (arg == "--utf8") {
+            a.utf8 = true;
+        } else if (arg == "-n") {
+            a.numbered = true;
+        } else if (arg == "-o" || is("--output")) {
+            a.output = value(arg == "-o" ? "-o" : "--output");
+            if (a.output->empty()) {
+                throw UsageError("-o needs a file name");
+            }
+        } else if (arg == "--key") {
+            SetKeySource(a, KeySource::Terminal);
+        } else if (is("--key-fd")) {
+            SetKeySource(a, KeySource::Descriptor);
+            a.keyDescriptor = Descriptor(value("--key-fd"));
+        } else if (is("--key-file")) {
+            SetKeySource(a, KeySource::File);
+            a.keyFile = value("--key-file");
+        } else if (arg.starts_with("--key")) {
+            throw UsageError(std::string(kKeyNotAnArgument));
+        } else {
+            throw UsageError("unknown option '" + std::string(arg) + "'");
+        }
+    }
+    if (!a.help && !a.version) {
+        Check(a);
+    }
+    return a;
+}
+
+std::string UsageText() {
+    return R"(Usage: velloran-cli COMMAND [OPTIONS] ARGUMENTS...
+
+Reads Velloran documents by the editor's own rules, without a display.
+
+Commands:
+  stats FILE         the statistics report: lines, words and characters per
+                     section, as the statistics window shows it
+  titles FILE        the section titles, one a line
+  count TEXT FILE    the matches of TEXT in each section (letter case of A to Z
+                     ignored, overlapping matches counted), as Search All lists
+  show FILE K        the text of section K, as a save writes it
+  check FILE         what opening FILE in the editor and saving it would change;
+                     exit status 1 when a save would change any byte
+  decipher FILE      the enciphered document FILE deciphered
+  encipher FILE      the document FILE enciphered
+
+Options:
+  --json             stats, titles, count, check: one line of JSON for scripts;
+                     document text in it is read through the Windows-1252 table
+  --crlf             stats: end lines with CR LF, as the statistics window has them
+  -n                 titles: put the section's index and a tab before each title
+  --utf8             write text from documents in UTF-8 (read through the
+                     Windows-1252 table) and read TEXT and keys as UTF-8;
+                     without it, text is written and read as the document's bytes
+  -o, --output OUT   decipher, encipher: write OUT, replacing it only once it is
+                     complete, instead of standard output
+  --key              ask for the key of an enciphered (.vle) document on the
+                     terminal, without echo
+  --key-fd N         read the key from file descriptor N: its first line
+  --key-file KEYFILE read the key from KEYFILE, which no other user may read:
+                     its first line
+  --help             print this text and exit
+  --version          print the version and exit
+
+A key is never taken from the command line. decipher and encipher ask for it
+on the terminal unless --key-fd or --key-file is given; the other commands
+decipher a document named .vle when a key option is given, as the editor
+deciphers it on opening. Write -- before a TEXT that begins with -.
+
+Exit status: 0 done; 1 check found what a save would change, or encipher
+refused the key; 2 usage error; 3 input or output error.
+)";
+}
+
+}  // namespace velloran::cli

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velloran::cli {
+
+// A command line that cannot be carried out as given.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class KeySource { None, Terminal, Descriptor, File };
+
+struct Arguments {
+    std::string command;
+    std::vector<std::string> operands;
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    bool crlf = false;
+    bool utf8 = false;
+    bool numbered = false;
+    std::optional<std::string> output;
+    KeySource keySource = KeySource::None;
+    int keyDescriptor = -1;
+    std::string keyFile;
+};
+
+// The arguments after the program name. Throws UsageError for anything that is not a complete,
+// valid command, unless --help or --version was asked for.
+Arguments ParseArguments(std::span<const char* const> args);
+
+// Whether a command deciphers or enciphers, and so always needs a key.
+bool CommandNeedsKey(std::string_view command);
+
+std::string UsageText();
+
+}  // namespace velloran::cli

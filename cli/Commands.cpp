@@ -1,0 +1,394 @@
+#include "cli/Commands.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+#include "cli/Json.h"
+#include "cli/Key.h"
+#include "cli/Text.h"
+#include "core/Check.h"
+#include "core/Cipher.h"
+#include "core/Document.h"
+#include "core/Error.h"
+#include "core/FileIO.h"
+#include "core/Lines.h"
+#include "core/Saving.h"
+#include "core/Search.h"
+#include "core/Statistics.h"
+
+namespace velloran::cli {
+namespace {
+
+// Writes what produce gives to path, crash-safe like a save, or to standard output.
+void Deliver(const std::optional<std::string>& path,
+             const std::function<void(OutputFile&)>& produce) {
+    if (path) {
+        if (!ReplaceFile(*path, produce)) {
+            throw Error(Format(kCannotCreate, *path));
+        }
+        return;
+    }
+    OutputFile out(STDOUT_FILENO);
+    produce(out);
+    if (!out.Flush()) {
+        throw Error(Format(kUnableToWrite, "standard output"));
+    }
+}
+
+void DeliverLines(const std::optional<std::string>& path, const DocumentBuffer& lines) {
+    Deliver(path, [&](OutputFile& out) {
+        lines.ForEachCrLfPiece(0, lines.LineCount(),
+                               [&](std::string_view piece) { out.Write(piece); });
+    });
+}
+
+void DeliverJson(const JsonWriter& json) {
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        out.Write(json.Text());
+        out.Write("\n");
+    });
+}
+
+// The editor deciphers a document named as enciphered when it opens it; here that takes a key
+// option, so that no script waits on a prompt it did not ask for.
+bool Deciphers(const Arguments& a, const std::string& path) {
+    if (!IsEncipheredName(path)) {
+        return false;
+    }
+    if (a.keySource == KeySource::None && ::isatty(STDERR_FILENO)) {
+        std::fprintf(stderr,
+                     "velloran-cli: %s is enciphered; give --key, --key-fd or --key-file to read "
+                     "its text\n",
+                     path.c_str());
+    }
+    return a.keySource != KeySource::None;
+}
+
+// The document as the editor opens it: read, deciphered when it is named as enciphered and a
+// key is given, and cut into sections.
+void Open(const Arguments& a, const std::string& path, PlainSession& p) {
+    ReadDocument(path, p.buffer);
+    if (Deciphers(a, path)) {
+        p.session.st.CipherKey = ReadKey(a, false);
+        DecipherBuffer(p.session);
+    }
+    SplitSections(p.session);
+}
+
+// Another program shortening a mapped file raises SIGBUS when the lost bytes are touched: that
+// is reported as the unreadable file it has become.
+std::string gMappedFailure;
+
+extern "C" void ReportShortenedFile(int) {
+    [[maybe_unused]] ssize_t ignored =
+        ::write(STDERR_FILENO, gMappedFailure.data(), gMappedFailure.size());
+    ::_exit(3);
+}
+
+MappedFile Map(const std::string& path) {
+    gMappedFailure = "velloran-cli: " + Format(kCannotOpen, path) + "\n";
+    struct sigaction action {};
+    action.sa_handler = ReportShortenedFile;
+    ::sigaction(SIGBUS, &action, nullptr);
+    return MapDocument(path);
+}
+
+int Stats(const Arguments& a) {
+    const std::string& path = a.operands[0];
+    std::vector<SectionCounts> counts;
+    PlainSession p;
+    std::optional<MappedFile> mapped;
+    if (Deciphers(a, path)) {
+        Open(a, path, p);
+        for (int k = 0; k <= p.session.st.LastSection; ++k) {
+            counts.push_back(CountSection(p.sections.texts[static_cast<std::size_t>(k)]));
+        }
+    } else {
+        // Counted in the file's own bytes: the same rows, without copying a large file twice.
+        mapped.emplace(Map(path));
+        counts = CountDocumentSections(mapped->Bytes());
+    }
+
+    if (a.json) {
+        JsonWriter json;
+        SectionCounts total;
+        json.BeginObject().Key("sections").BeginArray();
+        for (std::size_t k = 0; k < counts.size(); ++k) {
+            const SectionCounts& c = counts[k];
+            json.BeginObject().Key("index").Number(k);
+            json.Key("lines").Number(c.lines).Key("words").Number(c.words);
+            json.Key("chars").Number(c.chars).Key("title").String(TextForm::ForJson(c.title));
+            json.EndObject();
+            total.lines += c.lines;
+            total.words += c.words;
+            total.chars += c.chars;
+        }
+        json.EndArray().Key("totals").BeginObject();
+        json.Key("lines").Number(total.lines).Key("words").Number(total.words);
+        json.Key("chars").Number(total.chars).EndObject().EndObject();
+        DeliverJson(json);
+        return 0;
+    }
+    const TextForm text(a.utf8);
+    const std::vector<std::string> report = BuildStatistics(counts);
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        for (const std::string& line : report) {
+            out.Write(text.Out(line));
+            out.Write(a.crlf ? "\r\n" : "\n");
+        }
+    });
+    return 0;
+}
+
+int Titles(const Arguments& a) {
+    PlainSession p;
+    Open(a, a.operands[0], p);
+    const std::vector<std::string>& titles = p.list.titles;
+    if (a.json) {
+        JsonWriter json;
+        json.BeginObject().Key("titles").BeginArray();
+        for (const std::string& title : titles) {
+            json.String(TextForm::ForJson(title));
+        }
+        json.EndArray().EndObject();
+        DeliverJson(json);
+        return 0;
+    }
+    const TextForm text(a.utf8);
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        for (std::size_t k = 0; k < titles.size(); ++k) {
+            if (a.numbered) {
+                out.Write(std::to_string(k));
+                out.Write("\t");
+            }
+            out.Write(text.Out(titles[k]));
+            out.Write("\n");
+        }
+    });
+    return 0;
+}
+
+int Count(const Arguments& a) {
+    const TextForm text(a.utf8);
+    const std::string searchText = text.In(a.operands[0], "TEXT");
+    PlainSession p;
+    Open(a, a.operands[1], p);
+    if (a.json) {
+        JsonWriter json;
+        std::size_t total = 0;
+        json.BeginObject().Key("text").String(TextForm::ForJson(searchText));
+        json.Key("sections").BeginArray();
+        for (int k = 0; k < p.list.Count(); ++k) {
+            const std::size_t n = CountMatches(p.sections.SlotText(k), searchText);
+            total += n;
+            json.BeginObject().Key("index").Number(static_cast<std::size_t>(k));
+            json.Key("count").Number(n).Key("title").String(TextForm::ForJson(p.list.Title(k)));
+            json.EndObject();
+        }
+        json.EndArray().Key("total").Number(total).EndObject();
+        DeliverJson(json);
+        return 0;
+    }
+    const std::vector<std::string> rows = SearchAllRows(p.sections, p.list, searchText);
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        for (const std::string& row : rows) {
+            out.Write(text.Out(row));
+            out.Write("\n");
+        }
+    });
+    return 0;
+}
+
+int Show(const Arguments& a) {
+    const std::string& path = a.operands[0];
+    const std::string& index = a.operands[1];
+    int k = -1;
+    const auto [end, error] = std::from_chars(index.data(), index.data() + index.size(), k);
+    if (error != std::errc() || end != index.data() + index.size() || k < 0) {
+        throw UsageError("K is a section number, not '" + index + "'");
+    }
+    PlainSession p;
+    Open(a, path, p);
+    const int last = p.session.st.LastSection;
+    if (k > last) {
+        throw UsageError(path + " has no section " + index + ": its sections are 0 to " +
+                         std::to_string(last));
+    }
+    const TextForm text(a.utf8);
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        ForEachLogicalLine(p.sections.texts[static_cast<std::size_t>(k)],
+                           [&](std::string_view line) {
+                               out.Write(text.Out(line));
+                               out.Write("\r\n");
+                           });
+    });
+    return 0;
+}
+
+// "5, 9, 12" for at most ten line numbers, "..." for the rest.
+std::string LineList(const std::vector<std::size_t>& lines) {
+    std::string out;
+    for (std::size_t i = 0; i < lines.size() && i < 10; ++i) {
+        out += (i ? ", " : "") + std::to_string(lines[i]);
+    }
+    return lines.size() > 10 ? out + ", ..." : out;
+}
+
+void LineNumberOrNull(JsonWriter& json, std::size_t line) {
+    line ? json.Number(line) : json.Null();
+}
+
+void LineNumbers(JsonWriter& json, const std::vector<std::size_t>& lines) {
+    json.BeginArray();
+    for (std::size_t line : lines) {
+        json.Number(line);
+    }
+    json.EndArray();
+}
+
+int CheckCommand(const Arguments& a) {
+    const std::string& path = a.operands[0];
+    const MappedFile mapped = Map(path);
+    const bool enciphered = IsEncipheredName(path);
+    std::optional<std::string> key;
+    if (enciphered && a.keySource != KeySource::None) {
+        key = ReadKey(a, false);
+    }
+    const DocumentCheck c = CheckDocument(mapped.Bytes(), enciphered, key ? &*key : nullptr);
+    const int status = c.SaveChangesBytes() ? 1 : 0;
+
+    if (a.json) {
+        JsonWriter json;
+        json.BeginObject().Key("saveChangesBytes").Bool(c.SaveChangesBytes());
+        json.Key("lines").Number(c.lines).Key("empty").Bool(c.empty);
+        json.Key("missingFinalBreak").Bool(c.missingFinalBreak);
+        json.Key("lineEnds").BeginObject();
+        json.Key("crlf").Number(c.crLfEnds).Key("lf").Number(c.lfEnds).Key("cr").Number(c.crEnds);
+        json.Key("firstLfLine");
+        LineNumberOrNull(json, c.firstLfLine);
+        json.Key("firstCrLine");
+        LineNumberOrNull(json, c.firstCrLine);
+        json.EndObject();
+        json.Key("textChecked").Bool(c.textChecked).Key("markers").Number(c.markers);
+        json.Key("markersAfterFiftieth");
+        LineNumbers(json, c.markersAfterFiftieth);
+        json.Key("nulBytes").Number(c.nulBytes).Key("firstNulLine");
+        LineNumberOrNull(json, c.firstNulLine);
+        json.Key("cipherChecked").Bool(c.cipherChecked).Key("linesDecipheringToBreaks");
+        LineNumbers(json, c.linesDecipheringToBreaks);
+        json.EndObject();
+        DeliverJson(json);
+        return status;
+    }
+
+    std::vector<std::string> found;
+    if (c.lfEnds > 0) {
+        found.push_back(std::to_string(c.lfEnds) +
+                        " line ends are LF alone, the first after line " +
+                        std::to_string(c.firstLfLine) + "; a save writes CR LF");
+    }
+    if (c.crEnds > 0) {
+        found.push_back(std::to_string(c.crEnds) +
+                        " line ends are CR alone, the first after line " +
+                        std::to_string(c.firstCrLine) + "; a save writes CR LF");
+    }
+    if (c.missingFinalBreak) {
+        found.emplace_back("the last line has no line break; a save adds CR LF");
+    }
+    if (c.empty) {
+        found.emplace_back("the file is empty; a save writes one empty line (CR LF)");
+    }
+    if (!c.markersAfterFiftieth.empty()) {
+        found.push_back(std::to_string(c.markersAfterFiftieth.size()) +
+                        " markers after the fiftieth, at lines " +
+                        LineList(c.markersAfterFiftieth) +
+                        "; they open no section and stay in section 50");
+    }
+    if (c.nulBytes > 0) {
+        found.push_back(std::to_string(c.nulBytes) + " NUL bytes, the first in line " +
+                        std::to_string(c.firstNulLine) +
+                        "; a save keeps them, but many programs stop reading at a NUL");
+    }
+    if (!c.linesDecipheringToBreaks.empty()) {
+        found.push_back("lines " + LineList(c.linesDecipheringToBreaks) +
+                        " decipher to a line break, which would cut them in two; the key may "
+                        "be wrong, or the file was damaged when it was enciphered");
+    }
+    if (!c.textChecked) {
+        found.emplace_back(
+            "the text is not checked: the document is enciphered and no key was given");
+    }
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        for (const std::string& line : found) {
+            out.Write(line);
+            out.Write("\n");
+        }
+        out.Write(status ? "A save would change " : "A save keeps every byte of ");
+        out.Write(path);
+        out.Write(".\n");
+    });
+    return status;
+}
+
+int Decipher(const Arguments& a) {
+    PlainSession p;
+    ReadDocument(a.operands[0], p.buffer);
+    p.session.st.CipherKey = ReadKey(a, false);
+    DecipherBuffer(p.session);
+    std::vector<std::size_t> broken;
+    for (std::size_t i = 0; i < p.buffer.LineCount(); ++i) {
+        if (!ReadsBack(p.buffer.Line(i))) {
+            broken.push_back(i + 1);
+        }
+    }
+    if (!broken.empty()) {
+        std::fprintf(stderr,
+                     "velloran-cli: lines %s decipher to a line break; the key may be wrong, or "
+                     "the file was damaged when it was enciphered\n",
+                     LineList(broken).c_str());
+    }
+    DeliverLines(a.output, p.buffer);
+    return 0;
+}
+
+int Encipher(const Arguments& a) {
+    DocumentBuffer lines;
+    ReadDocument(a.operands[0], lines);
+    const std::string key = ReadKey(a, true);
+    if (key.empty()) {
+        throw UsageError("an empty key would leave the document as it is: give a key");
+    }
+    KeyIndex index;
+    for (std::size_t i = 0; i < lines.LineCount(); ++i) {
+        const std::span<char> line = lines.MutableLine(i);
+        EncipherLine(line, key, index);
+        if (!ReadsBack(std::string_view(line.data(), line.size()))) {
+            throw Refusal(std::string(kKeyCannotEncipher));
+        }
+    }
+    DeliverLines(a.output, lines);
+    return 0;
+}
+
+}  // namespace
+
+int Run(const Arguments& a) {
+    using Handler = int (*)(const Arguments&);
+    static constexpr std::pair<std::string_view, Handler> kHandlers[] = {
+        {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
+        {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher},
+    };
+    for (const auto& [name, handler] : kHandlers) {
+        if (name == a.command) {
+            return handler(a);
+        }
+    }
+    throw UsageError("unknown command '" + a.command + "'");
+}
+
+}  // namespace velloran::cli

@@ -1,0 +1,170 @@
+#include "cli/Key.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "cli/Text.h"
+#include "core/Document.h"
+#include "core/Error.h"
+
+namespace velloran::cli {
+namespace {
+
+constexpr std::size_t kLongestKey = 1 << 20;
+
+// The terminal's settings while echo is off, put back by a signal that ends the program, so
+// that an interrupted prompt does not leave the terminal silent.
+int gTerminal = -1;
+struct termios gSaved;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+extern "C" void RestoreTerminalAndEnd(int signal) {
+    ::tcsetattr(gTerminal, TCSAFLUSH, &gSaved);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Reads up to the first line end, or the end of input. False on a read error.
+bool ReadFirstLine(int fd, std::string& line, const std::string& source) {
+    line.clear();
+    char c;
+    for (;;) {
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0 || c == '\n' || c == '\r') {
+            return true;
+        }
+        if (line.size() == kLongestKey) {
+            throw UsageError("the key in " + source + " is longer than 1 MiB");
+        }
+        line.push_back(c);
+    }
+}
+
+class EchoOff {
+  public:
+    explicit EchoOff(int fd) {
+        if (::tcgetattr(fd, &gSaved) != 0) {
+            return;
+        }
+        gTerminal = fd;
+        struct sigaction action {};
+        action.sa_handler = RestoreTerminalAndEnd;
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ::sigaction(kEndingSignals[i], &action, &previous_[i]);
+        }
+        struct termios quiet = gSaved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL | ICANON;
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        active_ = true;
+    }
+    ~EchoOff() {
+        if (active_) {
+            ::tcsetattr(gTerminal, TCSAFLUSH, &gSaved);
+            for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+                ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
+            }
+            gTerminal = -1;
+        }
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    bool active_ = false;
+    struct sigaction previous_[std::size(kEndingSignals)];
+};
+
+std::string FromTerminal(bool confirm) {
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) {
+        throw UsageError(
+            "there is no terminal to type the key on: give --key-fd N or --key-file FILE");
+    }
+    std::string key;
+    std::string again;
+    bool ok = true;
+    {
+        EchoOff quiet(tty);
+        auto ask = [&](std::string_view prompt, std::string& into) {
+            ok = ok && ::write(tty, prompt.data(), prompt.size()) >= 0 &&
+                 ReadFirstLine(tty, into, "the terminal");
+        };
+        ask("Encript Key: ", key);
+        if (confirm) {
+            ask("Encript Key again: ", again);
+        }
+    }
+    ::close(tty);
+    if (!ok) {
+        throw Error(Format(kCannotOpen, "/dev/tty"));
+    }
+    if (confirm && again != key) {
+        throw UsageError("the two keys typed differ");
+    }
+    return key;
+}
+
+std::string FromDescriptor(int fd) {
+    std::string key;
+    if (!ReadFirstLine(fd, key, "descriptor " + std::to_string(fd))) {
+        throw Error("Cannot read the key from file descriptor " + std::to_string(fd));
+    }
+    return key;
+}
+
+std::string FromFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        throw Error(Format(kCannotOpen, path));
+    }
+    if (st.st_mode & (S_IRGRP | S_IROTH)) {
+        ::close(fd);
+        throw UsageError("the key file " + path +
+                         " can be read by other users: allow its owner alone (chmod 600 " + path +
+                         ")");
+    }
+    std::string key;
+    const bool ok = ReadFirstLine(fd, key, path);
+    ::close(fd);
+    if (!ok) {
+        throw Error(Format(kCannotOpen, path));
+    }
+    return key;
+}
+
+}  // namespace
+
+std::string ReadKey(const Arguments& args, bool confirm) {
+    std::string key;
+    switch (args.keySource) {
+        case KeySource::Descriptor:
+            key = FromDescriptor(args.keyDescriptor);
+            break;
+        case KeySource::File:
+            key = FromFile(args.keyFile);
+            break;
+        case KeySource::None:
+        case KeySource::Terminal:
+            key = FromTerminal(confirm);
+            break;
+    }
+    return TextForm(args.utf8).In(key, "the key");
+}
+
+}  // namespace velloran::cli

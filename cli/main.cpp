@@ -1,0 +1,50 @@
+#include <cstdio>
+#include <exception>
+#include <span>
+
+#include "cli/Arguments.h"
+#include "cli/Commands.h"
+
+#ifndef VELLORAN_VERSION
+#error "VELLORAN_VERSION must name the project's version"
+#endif
+
+namespace {
+
+int Fail(int status, const char* message, bool suggestHelp = false) {
+    std::fprintf(stderr, "velloran-cli: %s\n", message);
+    if (suggestHelp) {
+        std::fputs("Try 'velloran-cli --help' for more information.\n", stderr);
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace velloran::cli;
+    Arguments args;
+    try {
+        args = ParseArguments(
+            std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
+    } catch (const UsageError& e) {
+        return Fail(2, e.what(), true);
+    }
+    if (args.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::printf("velloran-cli (Velloran Editor) %s\n", VELLORAN_VERSION);
+        return 0;
+    }
+    try {
+        return Run(args);
+    } catch (const UsageError& e) {
+        return Fail(2, e.what());
+    } catch (const Refusal& e) {
+        return Fail(1, e.what());
+    } catch (const std::exception& e) {
+        return Fail(3, e.what());
+    }
+}
