@@ -39,17 +39,6 @@ std::string OpenedAndSaved(const std::string& bytes, const std::string* key) {
     return saved;
 }
 
-// The document enciphered line by line in place, its line ends left as they are.
-std::string EncipherInPlace(std::string bytes, const std::string& key) {
-    KeyIndex index;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t end = std::min(bytes.find_first_of("\r\n", i), bytes.size());
-        EncipherLine(std::span<char>(bytes.data() + i, end - i), key, index);
-        i = end + 1;
-    }
-    return bytes;
-}
-
 TEST(CheckDocument, SaysExactlyWhenASaveChangesTheBytes) {
     std::mt19937 rng(5);
     std::vector<std::string> docs;
@@ -66,7 +55,7 @@ TEST(CheckDocument, SaysExactlyWhenASaveChangesTheBytes) {
             << plain;
         // Enciphered, then checked with its key and with a wrong one, whose deciphered bytes
         // may hold line breaks.
-        const std::string enciphered = EncipherInPlace(plain, key);
+        const std::string enciphered = testing::EncipherInPlace(plain, key);
         for (const std::string& tried : {key, std::string("\x01\xf6")}) {
             EXPECT_EQ(CheckDocument(enciphered, true, &tried).SaveChangesBytes(),
                       OpenedAndSaved(enciphered, &tried) != enciphered)
@@ -112,7 +101,7 @@ TEST(CheckDocument, FindsMarkersAfterTheFiftiethAndNulBytes) {
 
 TEST(CheckDocument, EncipheredTextIsCheckedOnlyWithTheKey) {
     const std::string key = "k";
-    const std::string enciphered = EncipherInPlace(testing::MarkerLines(51), key);
+    const std::string enciphered = testing::EncipherInPlace(testing::MarkerLines(51), key);
     const DocumentCheck without = CheckDocument(enciphered, true, nullptr);
     EXPECT_FALSE(without.textChecked);
     EXPECT_FALSE(without.cipherChecked);

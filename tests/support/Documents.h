@@ -1,8 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "core/Cipher.h"
 
 namespace velloran::testing {
 
@@ -76,6 +80,17 @@ inline std::string RandomDocument(std::mt19937& rng) {
         doc.resize(doc.size() - 1);
     }
     return doc;
+}
+
+// The document enciphered line by line in place, its line ends left as they are.
+inline std::string EncipherInPlace(std::string bytes, const std::string& key) {
+    KeyIndex index;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t end = std::min(bytes.find_first_of("\r\n", i), bytes.size());
+        EncipherLine(std::span<char>(bytes.data() + i, end - i), key, index);
+        i = end + 1;
+    }
+    return bytes;
 }
 
 }  // namespace velloran::testing

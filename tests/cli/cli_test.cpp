@@ -1,0 +1,483 @@
+// The command-line program run as a process, checked against the core functions that the
+// windows use for the same document.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <random>
+
+#include "core/Cipher.h"
+#include "core/Codepage.h"
+#include "core/Document.h"
+#include "core/Lines.h"
+#include "core/Saving.h"
+#include "core/Search.h"
+#include "core/Statistics.h"
+#include "support/Documents.h"
+#include "support/Json.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+namespace velloran {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::Json;
+using testing::ProcessOptions;
+using testing::ProcessResult;
+using testing::ReadBytes;
+using testing::WriteBytes;
+
+// What the windows hold once the document is opened: its sections and their list.
+struct Opened {
+    explicit Opened(const std::string& bytes, const std::string* key = nullptr) {
+        ResetState();
+        p.buffer.AssignText(bytes);
+        if (key) {
+            state().CipherKey = *key;
+            DecipherBuffer(p.session);
+        }
+        SplitSections(p.session);
+    }
+    PlainSession p;
+};
+
+std::string Lines(const std::vector<std::string>& lines, std::string_view end = "\n") {
+    std::string out;
+    for (const auto& line : lines) {
+        out += line;
+        out += end;
+    }
+    return out;
+}
+
+// The lines each followed by CR LF, as a save writes them.
+std::string Joined(const DocumentBuffer& lines) {
+    std::string out;
+    lines.ForEachCrLfPiece(0, lines.LineCount(), [&](std::string_view piece) { out += piece; });
+    return out;
+}
+
+// A document whose titles hold every byte a line can hold.
+std::string EveryByteDocument() {
+    return testing::AllLineBytes() + "\r\n[S] " + testing::AllLineBytes() + "\r\nend\r\n";
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    ProcessResult Cli(const std::vector<std::string>& args, ProcessOptions options = {}) {
+        options.folder = dir.path();
+        return testing::RunProcess(VELLORAN_CLI, args, options);
+    }
+    ProcessResult WithKey(const std::string& key, std::vector<std::string> args) {
+        args.insert(args.begin() + 1, {"--key-fd", "3"});
+        ProcessOptions options;
+        options.descriptor3 = key + "\n";
+        return Cli(args, options);
+    }
+    std::string Put(const std::string& name, const std::string& bytes) {
+        WriteBytes(dir / name, bytes);
+        return name;
+    }
+    std::string Read(const std::string& name) { return ReadBytes(dir / name); }
+
+    testing::TempDir dir;
+};
+
+TEST_F(CliTest, StatsTitlesAndCountShowWhatTheWindowsShow) {
+    std::vector<testing::NamedDocument> docs = testing::SampleDocuments();
+    docs.push_back({"EveryByte", EveryByteDocument()});
+    std::mt19937 rng(29);
+    for (int i = 0; i < 12; ++i) {
+        docs.push_back({"Random" + std::to_string(i), testing::RandomDocument(rng)});
+    }
+    for (const auto& doc : docs) {
+        SCOPED_TRACE(doc.name);
+        Put("doc.vlp", doc.bytes);
+        Opened w(doc.bytes);
+        const auto report = BuildStatistics(w.p.sections, state().LastSection);
+        EXPECT_EQ(Cli({"stats", "doc.vlp"}).out, Lines(report));
+        EXPECT_EQ(Cli({"stats", "--crlf", "doc.vlp"}).out, Lines(report, "\r\n"));
+
+        EXPECT_EQ(Cli({"titles", "doc.vlp"}).out, Lines(w.p.list.titles));
+        std::vector<std::string> numbered;
+        for (std::size_t k = 0; k < w.p.list.titles.size(); ++k) {
+            numbered.push_back(std::to_string(k) + "\t" + w.p.list.titles[k]);
+        }
+        EXPECT_EQ(Cli({"titles", "-n", "doc.vlp"}).out, Lines(numbered));
+
+        for (const std::string text : {"a", "[s]", "", "\xe4", "\r\n"}) {
+            const ProcessResult r = Cli({"count", "--", text, "doc.vlp"});
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.out, Lines(SearchAllRows(w.p.sections, w.p.list, text))) << text;
+        }
+    }
+}
+
+TEST_F(CliTest, JsonIsValidAndCarriesEveryByteThroughTheCodePage) {
+    const std::string bytes = EveryByteDocument() + testing::MarkerLines(51);
+    Put("doc.vlp", bytes);
+    Opened w(bytes);
+    // Back from JSON's UTF-8 to the document's bytes.
+    auto bytesOf = [](const Json& j) { return codepage::FromUtf8(j.Str()).value(); };
+
+    const ProcessResult titles = Cli({"titles", "--json", "doc.vlp"});
+    const auto t = Json::Parse(titles.out);
+    ASSERT_TRUE(t) << titles.out;
+    ASSERT_EQ((*t)["titles"].Size(), w.p.list.titles.size());
+    for (std::size_t k = 0; k < w.p.list.titles.size(); ++k) {
+        EXPECT_EQ(bytesOf((*t)["titles"][k]), w.p.list.titles[k]) << k;
+    }
+
+    const auto s = Json::Parse(Cli({"stats", "--json", "doc.vlp"}).out);
+    ASSERT_TRUE(s);
+    std::size_t words = 0;
+    ASSERT_EQ((*s)["sections"].Size(), static_cast<std::size_t>(state().LastSection) + 1);
+    for (int k = 0; k <= state().LastSection; ++k) {
+        const Json& row = (*s)["sections"][static_cast<std::size_t>(k)];
+        const std::string text = w.p.sections.SlotText(k);
+        const SectionCounts c = CountSection(text);
+        EXPECT_EQ(row["index"].Uint(), static_cast<std::uint64_t>(k));
+        EXPECT_EQ(row["lines"].Uint(), c.lines);
+        EXPECT_EQ(row["words"].Uint(), c.words);
+        EXPECT_EQ(row["chars"].Uint(), c.chars);
+        EXPECT_EQ(bytesOf(row["title"]), c.title);
+        words += c.words;
+    }
+    EXPECT_EQ((*s)["totals"]["words"].Uint(), words);
+
+    const std::string text = "[\\]^";  // escaped in JSON, found once in each full line of bytes
+    const auto c = Json::Parse(Cli({"count", "--json", text, "doc.vlp"}).out);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(bytesOf((*c)["text"]), text);
+    EXPECT_EQ((*c)["sections"][0]["count"].Uint(), 1u);
+    EXPECT_EQ((*c)["sections"][1]["count"].Uint(), 1u);
+    EXPECT_EQ((*c)["total"].Uint(), 2u);
+
+    const ProcessResult check = Cli({"check", "--json", "doc.vlp"});
+    const auto k = Json::Parse(check.out);
+    ASSERT_TRUE(k) << check.out;
+    EXPECT_EQ(check.status, 0);
+    EXPECT_FALSE((*k)["saveChangesBytes"].Bool());
+    EXPECT_EQ((*k)["markers"].Uint(), 52u);
+    EXPECT_EQ((*k)["markersAfterFiftieth"][0].Uint(), 102u);
+    EXPECT_EQ((*k)["nulBytes"].Uint(), 2u);
+    EXPECT_TRUE((*k)["lineEnds"]["firstLfLine"].IsNull());
+    EXPECT_FALSE((*k)["cipherChecked"].Bool());
+}
+
+TEST_F(CliTest, Utf8ConvertsDocumentTextAndTextGiven) {
+    const std::string bytes = "caf\xe9 \x80 caf\xc9\r\n[S] \xc4rger \x9d\r\n";
+    Put("doc.vlp", bytes);
+    Opened w(bytes);
+    std::vector<std::string> titles;
+    for (const auto& title : w.p.list.titles) {
+        titles.push_back(codepage::ToUtf8(title));
+    }
+    EXPECT_EQ(Cli({"titles", "--utf8", "doc.vlp"}).out, Lines(titles));
+    EXPECT_EQ(Cli({"show", "--utf8", "doc.vlp", "1"}).out, "[S] \xc3\x84rger \xc2\x9d\r\n");
+    // TEXT is read in the same code page: "é" is the byte E9 and does not fold to "É".
+    EXPECT_EQ(Cli({"count", "--utf8", "\xc3\xa9", "doc.vlp"}).out,
+              "1    caf\xc3\xa9 \xe2\x82\xac caf\xc3\x89\n0    [S] \xc3\x84rger \xc2\x9d\n");
+    EXPECT_EQ(Cli({"count", "\xc3\xa9", "doc.vlp"}).out,
+              Lines(SearchAllRows(w.p.sections, w.p.list, "\xc3\xa9")));
+    const ProcessResult replaced = Cli({"count", "--utf8", "\xc5\x82", "doc.vlp"});
+    EXPECT_EQ(replaced.status, 0);
+    EXPECT_THAT(replaced.err, HasSubstr("taken as \"?\""));
+    const ProcessResult invalid = Cli({"count", "--utf8", "\xe9", "doc.vlp"});
+    EXPECT_EQ(invalid.status, 2);
+    EXPECT_THAT(invalid.err, HasSubstr("TEXT is not valid UTF-8"));
+}
+
+TEST_F(CliTest, ShowWritesASectionAsASaveWritesIt) {
+    Put("doc.vlp", "intro\n[S] One\rline\n[S] Two\r\nlast");
+    EXPECT_EQ(Cli({"show", "doc.vlp", "0"}).out, "intro\r\n");
+    EXPECT_EQ(Cli({"show", "doc.vlp", "1"}).out, "[S] One\r\nline\r\n");
+    EXPECT_EQ(Cli({"show", "doc.vlp", "2"}).out, "[S] Two\r\nlast\r\n");
+    const ProcessResult beyond = Cli({"show", "doc.vlp", "3"});
+    EXPECT_EQ(beyond.status, 2);
+    EXPECT_THAT(beyond.err, HasSubstr("doc.vlp has no section 3: its sections are 0 to 2"));
+    Put("empty.vlp", "");
+    EXPECT_EQ(Cli({"show", "empty.vlp", "0"}).out, "\r\n");
+}
+
+TEST_F(CliTest, CheckExitsWithOneWhenASaveWouldChangeAByte) {
+    struct Row {
+        const char* name;
+        std::string bytes;
+        int status;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"CrLfThroughout", "a\r\n[S] Title\r\nb\r\n", 0, "A save keeps every byte of doc.vlp."},
+        {"LfLineEnds", "a\r\nb\nc\n", 1, "2 line ends are LF alone, the first after line 2"},
+        {"CrLineEnds", "a\rb\r\n", 1, "1 line ends are CR alone, the first after line 1"},
+        {"NoFinalBreak", "a\r\nb", 1, "the last line has no line break"},
+        {"Empty", "", 1, "a save writes one empty line (CR LF)"},
+        {"MarkersAfterTheFiftieth", testing::MarkerLines(52), 0,
+         "2 markers after the fiftieth, at lines 101, 103"},
+        {"NulBytes", std::string("a\0b\r\n", 5), 0, "1 NUL bytes, the first in line 1"},
+    };
+    for (const Row& row : rows) {
+        Put("doc.vlp", row.bytes);
+        const ProcessResult r = Cli({"check", "doc.vlp"});
+        EXPECT_EQ(r.status, row.status) << row.name;
+        EXPECT_THAT(r.out, HasSubstr(row.says)) << row.name;
+    }
+}
+
+TEST_F(CliTest, CheckDeciphersAnEncipheredDocumentOnlyWithAKey) {
+    // 0x0B less the key byte 1 is LF: the editor would cut the second line in two.
+    Put("doc.vle", "bc\r\nx\x0By\r\n");
+    const ProcessResult with = WithKey("\x01", {"check", "doc.vle"});
+    EXPECT_EQ(with.status, 1);
+    EXPECT_THAT(with.out, HasSubstr("lines 2 decipher to a line break"));
+    const ProcessResult without = Cli({"check", "doc.vle"});
+    EXPECT_EQ(without.status, 0);
+    EXPECT_THAT(without.out, HasSubstr("the text is not checked"));
+}
+
+TEST_F(CliTest, DecipherThenEncipherGivesBackTheFile) {
+    std::vector<std::string> plains;
+    for (const auto& doc : testing::SampleDocuments()) {
+        plains.push_back(doc.bytes);
+    }
+    std::mt19937 rng(41);
+    for (int i = 0; i < 8; ++i) {
+        plains.push_back(testing::RandomDocument(rng));
+    }
+    int tried = 0;
+    for (const std::string key : {"Key phrase", "\xe4\x01~"}) {
+        for (const std::string& plain : plains) {
+            // The lines as a save writes them, plain and enciphered; a key that makes a line
+            // break in a line cannot encipher the document.
+            Opened w(plain);
+            DocumentBuffer lines = JoinedSections(w.p.session);
+            const std::string saved = Joined(lines);
+            KeyIndex index;
+            for (std::size_t i = 0; i < lines.LineCount(); ++i) {
+                EncipherLine(lines.MutableLine(i), key, index);
+            }
+            if (!ReadsBack(lines)) {
+                continue;
+            }
+            const std::string enciphered = Joined(lines);
+            ++tried;
+            Put("doc.vle", enciphered);
+            ASSERT_EQ(WithKey(key, {"decipher", "doc.vle", "-o", "plain.vlp"}).status, 0);
+            EXPECT_EQ(Read("plain.vlp"), saved);
+            ASSERT_EQ(WithKey(key, {"encipher", "plain.vlp", "-o", "again.vle"}).status, 0);
+            EXPECT_EQ(Read("again.vle"), enciphered);
+            EXPECT_EQ(WithKey(key, {"decipher", "doc.vle"}).out, saved);
+        }
+    }
+    EXPECT_GT(tried, 20);
+    EXPECT_EQ(dir.EntryCount(), 3u);  // no temporary file left behind
+}
+
+TEST_F(CliTest, EncipherRefusesAKeyWhoseBytesCouldNotBeReadBack) {
+    Put("plain.vlp", "a\r\n");
+    Put("out.vle", "old");
+    // 'a' (97) plus 0xA9 (169) is 266, LF modulo 256: the line would be cut in two.
+    const ProcessResult r = WithKey("\xa9", {"encipher", "plain.vlp", "-o", "out.vle"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "velloran-cli: " + std::string(kKeyCannotEncipher) + "\n");
+    EXPECT_EQ(Read("out.vle"), "old");
+
+    const ProcessResult empty = WithKey("", {"encipher", "plain.vlp", "-o", "out.vle"});
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_THAT(empty.err, HasSubstr("an empty key would leave the document as it is"));
+    EXPECT_EQ(Read("out.vle"), "old");
+}
+
+TEST_F(CliTest, TheKeyIsNeverTakenFromTheCommandLine) {
+    Put("doc.vle", "secret text\r\n");
+    const std::vector<std::string> rows[] = {
+        {"decipher", "--key=abc", "doc.vle"},    {"--key=abc", "decipher", "doc.vle"},
+        {"decipher", "--key", "abc", "doc.vle"}, {"stats", "--key", "abc", "doc.vle"},
+        {"decipher", "--keyabc", "doc.vle"},     {"decipher", "-k", "abc", "doc.vle"},
+    };
+    for (const auto& args : rows) {
+        const ProcessResult r = Cli(args);
+        EXPECT_EQ(r.status, 2) << args[1];
+        EXPECT_EQ(r.out, "") << args[1];
+    }
+    // Without a key option and without a terminal there is nowhere to ask.
+    const ProcessResult r = Cli({"decipher", "doc.vle"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr("there is no terminal to type the key on"));
+}
+
+TEST_F(CliTest, KeyFileIsItsFirstLineAndMustBeReadableByItsOwnerAlone) {
+    const std::string plain = "one\r\n[S] two\r\n";
+    Put("doc.vle", testing::EncipherInPlace(plain, "key"));
+    Put("key", "key\r\nnot part of it\r\n");
+    struct Row {
+        mode_t mode;
+        int status;
+    };
+    for (const Row row : {Row{0600, 0}, Row{0400, 0}, Row{0640, 2}, Row{0604, 2}, Row{0644, 2}}) {
+        ::chmod((dir / "key").c_str(), row.mode);
+        const ProcessResult r = Cli({"decipher", "--key-file", "key", "doc.vle"});
+        EXPECT_EQ(r.status, row.status) << std::oct << row.mode;
+        EXPECT_EQ(r.out, row.status == 0 ? plain : "") << std::oct << row.mode;
+        if (row.status != 0) {
+            EXPECT_THAT(r.err, HasSubstr("the key file key can be read by other users"));
+        }
+    }
+    EXPECT_EQ(WithKey("key\nnot part of it", {"decipher", "doc.vle"}).out, plain);
+    EXPECT_EQ(WithKey("key", {"titles", "doc.vle"}).out, "one\n[S] two\n");
+
+    const ProcessResult missing = Cli({"decipher", "--key-file", "nokey", "doc.vle"});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_EQ(missing.err, "velloran-cli: Cannot open file nokey\n");
+}
+
+// Runs the program with a terminal of its own and types each answer once its prompt shows.
+// Returns everything the terminal showed.
+std::string RunOnTerminal(const std::string& folder, const std::vector<std::string>& args,
+                          const std::vector<std::pair<std::string, std::string>>& answers,
+                          int& status) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ::grantpt(master);
+    ::unlockpt(master);
+    const std::string slave = ::ptsname(master);
+    std::vector<std::string> all{VELLORAN_CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        if (::chdir(folder.c_str()) != 0) {
+            ::_exit(125);
+        }
+        const int tty = ::open(slave.c_str(), O_RDWR);  // becomes the controlling terminal
+        const int out = ::open("out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(tty, 0);
+        ::dup2(out, 1);
+        ::dup2(tty, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    std::string shown;
+    std::size_t next = 0;
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (::poll(&fd, 1, 20000) <= 0) {
+            break;  // a prompt that never comes fails the comparisons below
+        }
+        char buf[256];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) {
+            break;  // the program ended and closed the terminal
+        }
+        shown.append(buf, static_cast<std::size_t>(n));
+        if (next < answers.size() && shown.ends_with(answers[next].first)) {
+            const std::string typed = answers[next++].second + "\n";
+            [[maybe_unused]] ssize_t w = ::write(master, typed.data(), typed.size());
+        }
+    }
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    ::close(master);
+    return shown;
+}
+
+TEST_F(CliTest, AKeyTypedOnTheTerminalIsNotShown) {
+    const std::string plain = "Dear diary\r\n";
+    Put("doc.vlp", plain);
+    int status = -1;
+    std::string shown = RunOnTerminal(
+        dir.path(), {"encipher", "doc.vlp", "-o", "doc.vle"},
+        {{"Encript Key: ", "hidden words"}, {"Encript Key again: ", "hidden words"}}, status);
+    EXPECT_EQ(status, 0) << shown;
+    EXPECT_THAT(shown, HasSubstr("Encript Key again: "));
+    EXPECT_THAT(shown, ::testing::Not(HasSubstr("hidden")));
+    EXPECT_EQ(Read("doc.vle"), testing::EncipherInPlace(plain, "hidden words"));
+
+    shown = RunOnTerminal(dir.path(), {"titles", "--key", "doc.vle"},
+                          {{"Encript Key: ", "hidden words"}}, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_THAT(shown, ::testing::Not(HasSubstr("hidden")));
+    EXPECT_EQ(Read("out"), "Dear diary\n");
+
+    shown = RunOnTerminal(dir.path(), {"encipher", "doc.vlp"},
+                          {{"Encript Key: ", "one"}, {"Encript Key again: ", "other"}}, status);
+    EXPECT_EQ(status, 2);
+    EXPECT_THAT(shown, HasSubstr("the two keys typed differ"));
+}
+
+TEST_F(CliTest, ExitStatusesAndMessages) {
+    Put("doc.vlp", "a\r\n");
+    ::mkfifo((dir / "pipe.vlp").c_str(), 0600);
+    ::mkdir((dir / "folder.vlp").c_str(), 0700);
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Row rows[] = {
+        {{}, 2, "no command given"},
+        {{"print", "doc.vlp"}, 2, "unknown command 'print'"},
+        {{"stats", "--bold", "doc.vlp"}, 2, "unknown option '--bold'"},
+        {{"stats"}, 2, "missing arguments: velloran-cli stats FILE"},
+        {{"count", "a", "doc.vlp", "more"}, 2, "too many arguments: velloran-cli count TEXT FILE"},
+        {{"titles", "--crlf", "doc.vlp"}, 2, "--crlf does not apply to titles"},
+        {{"stats", "-o", "x", "doc.vlp"}, 2, "-o does not apply to stats"},
+        {{"decipher", "--key-fd", "x3", "doc.vlp"}, 2, "--key-fd takes a file descriptor number"},
+        {{"decipher", "--key-fd", "3", "--key", "doc.vlp"}, 2, "give the key one way only"},
+        {{"show", "doc.vlp", "first"}, 2, "K is a section number, not 'first'"},
+        {{"stats", "missing.vlp"}, 3, "Cannot open file missing.vlp"},
+        {{"titles", "pipe.vlp"}, 3, "Cannot open file pipe.vlp"},
+        {{"check", "folder.vlp"}, 3, "Cannot open file folder.vlp"},
+        {{"count", "a", "/dev/zero"}, 3, "Cannot open file /dev/zero"},
+        {{"decipher", "--key-fd", "9", "doc.vlp"}, 3, "Cannot read the key from file descriptor 9"},
+        {{"--help"}, 0, ""},
+        {{"stats", "--version"}, 0, ""},
+    };
+    for (const Row& row : rows) {
+        const std::string name = row.args.empty() ? "(nothing)" : row.args[0];
+        const ProcessResult r = Cli(row.args);
+        EXPECT_EQ(r.status, row.status) << name << " " << r.err;
+        EXPECT_THAT(r.err, HasSubstr(row.err)) << name;
+        if (row.status == 0) {
+            EXPECT_EQ(r.err, "") << name;
+        }
+    }
+    EXPECT_THAT(Cli({"--help"}).out, HasSubstr("Usage: velloran-cli COMMAND"));
+    EXPECT_THAT(Cli({"--version"}).out, HasSubstr("velloran-cli (Velloran Editor) "));
+}
+
+TEST_F(CliTest, OutputThatCannotBeWrittenIsReported) {
+    Put("doc.vlp", "a\r\n");
+    ProcessOptions full;
+    full.outputFile = "/dev/full";
+    const ProcessResult r = Cli({"stats", "doc.vlp"}, full);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "velloran-cli: Unable to write to standard output\n");
+
+    ::mkdir((dir / "folder.vle").c_str(), 0700);
+    for (const std::string out : {"missing/doc.vle", "folder.vle", "doc.vlp/inside.vle"}) {
+        const ProcessResult w = WithKey("k", {"encipher", "doc.vlp", "-o", out});
+        EXPECT_EQ(w.status, 3) << out;
+        EXPECT_EQ(w.err, "velloran-cli: Cannot create file " + out + "\n");
+    }
+    EXPECT_EQ(Read("doc.vlp"), "a\r\n");
+}
+
+TEST(JsonChecker, RejectsWhatJsonDoesNotAllow) {
+    EXPECT_TRUE(Json::Parse(R"({"a":[1,-2.5e3,"\u00e9\ud83d\ude00",true,null]})"));
+    for (const char* text : {R"({"a":1,})", "[01]", "\"\x01\"", "\"\xe9\"", R"("\ud800")",
+                             R"({"a":1}{})", "'a'", R"({"a" 1})", R"({"a":1,"a":2})"}) {
+        EXPECT_FALSE(Json::Parse(text)) << text;
+    }
+}
+
+}  // namespace
+}  // namespace velloran
