@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds a release, installs it into a scratch root and builds the Debian package, then checks that
-# the desktop entry, metainfo, MIME types, icon and manual page are installed, valid, agree with
-# each other and with the project's version, and are in the package. Quiet unless something fails.
+# the desktop entry, metainfo, MIME types, icon, manual pages and bash completion are installed,
+# valid, agree with each other and with the project's version, and are in the package, and that
+# velloran-cli from the package runs without a display or the toolkit. Quiet unless something fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -33,11 +34,14 @@ quietly env DESTDIR="$root" cmake --install "$build" --prefix /usr
 : >"$log"
 
 files=(usr/bin/velloran
+       usr/bin/velloran-cli
        usr/share/applications/velloran.desktop
        usr/share/metainfo/io.velloran.editor.metainfo.xml
        usr/share/mime/packages/velloran.xml
        usr/share/icons/hicolor/scalable/apps/velloran.svg
-       usr/share/man/man1/velloran.1.gz)
+       usr/share/man/man1/velloran.1.gz
+       usr/share/man/man1/velloran-cli.1.gz
+       usr/share/bash-completion/completions/velloran-cli)
 for f in "${files[@]}"; do
     [ -f "$root/$f" ] || fail "not installed: /$f"
 done
@@ -81,12 +85,45 @@ grep -q '<launchable type="desktop-id">velloran.desktop</launchable>' "$metainfo
 # Every place that carries the version carries the project's.
 newest=$(grep -o '<release version="[^"]*"' "$metainfo" | head -n 1 | cut -d'"' -f2)
 [ "$newest" = "$version" ] || fail "newest release in the metainfo is $newest, not $version"
-zcat "$root/usr/share/man/man1/velloran.1.gz" | grep -q "^\.TH VELLORAN 1 .*\"Velloran Editor $version\"" ||
-    fail "the manual page is not of version $version"
+for page in velloran velloran-cli; do
+    zcat "$root/usr/share/man/man1/$page.1.gz" |
+        grep -q "^\.TH ${page^^} 1 .*\"Velloran Editor $version\"" ||
+        fail "the manual page of $page is not of version $version"
+done
 (cd "$scratch" && QT_QPA_PLATFORM=offscreen timeout 20 "$root/usr/bin/velloran" --version) \
     >"$log" 2>&1 || fail "velloran --version did not exit 0"
 grep -qx "Velloran Editor $version" "$log" || fail "velloran --version does not print $version"
 : >"$log"
+
+# The completion offers the commands, and the sections of the document named for show.
+completion="$root/usr/share/bash-completion/completions/velloran-cli"
+complete_line() {
+    PATH="$root/usr/bin:$PATH" bash -c 'source "$1"; shift; COMP_WORDS=("$@");
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velloran_cli; echo "${COMPREPLY[*]}"' \
+        _ "$completion" "$@"
+}
+[ "$(complete_line velloran-cli st)" = "stats" ] || fail "bash completion does not offer stats"
+[ "$(complete_line velloran-cli show examples/Velloran.vlp '')" = "0 1 2 3 4 5 6 7 8" ] ||
+    fail "bash completion does not offer the sections of examples/Velloran.vlp"
+
+# Checks that velloran-cli under the root $1 links no toolkit and works with no display at all.
+check_cli() {
+    local cli="$1/usr/bin/velloran-cli"
+    readelf -d "$cli" >"$log" 2>&1 || fail "readelf -d $cli failed"
+    if grep -i 'NEEDED.*\(Qt\|libX\|libwayland\|libGL\)' "$log"; then
+        fail "$cli links display libraries"
+    fi
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$cli" stats examples/Velloran.vlp \
+        >"$log" 2>&1 || fail "$cli stats failed without a display"
+    head -n 1 "$log" | grep -qx 'Lines  Words  Char  Section' || fail "$cli stats printed no report"
+    env -u DISPLAY -u WAYLAND_DISPLAY "$cli" check examples/Velloran.vlp >"$log" 2>&1 ||
+        fail "$cli check examples/Velloran.vlp did not exit 0"
+    env -u DISPLAY "$cli" --version >"$log" 2>&1 || fail "$cli --version did not exit 0"
+    grep -qx "velloran-cli (Velloran Editor) $version" "$log" ||
+        fail "$cli --version does not print $version"
+    : >"$log"
+}
+check_cli "$root"
 
 rm -f "$build"/velloran_*.deb
 (cd "$build" && cpack -G DEB) >"$log" 2>&1 || fail "cpack -G DEB failed"
@@ -102,5 +139,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for p in fonts-liberation libqt6svg6 qt6-qpa-plugins libqt6widgets6 libsodium23; do
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "$(basename "$deb") does not depend on $p: $depends"
 done
+
+# As installed from the package itself.
+dpkg-deb -x "$deb" "$scratch/deb" >"$log" 2>&1 || fail "dpkg-deb -x $deb failed"
+check_cli "$scratch/deb"
 
 echo "Packaging checks passed: $(basename "$deb") with ${#files[@]} checked files; Depends: $depends"
