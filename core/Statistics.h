@@ -38,6 +38,11 @@ SectionCounts CountSection(std::string_view text);
 // empty line, as the split reads it.
 std::vector<SectionCounts> CountDocumentSections(std::string_view bytes);
 
+// The vectors that counting uses: the widest the processor has, unless narrow ones are asked
+// for, so that tests can check every width on one machine.
+enum class CountingWidth { Widest, Narrow };
+void SetCountingWidth(CountingWidth width);
+
 // The report over counted sections: the header, one row per section, the totals.
 std::vector<std::string> BuildStatistics(std::span<const SectionCounts> sections);
 

@@ -34,34 +34,6 @@ TEST(StatisticsRow, WideNumbersStayApart) {
     EXPECT_EQ(StatisticsRow(1, 1234567, 12345678, "x"), "   1 1234567 12345678   x");
 }
 
-TEST(CountSection, AgreesWithCountingLogicalLines) {
-    // Lengths around the counting blocks of 255 bytes, so that words and CR LF pairs straddle
-    // block ends.
-    std::mt19937 rng(3);
-    static constexpr char kBytes[] = {'a', ' ', ' ', '\r', '\n', '\t', 'x'};
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kBytes - 1);
-    for (int round = 0; round < 300; ++round) {
-        std::string text;
-        const std::size_t size = round < 20 ? static_cast<std::size_t>(round) : rng() % 1100;
-        for (std::size_t i = 0; i < size; ++i) {
-            text.push_back(kBytes[pick(rng)]);
-        }
-        SectionCounts expected;
-        ForEachLogicalLine(text, [&](std::string_view line) {
-            if (expected.lines++ == 0) {
-                expected.title = line;
-            }
-            expected.words += CountWords(line);
-            expected.chars += line.size();
-        });
-        const SectionCounts got = CountSection(text);
-        ASSERT_EQ(got.lines, expected.lines) << round;
-        ASSERT_EQ(got.words, expected.words) << round;
-        ASSERT_EQ(got.chars, expected.chars) << round;
-        ASSERT_EQ(got.title, expected.title) << round;
-    }
-}
-
 TEST(BuildStatistics, DocumentWithoutMarkers) {
     PlainSlots slots;
     slots.texts[0] = "First line here\r\n\r\nlast  one \r\n";
@@ -99,7 +71,41 @@ std::vector<std::string> FileReport(const std::string& bytes) {
     return BuildStatistics(CountDocumentSections(bytes));
 }
 
-TEST(CountDocumentSections, ReportsWhatTheWindowShows) {
+// Every vector width the counting can use on this machine.
+class CountingWidths : public ::testing::TestWithParam<CountingWidth> {
+  protected:
+    void SetUp() override { SetCountingWidth(GetParam()); }
+    void TearDown() override { SetCountingWidth(CountingWidth::Widest); }
+};
+
+TEST_P(CountingWidths, CountSectionAgreesWithCountingLogicalLines) {
+    // Lengths around the counting blocks, so that words and CR LF pairs straddle block ends.
+    std::mt19937 rng(3);
+    static constexpr char kBytes[] = {'a', ' ', ' ', '\r', '\n', '\t', 'x'};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kBytes - 1);
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const std::size_t size = round < 20 ? static_cast<std::size_t>(round) : rng() % 9000;
+        for (std::size_t i = 0; i < size; ++i) {
+            text.push_back(kBytes[pick(rng)]);
+        }
+        SectionCounts expected;
+        ForEachLogicalLine(text, [&](std::string_view line) {
+            if (expected.lines++ == 0) {
+                expected.title = line;
+            }
+            expected.words += CountWords(line);
+            expected.chars += line.size();
+        });
+        const SectionCounts got = CountSection(text);
+        ASSERT_EQ(got.lines, expected.lines) << round;
+        ASSERT_EQ(got.words, expected.words) << round;
+        ASSERT_EQ(got.chars, expected.chars) << round;
+        ASSERT_EQ(got.title, expected.title) << round;
+    }
+}
+
+TEST_P(CountingWidths, DocumentSectionsReportWhatTheWindowShows) {
     for (const auto& doc : testing::SampleDocuments()) {
         EXPECT_EQ(FileReport(doc.bytes), WindowReport(doc.bytes)) << doc.name;
     }
@@ -110,15 +116,22 @@ TEST(CountDocumentSections, ReportsWhatTheWindowShows) {
     }
 }
 
-TEST(CountDocumentSections, MarkersAtEveryOffsetOfACountingBlock) {
-    // A marker or a near miss at each position around the 4080-byte blocks counted at once.
-    for (std::size_t at = 4060; at < 4110; ++at) {
-        for (const char* line : {"[S] Title\r\n", "[S] a\r\n", "[s]xyz"}) {
-            const std::string doc = std::string(at - 1, 'w') + "\n" + line + "after\r\n";
-            ASSERT_EQ(FileReport(doc), WindowReport(doc)) << at << " " << line;
+TEST_P(CountingWidths, MarkersAtEveryOffsetAroundTheStretchesCountedAtOnce) {
+    for (std::size_t stretch : {4080, 8160}) {
+        for (std::size_t at = stretch - 40; at < stretch + 40; ++at) {
+            for (const char* line : {"[S] Title\r\n", "[S] a\r\n", "[s]xyz"}) {
+                const std::string doc = std::string(at - 1, 'w') + "\n" + line + "after\r\n";
+                ASSERT_EQ(FileReport(doc), WindowReport(doc)) << at << " " << line;
+            }
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Statistics, CountingWidths,
+                         ::testing::Values(CountingWidth::Widest, CountingWidth::Narrow),
+                         [](const auto& info) {
+                             return info.param == CountingWidth::Widest ? "Widest" : "Narrow";
+                         });
 
 TEST(CountDocumentSections, LaterMarkersStayInTheLastSection) {
     const auto report = FileReport(testing::MarkerLines(52));
