@@ -198,6 +198,21 @@ Outcome WriteAndRename(const std::string& target, const struct stat* old,
     return Outcome::kDone;
 }
 
+// A regular file of at most maxBytes opened for reading, with its status in st; -1 for anything
+// else. Opened without waiting, so that a FIFO without a writer is refused rather than hanging.
+int OpenRegularFile(const std::string& path, std::size_t maxBytes, struct stat& st) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 bool WriteAll(int fd, const char* p, std::size_t n) {
@@ -375,14 +390,9 @@ std::optional<FileAccess> AccessOf(const std::string& path) {
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return std::nullopt;
-    }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::size_t>(st.st_size) > maxBytes) {
-        ::close(fd);
+    const int fd = OpenRegularFile(path, maxBytes, st);
+    if (fd < 0) {
         return std::nullopt;
     }
     // Read what fstat announced straight into place, then go on in chunks in case the file grew.
@@ -426,14 +436,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
 }
 
 std::optional<MappedFile> MappedFile::Open(const std::string& path, std::size_t maxBytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return std::nullopt;
-    }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::size_t>(st.st_size) > maxBytes) {
-        ::close(fd);
+    const int fd = OpenRegularFile(path, maxBytes, st);
+    if (fd < 0) {
         return std::nullopt;
     }
     const auto size = static_cast<std::size_t>(st.st_size);

@@ -27,6 +27,7 @@ using testing::Json;
 using testing::ProcessOptions;
 using testing::ProcessResult;
 using testing::ReadBytes;
+using testing::RunOnTerminal;
 using testing::WriteBytes;
 
 // What the windows hold once the document is opened: its sections and their list.
@@ -334,80 +335,25 @@ TEST_F(CliTest, KeyFileIsItsFirstLineAndMustBeReadableByItsOwnerAlone) {
     EXPECT_EQ(missing.err, "velloran-cli: Cannot open file nokey\n");
 }
 
-// Runs the program with a terminal of its own and types each answer once its prompt shows.
-// Returns everything the terminal showed.
-std::string RunOnTerminal(const std::string& folder, const std::vector<std::string>& args,
-                          const std::vector<std::pair<std::string, std::string>>& answers,
-                          int& status) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ::grantpt(master);
-    ::unlockpt(master);
-    const std::string slave = ::ptsname(master);
-    std::vector<std::string> all{VELLORAN_CLI};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setsid();
-        if (::chdir(folder.c_str()) != 0) {
-            ::_exit(125);
-        }
-        const int tty = ::open(slave.c_str(), O_RDWR);  // becomes the controlling terminal
-        const int out = ::open("out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(tty, 0);
-        ::dup2(out, 1);
-        ::dup2(tty, 2);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    std::string shown;
-    std::size_t next = 0;
-    for (;;) {
-        pollfd fd{master, POLLIN, 0};
-        if (::poll(&fd, 1, 20000) <= 0) {
-            break;  // a prompt that never comes fails the comparisons below
-        }
-        char buf[256];
-        const ssize_t n = ::read(master, buf, sizeof buf);
-        if (n <= 0) {
-            break;  // the program ended and closed the terminal
-        }
-        shown.append(buf, static_cast<std::size_t>(n));
-        if (next < answers.size() && shown.ends_with(answers[next].first)) {
-            const std::string typed = answers[next++].second + "\n";
-            [[maybe_unused]] ssize_t w = ::write(master, typed.data(), typed.size());
-        }
-    }
-    int raw = 0;
-    ::waitpid(pid, &raw, 0);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    ::close(master);
-    return shown;
-}
-
 TEST_F(CliTest, AKeyTypedOnTheTerminalIsNotShown) {
     const std::string plain = "Dear diary\r\n";
     Put("doc.vlp", plain);
     int status = -1;
     std::string shown = RunOnTerminal(
-        dir.path(), {"encipher", "doc.vlp", "-o", "doc.vle"},
+        VELLORAN_CLI, {"encipher", "doc.vlp", "-o", "doc.vle"}, dir.path(),
         {{"Encript Key: ", "hidden words"}, {"Encript Key again: ", "hidden words"}}, status);
     EXPECT_EQ(status, 0) << shown;
     EXPECT_THAT(shown, HasSubstr("Encript Key again: "));
     EXPECT_THAT(shown, ::testing::Not(HasSubstr("hidden")));
     EXPECT_EQ(Read("doc.vle"), testing::EncipherInPlace(plain, "hidden words"));
 
-    shown = RunOnTerminal(dir.path(), {"titles", "--key", "doc.vle"},
+    shown = RunOnTerminal(VELLORAN_CLI, {"titles", "--key", "doc.vle"}, dir.path(),
                           {{"Encript Key: ", "hidden words"}}, status);
     EXPECT_EQ(status, 0);
     EXPECT_THAT(shown, ::testing::Not(HasSubstr("hidden")));
     EXPECT_EQ(Read("out"), "Dear diary\n");
 
-    shown = RunOnTerminal(dir.path(), {"encipher", "doc.vlp"},
+    shown = RunOnTerminal(VELLORAN_CLI, {"encipher", "doc.vlp"}, dir.path(),
                           {{"Encript Key: ", "one"}, {"Encript Key again: ", "other"}}, status);
     EXPECT_EQ(status, 2);
     EXPECT_THAT(shown, HasSubstr("the two keys typed differ"));

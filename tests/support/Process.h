@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,32 @@ struct ProcessOptions {
     std::optional<std::string> outputFile;
 };
 
+// The argument vector for exec: the program, then args.
+class ArgVector {
+  public:
+    ArgVector(const std::string& program, const std::vector<std::string>& args)
+        : strings_{program} {
+        strings_.insert(strings_.end(), args.begin(), args.end());
+        for (auto& a : strings_) {
+            pointers_.push_back(a.data());
+        }
+        pointers_.push_back(nullptr);
+    }
+    char* const* get() const { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> strings_;
+    std::vector<char*> pointers_;
+};
+
+// In a child: a session of its own, so that no terminal of the tests' is its terminal, in folder.
+inline void Detach(const std::string& folder) {
+    ::setsid();
+    if (::chdir(folder.c_str()) != 0) {
+        ::_exit(125);
+    }
+}
+
 // Runs program with args in a session of its own, so that it has no controlling terminal, and
 // with a bare environment: no display, no locale, nothing from the user who runs the tests.
 inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
@@ -37,13 +64,7 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
         (options.descriptor3 && ::pipe2(in3, O_CLOEXEC) != 0)) {
         return {};
     }
-    std::vector<std::string> argStrings{program};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    const ArgVector argv(program, args);
     std::string home = "HOME=" + options.folder;
     char path[] = "PATH=/usr/bin:/bin";
     char* envp[] = {path, home.data(), nullptr};
@@ -53,10 +74,7 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::signal(SIGPIPE, SIG_DFL);
-        ::setsid();
-        if (::chdir(options.folder.c_str()) != 0) {
-            ::_exit(125);
-        }
+        Detach(options.folder);
         int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, 0);
         if (options.outputFile) {
@@ -69,7 +87,7 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
         if (options.descriptor3) {
             ::dup2(in3[0], 3);
         }
-        ::execve(program.c_str(), argv.data(), envp);
+        ::execve(program.c_str(), argv.get(), envp);
         ::_exit(127);
     }
     ::close(out[1]);
@@ -106,6 +124,54 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+// Runs program with a terminal of its own as its controlling terminal, standard input and
+// standard error, its standard output going to the file "out" in folder, and types each answer
+// once its prompt shows. Returns everything the terminal showed.
+inline std::string RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& folder,
+                                 const std::vector<std::pair<std::string, std::string>>& answers,
+                                 int& status) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ::grantpt(master);
+    ::unlockpt(master);
+    const std::string slave = ::ptsname(master);
+    const ArgVector argv(program, args);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        Detach(folder);
+        const int tty = ::open(slave.c_str(), O_RDWR);  // becomes the controlling terminal
+        const int out = ::open("out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(tty, 0);
+        ::dup2(out, 1);
+        ::dup2(tty, 2);
+        ::execv(program.c_str(), argv.get());
+        ::_exit(127);
+    }
+    std::string shown;
+    std::size_t next = 0;
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (::poll(&fd, 1, 20000) <= 0) {
+            break;  // a prompt that never comes fails the comparisons below
+        }
+        char buf[256];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) {
+            break;  // the program ended and closed the terminal
+        }
+        shown.append(buf, static_cast<std::size_t>(n));
+        if (next < answers.size() && shown.ends_with(answers[next].first)) {
+            const std::string typed = answers[next++].second + "\n";
+            [[maybe_unused]] ssize_t w = ::write(master, typed.data(), typed.size());
+        }
+    }
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    ::close(master);
+    return shown;
 }
 
 }  // namespace velloran::testing
