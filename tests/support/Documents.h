@@ -29,6 +29,7 @@ inline std::string MarkerLines(int count, std::string_view end = "\r\n") {
 }
 
 inline std::vector<NamedDocument> SampleDocuments() {
+    using namespace std::string_literals;
     return {
         {"Empty", ""},
         {"OneLineNoBreak", "just one line"},
@@ -37,8 +38,7 @@ inline std::vector<NamedDocument> SampleDocuments() {
         {"MarkerOnFirstLine", "[S] One\r\nalpha beta\r\n[s]two\r\ngamma\r\n"},
         {"NearMisses", "pre\r\n[S] a\r\n [S] Title\r\n[T] Title\r\n[S]xyz\r\n"},
         {"EveryLineEndForm", "a\r\nb\nc\rd\n\re\r\r\nf[S] no\n[S] Yes\rtail"},
-        {"HighBytesAndNul",
-         std::string("caf\xe9 \x80\x81\x8d\x8f\x90\x9d\xff\r\n[S] \xc4rger\r\nx\0y\r\n", 33)},
+        {"HighBytesAndNul", "caf\xe9 \x80\x81\x8d\x8f\x90\x9d\xff\r\n[S] \xc4rger\r\nx\0y\r\n"s},
         {"FiftyOneMarkers", MarkerLines(51)},
         {"SixtyMarkersLf", "intro\n" + MarkerLines(60, "\n")},
         {"BlanksAndTabs", "  lead\ttab  \r\n\t\r\n   \r\n[S] \t \r\n"},
