@@ -329,6 +329,10 @@ TEST_F(CliTest, KeyFileIsItsFirstLineAndMustBeReadableByItsOwnerAlone) {
     }
     EXPECT_EQ(WithKey("key\nnot part of it", {"decipher", "doc.vle"}).out, plain);
     EXPECT_EQ(WithKey("key", {"titles", "doc.vle"}).out, "one\n[S] two\n");
+    const std::string key = "key";
+    Opened w(Read("doc.vle"), &key);
+    EXPECT_EQ(WithKey("key", {"stats", "doc.vle"}).out,
+              Lines(BuildStatistics(w.p.sections, state().LastSection)));
 
     const ProcessResult missing = Cli({"decipher", "--key-file", "nokey", "doc.vle"});
     EXPECT_EQ(missing.status, 3);
