@@ -17,14 +17,13 @@ struct Command {
     std::string_view operands;
     std::size_t operandCount;
     unsigned options;
-    bool needsKey;
 };
 
 constexpr Command kCommands[] = {
-    {"stats", "FILE", 1, kJson | kCrlf, false}, {"titles", "FILE", 1, kJson | kNumbered, false},
-    {"count", "TEXT FILE", 2, kJson, false},    {"show", "FILE K", 2, 0, false},
-    {"check", "FILE", 1, kJson, false},         {"decipher", "FILE", 1, kOutput, true},
-    {"encipher", "FILE", 1, kOutput, true},
+    {"stats", "FILE", 1, kJson | kCrlf}, {"titles", "FILE", 1, kJson | kNumbered},
+    {"count", "TEXT FILE", 2, kJson},    {"show", "FILE K", 2, 0},
+    {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
+    {"encipher", "FILE", 1, kOutput},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -80,11 +79,6 @@ void Check(const Arguments& a) {
 }
 
 }  // namespace
-
-bool CommandNeedsKey(std::string_view command) {
-    const Command* c = FindCommand(command);
-    return c && c->needsKey;
-}
 
 Arguments ParseArguments(std::span<const char* const> args) {
     Arguments a;

@@ -36,9 +36,6 @@ struct Arguments {
 // valid command, unless --help or --version was asked for.
 Arguments ParseArguments(std::span<const char* const> args);
 
-// Whether a command deciphers or enciphers, and so always needs a key.
-bool CommandNeedsKey(std::string_view command);
-
 std::string UsageText();
 
 }  // namespace velloran::cli
