@@ -230,13 +230,23 @@ int Show(const Arguments& a) {
     return 0;
 }
 
-// "5, 9, 12" for at most ten line numbers, "..." for the rest.
-std::string LineList(const std::vector<std::size_t>& lines) {
-    std::string out;
+// "line 5" or "lines 5, 9, 12", at most ten line numbers and "..." for the rest.
+std::string Lines(const std::vector<std::size_t>& lines) {
+    std::string out = lines.size() == 1 ? "line " : "lines ";
     for (std::size_t i = 0; i < lines.size() && i < 10; ++i) {
         out += (i ? ", " : "") + std::to_string(lines[i]);
     }
     return lines.size() > 10 ? out + ", ..." : out;
+}
+
+std::string Counted(std::size_t n, std::string_view one, std::string_view many) {
+    return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+}
+
+std::string DecipheredBreaks(const std::vector<std::size_t>& lines) {
+    return Lines(lines) + (lines.size() == 1 ? " deciphers" : " decipher") +
+           " to a line break, which cuts a line in two: the key may be wrong, or the file was "
+           "damaged when it was enciphered";
 }
 
 void LineNumberOrNull(JsonWriter& json, std::size_t line) {
@@ -288,14 +298,14 @@ int CheckCommand(const Arguments& a) {
 
     std::vector<std::string> found;
     if (c.lfEnds > 0) {
-        found.push_back(std::to_string(c.lfEnds) +
-                        " line ends are LF alone, the first after line " +
-                        std::to_string(c.firstLfLine) + "; a save writes CR LF");
+        found.push_back(Counted(c.lfEnds, "line end is", "line ends are") +
+                        " LF alone, the first after line " + std::to_string(c.firstLfLine) +
+                        "; a save writes CR LF");
     }
     if (c.crEnds > 0) {
-        found.push_back(std::to_string(c.crEnds) +
-                        " line ends are CR alone, the first after line " +
-                        std::to_string(c.firstCrLine) + "; a save writes CR LF");
+        found.push_back(Counted(c.crEnds, "line end is", "line ends are") +
+                        " CR alone, the first after line " + std::to_string(c.firstCrLine) +
+                        "; a save writes CR LF");
     }
     if (c.missingFinalBreak) {
         found.emplace_back("the last line has no line break; a save adds CR LF");
@@ -304,20 +314,17 @@ int CheckCommand(const Arguments& a) {
         found.emplace_back("the file is empty; a save writes one empty line (CR LF)");
     }
     if (!c.markersAfterFiftieth.empty()) {
-        found.push_back(std::to_string(c.markersAfterFiftieth.size()) +
-                        " markers after the fiftieth, at lines " +
-                        LineList(c.markersAfterFiftieth) +
-                        "; they open no section and stay in section 50");
+        found.push_back(Counted(c.markersAfterFiftieth.size(), "marker", "markers") +
+                        " after the fiftieth, at " + Lines(c.markersAfterFiftieth) +
+                        ", open no section and stay in section 50");
     }
     if (c.nulBytes > 0) {
-        found.push_back(std::to_string(c.nulBytes) + " NUL bytes, the first in line " +
+        found.push_back(Counted(c.nulBytes, "NUL byte", "NUL bytes") + ", the first in line " +
                         std::to_string(c.firstNulLine) +
-                        "; a save keeps them, but many programs stop reading at a NUL");
+                        ": a save keeps NUL bytes, but many programs stop reading at one");
     }
     if (!c.linesDecipheringToBreaks.empty()) {
-        found.push_back("lines " + LineList(c.linesDecipheringToBreaks) +
-                        " decipher to a line break, which would cut them in two; the key may "
-                        "be wrong, or the file was damaged when it was enciphered");
+        found.push_back(DecipheredBreaks(c.linesDecipheringToBreaks));
     }
     if (!c.textChecked) {
         found.emplace_back(
@@ -347,10 +354,7 @@ int Decipher(const Arguments& a) {
         }
     }
     if (!broken.empty()) {
-        std::fprintf(stderr,
-                     "velloran-cli: lines %s decipher to a line break; the key may be wrong, or "
-                     "the file was damaged when it was enciphered\n",
-                     LineList(broken).c_str());
+        std::fprintf(stderr, "velloran-cli: %s\n", DecipheredBreaks(broken).c_str());
     }
     DeliverLines(a.output, p.buffer);
     return 0;

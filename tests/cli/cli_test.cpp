@@ -213,12 +213,12 @@ TEST_F(CliTest, CheckExitsWithOneWhenASaveWouldChangeAByte) {
     const Row rows[] = {
         {"CrLfThroughout", "a\r\n[S] Title\r\nb\r\n", 0, "A save keeps every byte of doc.vlp."},
         {"LfLineEnds", "a\r\nb\nc\n", 1, "2 line ends are LF alone, the first after line 2"},
-        {"CrLineEnds", "a\rb\r\n", 1, "1 line ends are CR alone, the first after line 1"},
+        {"CrLineEnds", "a\rb\r\n", 1, "1 line end is CR alone, the first after line 1"},
         {"NoFinalBreak", "a\r\nb", 1, "the last line has no line break"},
         {"Empty", "", 1, "a save writes one empty line (CR LF)"},
         {"MarkersAfterTheFiftieth", testing::MarkerLines(52), 0,
          "2 markers after the fiftieth, at lines 101, 103"},
-        {"NulBytes", std::string("a\0b\r\n", 5), 0, "1 NUL bytes, the first in line 1"},
+        {"NulBytes", std::string("a\0b\r\n", 5), 0, "1 NUL byte, the first in line 1"},
     };
     for (const Row& row : rows) {
         Put("doc.vlp", row.bytes);
@@ -233,7 +233,7 @@ TEST_F(CliTest, CheckDeciphersAnEncipheredDocumentOnlyWithAKey) {
     Put("doc.vle", "bc\r\nx\x0By\r\n");
     const ProcessResult with = WithKey("\x01", {"check", "doc.vle"});
     EXPECT_EQ(with.status, 1);
-    EXPECT_THAT(with.out, HasSubstr("lines 2 decipher to a line break"));
+    EXPECT_THAT(with.out, HasSubstr("line 2 deciphers to a line break"));
     const ProcessResult without = Cli({"check", "doc.vle"});
     EXPECT_EQ(without.status, 0);
     EXPECT_THAT(without.out, HasSubstr("the text is not checked"));
