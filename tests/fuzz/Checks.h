@@ -11,7 +11,9 @@
 // that every saved input is checked again in every build.
 namespace velloran::fuzz {
 
-// Document bytes: a split and a join give back the lines read, and writing them reads back.
+// Document bytes: a split and a join give back the lines read, and writing them reads back; the
+// statistics counted in the bytes are those of the sections, and the check tells whether a save
+// changes the file.
 const char* CheckDocument(const std::uint8_t* data, std::size_t size);
 // Byte 0 is the key length, then the key, then the document: enciphering round-trips, and the
 // saving's readability check agrees with an actual write and read.

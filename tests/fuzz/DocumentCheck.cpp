@@ -2,11 +2,13 @@
 #include <vector>
 
 #include "Checks.h"
+#include "core/Check.h"
 #include "core/Document.h"
 #include "core/Error.h"
 #include "core/FileIO.h"
 #include "core/Host.h"
 #include "core/State.h"
+#include "core/Statistics.h"
 
 namespace velloran::fuzz {
 namespace {
@@ -40,6 +42,11 @@ const char* Check(std::string_view bytes) {
         }
     }
 
+    if (BuildStatistics(CountDocumentSections(bytes)) !=
+        BuildStatistics(p.sections, st.LastSection)) {
+        return "the statistics counted in the file's bytes are not those of its sections";
+    }
+
     JoinSections(p.session);
     const std::vector<std::string> expected = read.empty() ? std::vector<std::string>{""} : read;
     if (p.buffer.Lines() != expected) {
@@ -54,6 +61,9 @@ const char* Check(std::string_view bytes) {
     }
     if (ReadWholeFile(output) != written) {
         return "the written file is not every line followed by CR LF";
+    }
+    if (velloran::CheckDocument(bytes, false, nullptr).SaveChangesBytes() != (written != bytes)) {
+        return "the check does not tell whether a save changes the file";
     }
     DocumentBuffer back;
     ReadDocument(output, back);
