@@ -23,7 +23,8 @@ constexpr Command kCommands[] = {
     {"stats", "FILE", 1, kJson | kCrlf}, {"titles", "FILE", 1, kJson | kNumbered},
     {"count", "TEXT FILE", 2, kJson},    {"show", "FILE K", 2, 0},
     {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
-    {"encipher", "FILE", 1, kOutput},
+    {"encipher", "FILE", 1, kOutput},    {"seal", "FILE", 1, kOutput},
+    {"unseal", "FILE", 1, kOutput},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -160,6 +161,8 @@ Commands:
                      exit status 1 when a save would change any byte
   decipher FILE      the enciphered document FILE deciphered
   encipher FILE      the document FILE enciphered
+  seal FILE          the document FILE sealed, as a .vls document is saved
+  unseal FILE        the bytes of the sealed document FILE
 
 Options:
   --json             stats, titles, count, check: one line of JSON for scripts;
@@ -169,8 +172,8 @@ Options:
   --utf8             write text from documents in UTF-8 (read through the
                      Windows-1252 table) and read TEXT and keys as UTF-8;
                      without it, text is written and read as the document's bytes
-  -o, --output OUT   decipher, encipher: write OUT, replacing it only once it is
-                     complete, instead of standard output
+  -o, --output OUT   decipher, encipher, seal, unseal: write OUT, replacing it
+                     only once it is complete, instead of standard output
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
   --key-fd N         read the key from file descriptor N: its first line
@@ -179,13 +182,16 @@ Options:
   --help             print this text and exit
   --version          print the version and exit
 
-A key is never taken from the command line. decipher and encipher ask for it
-on the terminal unless --key-fd or --key-file is given; the other commands
-decipher a document named .vle when a key option is given, as the editor
-deciphers it on opening. Write -- before a TEXT that begins with -.
+A key is never taken from the command line. decipher, encipher, seal, unseal
+and every command on a sealed (.vls) document ask for it on the terminal unless
+--key-fd or --key-file is given; the other commands decipher a document named
+.vle only when a key option is given. --utf8 applies to the keys of .vle
+documents; a sealed document's key is taken as it is given. Write -- before a
+TEXT that begins with -.
 
-Exit status: 0 done; 1 check found what a save would change, or encipher
-refused the key; 2 usage error; 3 input or output error.
+Exit status: 0 done; 1 check found what a save would change, encipher refused
+the key, or the key does not open a sealed document; 2 usage error; 3 input or
+output error, or a damaged sealed document.
 )";
 }
 

@@ -18,7 +18,10 @@
 #include "core/FileIO.h"
 #include "core/Lines.h"
 #include "core/Saving.h"
+#include "core/Seal.h"
+#include "core/SealedDocument.h"
 #include "core/Search.h"
+#include "core/State.h"
 #include "core/Statistics.h"
 
 namespace velloran::cli {
@@ -69,13 +72,42 @@ bool Deciphers(const Arguments& a, const std::string& path) {
     return a.keySource != KeySource::None;
 }
 
-// The document as the editor opens it: read, deciphered when it is named as enciphered and a
-// key is given, and cut into sections.
+// The plain bytes of a sealed document. A key typed on the terminal that does not open it is
+// said and asked for again, as the editor does, three times at most; a key from a descriptor or
+// a file is not given again, so it fails at once.
+std::string Unsealed(const Arguments& a, const std::string& path) {
+    const bool typed = a.keySource == KeySource::None || a.keySource == KeySource::Terminal;
+    int tries = 0;
+    auto plain = UnsealFile(
+        path,
+        [&](const SealHeader& header, bool previousWrong) {
+            if (previousWrong) {
+                if (!typed || ++tries == 3) {
+                    throw Refusal(Format(kWrongKey, path));
+                }
+                std::fprintf(stderr, "velloran-cli: %s\n", Format(kWrongKey, path).c_str());
+            }
+            std::string passphrase = ReadKey(a, false);
+            auto key = SealKey::Derive(passphrase, header.salt, header.params);
+            Wipe(passphrase);
+            return key;
+        },
+        nullptr, DocumentSizeLimit());
+    return std::move(plain.value());
+}
+
+// The document as the editor opens it: read, unsealed when it is named as sealed, deciphered
+// when it is named as enciphered and a key is given, and cut into sections.
 void Open(const Arguments& a, const std::string& path, PlainSession& p) {
-    ReadDocument(path, p.buffer);
-    if (Deciphers(a, path)) {
-        p.session.st.CipherKey = ReadKey(a, false);
-        DecipherBuffer(p.session);
+    if (IsSealedName(path)) {
+        std::string plain = Unsealed(a, path);
+        p.buffer.AssignText(std::move(plain));
+    } else {
+        ReadDocument(path, p.buffer);
+        if (Deciphers(a, path)) {
+            p.session.st.CipherKey = ReadCipherKey(a, false);
+            DecipherBuffer(p.session);
+        }
     }
     SplitSections(p.session);
 }
@@ -103,7 +135,7 @@ int Stats(const Arguments& a) {
     std::vector<SectionCounts> counts;
     PlainSession p;
     std::optional<MappedFile> mapped;
-    if (Deciphers(a, path)) {
+    if (IsSealedName(path) || Deciphers(a, path)) {
         Open(a, path, p);
         for (int k = 0; k <= p.session.st.LastSection; ++k) {
             counts.push_back(CountSection(p.sections.texts[static_cast<std::size_t>(k)]));
@@ -263,18 +295,29 @@ void LineNumbers(JsonWriter& json, const std::vector<std::size_t>& lines) {
 
 int CheckCommand(const Arguments& a) {
     const std::string& path = a.operands[0];
-    const MappedFile mapped = Map(path);
+    // A sealed document is sealed anew at every save, so its file's bytes always change: what
+    // is checked is the bytes sealed inside, against what a save would seal.
+    const bool sealed = IsSealedName(path);
     const bool enciphered = IsEncipheredName(path);
+    std::optional<MappedFile> mapped;
+    std::string plain;
+    if (sealed) {
+        plain = Unsealed(a, path);
+    } else {
+        mapped.emplace(Map(path));
+    }
     std::optional<std::string> key;
     if (enciphered && a.keySource != KeySource::None) {
-        key = ReadKey(a, false);
+        key = ReadCipherKey(a, false);
     }
-    const DocumentCheck c = CheckDocument(mapped.Bytes(), enciphered, key ? &*key : nullptr);
+    const DocumentCheck c =
+        CheckDocument(sealed ? plain : mapped->Bytes(), enciphered, key ? &*key : nullptr);
     const int status = c.SaveChangesBytes() ? 1 : 0;
 
     if (a.json) {
         JsonWriter json;
         json.BeginObject().Key("saveChangesBytes").Bool(c.SaveChangesBytes());
+        json.Key("sealed").Bool(sealed);
         json.Key("lines").Number(c.lines).Key("empty").Bool(c.empty);
         json.Key("missingFinalBreak").Bool(c.missingFinalBreak);
         json.Key("lineEnds").BeginObject();
@@ -336,6 +379,7 @@ int CheckCommand(const Arguments& a) {
             out.Write("\n");
         }
         out.Write(status ? "A save would change " : "A save keeps every byte of ");
+        out.Write(sealed ? "the document sealed in " : "");
         out.Write(path);
         out.Write(".\n");
     });
@@ -345,7 +389,7 @@ int CheckCommand(const Arguments& a) {
 int Decipher(const Arguments& a) {
     PlainSession p;
     ReadDocument(a.operands[0], p.buffer);
-    p.session.st.CipherKey = ReadKey(a, false);
+    p.session.st.CipherKey = ReadCipherKey(a, false);
     DecipherBuffer(p.session);
     std::vector<std::size_t> broken;
     for (std::size_t i = 0; i < p.buffer.LineCount(); ++i) {
@@ -363,7 +407,7 @@ int Decipher(const Arguments& a) {
 int Encipher(const Arguments& a) {
     DocumentBuffer lines;
     ReadDocument(a.operands[0], lines);
-    const std::string key = ReadKey(a, true);
+    const std::string key = ReadCipherKey(a, true);
     if (key.empty()) {
         throw UsageError("an empty key would leave the document as it is: give a key");
     }
@@ -379,13 +423,53 @@ int Encipher(const Arguments& a) {
     return 0;
 }
 
+// Seals the document's lines, each followed by CR LF, as a save of a ".vls" document does.
+int Seal(const Arguments& a) {
+    DocumentBuffer lines;
+    ReadDocument(a.operands[0], lines);
+    std::string passphrase = ReadKey(a, true);
+    if (passphrase.empty()) {
+        throw UsageError(std::string(kEmptySealKey));
+    }
+    const auto key = SealKey::Derive(passphrase, state().SealingParams);
+    Wipe(passphrase);
+    if (a.output && !IsSealedName(*a.output)) {
+        std::fprintf(stderr,
+                     "velloran-cli: %s is not a sealed (.vls) name: the editor will open it as a "
+                     "plain document\n",
+                     a.output->c_str());
+    }
+    auto seal = [&](SealWriter& writer) {
+        lines.ForEachCrLfPiece(0, lines.LineCount(),
+                               [&](std::string_view piece) { writer.Write(piece); });
+    };
+    if (a.output) {
+        WriteSealedFile(*a.output, *key, seal);
+        return 0;
+    }
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        SealWriter writer(*key, [&](std::string_view sealed) { out.Write(sealed); });
+        seal(writer);
+        writer.Finish();
+    });
+    return 0;
+}
+
+int Unseal(const Arguments& a) {
+    std::string plain = Unsealed(a, a.operands[0]);
+    Deliver(a.output, [&](OutputFile& out) { out.Write(plain); });
+    Wipe(plain);
+    return 0;
+}
+
 }  // namespace
 
 int Run(const Arguments& a) {
     using Handler = int (*)(const Arguments&);
     static constexpr std::pair<std::string_view, Handler> kHandlers[] = {
-        {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
-        {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher},
+        {"stats", Stats},       {"titles", Titles},      {"count", Count},
+        {"show", Show},         {"check", CheckCommand}, {"decipher", Decipher},
+        {"encipher", Encipher}, {"seal", Seal},          {"unseal", Unseal},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

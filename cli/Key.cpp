@@ -151,20 +151,20 @@ std::string FromFile(const std::string& path) {
 }  // namespace
 
 std::string ReadKey(const Arguments& args, bool confirm) {
-    std::string key;
     switch (args.keySource) {
         case KeySource::Descriptor:
-            key = FromDescriptor(args.keyDescriptor);
-            break;
+            return FromDescriptor(args.keyDescriptor);
         case KeySource::File:
-            key = FromFile(args.keyFile);
-            break;
+            return FromFile(args.keyFile);
         case KeySource::None:
         case KeySource::Terminal:
-            key = FromTerminal(confirm);
             break;
     }
-    return TextForm(args.utf8).In(key, "the key");
+    return FromTerminal(confirm);
+}
+
+std::string ReadCipherKey(const Arguments& args, bool confirm) {
+    return TextForm(args.utf8).In(ReadKey(args, confirm), "the key");
 }
 
 }  // namespace velloran::cli

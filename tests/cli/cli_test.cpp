@@ -12,6 +12,8 @@
 #include "core/Document.h"
 #include "core/Lines.h"
 #include "core/Saving.h"
+#include "core/Seal.h"
+#include "core/SealedDocument.h"
 #include "core/Search.h"
 #include "core/Statistics.h"
 #include "support/Documents.h"
@@ -277,6 +279,50 @@ TEST_F(CliTest, DecipherThenEncipherGivesBackTheFile) {
     EXPECT_EQ(dir.EntryCount(), 3u);  // no temporary file left behind
 }
 
+TEST_F(CliTest, SealedDocumentsAreReadWithTheirKeyOnly) {
+    // Sealed by the editor's own writer with the cheapest key derivation, so that tests do not
+    // wait on it.
+    const std::string plain = "Dear diary\r\n[S] Monday\r\nrain, \xe9t\xe9\r\n";
+    const auto key = SealKey::Derive("pass phrase", kQuickestSealParams);
+    WriteSealedFile(dir / "doc.vls", *key, [&](SealWriter& w) { w.Write(plain); });
+    const std::string sealed = Read("doc.vls");
+
+    EXPECT_EQ(WithKey("pass phrase", {"unseal", "doc.vls"}).out, plain);
+    Opened w(plain);
+    EXPECT_EQ(WithKey("pass phrase", {"titles", "doc.vls"}).out, Lines(w.p.list.titles));
+    EXPECT_EQ(WithKey("pass phrase", {"stats", "doc.vls"}).out,
+              Lines(BuildStatistics(w.p.sections, state().LastSection)));
+    EXPECT_EQ(WithKey("pass phrase", {"show", "doc.vls", "1"}).out,
+              "[S] Monday\r\nrain, \xe9t\xe9\r\n");
+    const ProcessResult check = WithKey("pass phrase", {"check", "doc.vls"});
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.out, "A save keeps every byte of the document sealed in doc.vls.\n");
+
+    const ProcessResult wrong = WithKey("pass word", {"unseal", "doc.vls"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.err, "velloran-cli: Wrong key for doc.vls\n");
+    const ProcessResult noKey = Cli({"titles", "doc.vls"});
+    EXPECT_EQ(noKey.status, 2);
+    EXPECT_THAT(noKey.err, HasSubstr("there is no terminal to type the key on"));
+    Put("cut.vls", sealed.substr(0, sealed.size() - 1));
+    const ProcessResult cut = WithKey("pass phrase", {"unseal", "cut.vls"});
+    EXPECT_EQ(cut.status, 3);
+    EXPECT_EQ(cut.err, "velloran-cli: cut.vls is damaged\n");
+    EXPECT_EQ(cut.out, "");
+}
+
+TEST_F(CliTest, SealWritesTheDocumentAsASaveWritesItAndUnsealGivesItBack) {
+    Put("doc.vlp", "one\nline two\r\n[S] x y\r");
+    ASSERT_EQ(WithKey("pass phrase", {"seal", "doc.vlp", "-o", "doc.vls"}).status, 0);
+    EXPECT_TRUE(Read("doc.vls").starts_with("\x89VLS\r\n\x1a\n"));
+    EXPECT_EQ(WithKey("pass phrase", {"unseal", "doc.vls"}).out, "one\r\nline two\r\n[S] x y\r\n");
+
+    const ProcessResult empty = WithKey("", {"seal", "doc.vlp", "-o", "other.vls"});
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_EQ(empty.err, "velloran-cli: " + std::string(kEmptySealKey) + "\n");
+    EXPECT_EQ(dir.EntryCount(), 2u);
+}
+
 TEST_F(CliTest, EncipherRefusesAKeyWhoseBytesCouldNotBeReadBack) {
     Put("plain.vlp", "a\r\n");
     Put("out.vle", "old");
@@ -356,6 +402,15 @@ TEST_F(CliTest, AKeyTypedOnTheTerminalIsNotShown) {
     EXPECT_EQ(status, 0);
     EXPECT_THAT(shown, ::testing::Not(HasSubstr("hidden")));
     EXPECT_EQ(Read("out"), "Dear diary\n");
+
+    // A wrong key for a sealed document is said, and the key asked for again.
+    const auto key = SealKey::Derive("right", kQuickestSealParams);
+    WriteSealedFile(dir / "doc.vls", *key, [&](SealWriter& w) { w.Write(plain); });
+    shown = RunOnTerminal(VELLORAN_CLI, {"unseal", "doc.vls"}, dir.path(),
+                          {{"Encript Key: ", "wrong"}, {"Encript Key: ", "right"}}, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_THAT(shown, HasSubstr("Wrong key for doc.vls"));
+    EXPECT_EQ(Read("out"), plain);
 
     shown = RunOnTerminal(VELLORAN_CLI, {"encipher", "doc.vlp"}, dir.path(),
                           {{"Encript Key: ", "one"}, {"Encript Key again: ", "other"}}, status);
