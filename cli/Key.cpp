@@ -11,6 +11,7 @@
 #include "cli/Text.h"
 #include "core/Document.h"
 #include "core/Error.h"
+#include "core/Seal.h"
 
 namespace velloran::cli {
 namespace {
@@ -107,10 +108,12 @@ std::string FromTerminal(bool confirm) {
         }
     }
     ::close(tty);
+    const bool differ = confirm && again != key;
+    Wipe(again);
     if (!ok) {
         throw Error(Format(kCannotOpen, "/dev/tty"));
     }
-    if (confirm && again != key) {
+    if (differ) {
         throw UsageError("the two keys typed differ");
     }
     return key;
@@ -140,7 +143,13 @@ std::string FromFile(const std::string& path) {
                          ")");
     }
     std::string key;
-    const bool ok = ReadFirstLine(fd, key, path);
+    bool ok = false;
+    try {
+        ok = ReadFirstLine(fd, key, path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
     ::close(fd);
     if (!ok) {
         throw Error(Format(kCannotOpen, path));
