@@ -4,6 +4,8 @@
 
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "core/InPlaceWrite.h"
+#include "core/State.h"
 
 #ifndef VELLORAN_VERSION
 #error "VELLORAN_VERSION must name the project's version"
@@ -38,13 +40,19 @@ int main(int argc, char* argv[]) {
         std::printf("velloran-cli (Velloran Editor) %s\n", VELLORAN_VERSION);
         return 0;
     }
+    // As the editor does at start, before any file is read: a save that was killed while it
+    // wrote a file over itself left the file's old bytes aside, to be put back.
+    velloran::RestoreInterruptedWrites();
+    int status;
     try {
-        return Run(args);
+        status = Run(args);
     } catch (const UsageError& e) {
-        return Fail(2, e.what());
+        status = Fail(2, e.what());
     } catch (const Refusal& e) {
-        return Fail(1, e.what());
+        status = Fail(1, e.what());
     } catch (const std::exception& e) {
-        return Fail(3, e.what());
+        status = Fail(3, e.what());
     }
+    velloran::ForgetKeys(velloran::state());
+    return status;
 }
