@@ -8,6 +8,7 @@
 
 #include "Error.h"
 #include "FileIO.h"
+#include "LargeMemory.h"
 #include "Lines.h"
 
 namespace velloran {
@@ -26,7 +27,6 @@ void SplitSections(Session& s) {
     const std::size_t lines = buf.Empty() ? 1 : buf.LineCount();
     auto line = [&](std::size_t i) { return buf.Empty() ? std::string_view{} : buf.Line(i); };
 
-    // First find where each section starts, so that each slot text is built in one allocation.
     std::vector<std::size_t> starts{0};
     for (std::size_t i = 0; i < lines && starts.size() < kSectionCount; ++i) {
         if (IsMarkerLine(line(i))) {
@@ -34,34 +34,48 @@ void SplitSections(Session& s) {
         }
     }
     starts.push_back(lines);
+    const std::size_t sections = starts.size() - 1;
 
     s.list.Clear();
     s.list.Add(line(0));
-    const int sections = static_cast<int>(starts.size()) - 1;
-    for (int j = 0; j < sections; ++j) {
-        const std::size_t from = starts[static_cast<std::size_t>(j)];
-        const std::size_t to = starts[static_cast<std::size_t>(j) + 1];
-        if (j > 0) {
-            s.list.Add(line(from));
-        }
-        std::string text;
-        if (buf.Empty()) {
-            text = "\r\n";
-        } else if (buf.CrLfRunEnd(from, to) == to) {
-            text = buf.Block(from, to);  // the usual case: the section as it is stored
-        } else {
-            std::size_t size = 0;
-            for (std::size_t i = from; i < to; ++i) {
-                size += buf.Line(i).size() + 2;
-            }
-            text.reserve(size);
-            buf.ForEachCrLfPiece(from, to, [&](std::string_view piece) { text.append(piece); });
-        }
-        s.sections.SetSlotText(j, std::move(text));
+    for (std::size_t j = 1; j < sections; ++j) {
+        s.list.Add(line(starts[j]));
     }
 
+    // The usual case: the buffer holds every line with CR LF after it, one after the other, and
+    // each section is a piece of it as it is. Otherwise the sections are written out once into
+    // one block of their own.
+    std::vector<std::string_view> texts(sections);
+    SharedBytes block;
+    if (!buf.Empty() && buf.CrLfRunEnd(0, lines) == lines) {
+        block = buf.Bytes();
+        for (std::size_t j = 0; j < sections; ++j) {
+            texts[j] = buf.Block(starts[j], starts[j + 1]);
+        }
+    } else {
+        auto own = std::make_shared<std::string>();
+        if (buf.Empty()) {
+            *own = "\r\n";
+        } else {
+            ReserveLarge(*own, buf.ByteCount() + 2 * lines);
+            buf.ForEachCrLfPiece(0, lines, [&](std::string_view piece) { own->append(piece); });
+        }
+        // The same cut again, over the written-out block: each line is followed by its CR LF.
+        std::size_t at = 0;
+        for (std::size_t j = 0; j < sections; ++j) {
+            std::size_t size = 0;
+            for (std::size_t i = starts[j]; i < starts[j + 1]; ++i) {
+                size += line(i).size() + 2;
+            }
+            texts[j] = std::string_view(*own).substr(at, size);
+            at += size;
+        }
+        block = std::move(own);
+    }
+    s.sections.SetSections(block, texts);
+
     State& st = s.st;
-    st.LastSection = sections - 1;
+    st.LastSection = static_cast<int>(sections) - 1;
     st.Panel1Section = 0;
     // A pane or the search left pointing above the new last section would show a slot that is
     // never saved, and edits there would be lost.
@@ -75,21 +89,21 @@ void SplitSections(Session& s) {
 }
 
 DocumentBuffer JoinedSections(Session& s) {
-    std::vector<std::string> texts;
+    // Sections held as bytes are read where they lie; only the others are made as text.
+    const std::size_t count = static_cast<std::size_t>(s.st.LastSection) + 1;
+    std::vector<std::string> scratch(count);
+    std::vector<std::string_view> texts(count);
     std::size_t bytes = 0;
-    std::size_t lines = 0;
-    for (int k = 0; k <= s.st.LastSection; ++k) {
-        texts.push_back(s.sections.SlotText(k));
-        bytes += texts.back().size();
-        lines +=
-            static_cast<std::size_t>(std::count(texts.back().begin(), texts.back().end(), '\n'));
+    for (std::size_t k = 0; k < count; ++k) {
+        texts[k] = s.sections.ReadSlot(static_cast<int>(k), scratch[k]);
+        bytes += texts[k].size();
     }
     // Reserved whole, so that a large document is not copied again as it grows.
     DocumentBuffer joined;
-    joined.Reserve(bytes + 2, lines + 1);
-    for (std::string& text : texts) {
-        joined.AppendText(text);
-        std::string().swap(text);
+    joined.Reserve(bytes + 2, 0);
+    for (std::size_t k = 0; k < count; ++k) {
+        joined.AppendText(texts[k]);
+        std::string().swap(scratch[k]);
     }
     return joined;
 }

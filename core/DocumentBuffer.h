@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -8,19 +9,25 @@
 
 namespace velloran {
 
+// Bytes that several holders share and none changes: the file as read, which the document buffer
+// and the sections not yet in an editor both point into.
+using SharedBytes = std::shared_ptr<const std::string>;
+
 // The ordered list of a whole document's lines (bytes, no terminators). The bytes live in one
 // block; a file read is kept as read and its lines are spans into it, so a read costs no copy.
-// Lines stored with CR LF after them can be handed on as whole blocks.
+// Lines stored with CR LF after them can be handed on as whole blocks. The block can be shared
+// (Bytes); a change to the buffer then works on a copy of its own, so that the buffer never
+// changes what another holder sees.
 class DocumentBuffer {
   public:
     std::size_t LineCount() const { return spans_.size(); }
     bool Empty() const { return spans_.empty(); }
     std::string_view Line(std::size_t i) const {
-        return {bytes_.data() + spans_[i].begin, spans_[i].size};
+        return {bytes_->data() + spans_[i].begin, spans_[i].size};
     }
     // The bytes of line i, to be changed in place without changing their number.
     std::span<char> MutableLine(std::size_t i) {
-        return {bytes_.data() + spans_[i].begin, spans_[i].size};
+        return {Own().data() + spans_[i].begin, spans_[i].size};
     }
 
     void Clear();
@@ -30,6 +37,9 @@ class DocumentBuffer {
     void AppendText(std::string_view text);
     // Replaces the content with the logical lines of text.
     void AssignText(std::string text);
+
+    // The block every line lies in, to be shared; the buffer leaves it as it is from now on.
+    SharedBytes Bytes() const { return bytes_; }
 
     // The end of the longest run of lines from `from` (at most `to`) stored one after the other,
     // each followed by CR LF; Block gives those lines with their CR LF as one piece.
@@ -57,16 +67,18 @@ class DocumentBuffer {
     std::size_t ByteCount() const { return lineBytes_; }
 
   private:
+    // The block, copied first when another holder shares it.
+    std::string& Own();
     void IndexLines(std::size_t from);
     bool FollowedByCrLf(std::size_t i) const {
         std::size_t e = spans_[i].begin + spans_[i].size;
-        return e + 1 < bytes_.size() && bytes_[e] == '\r' && bytes_[e + 1] == '\n';
+        return e + 1 < bytes_->size() && (*bytes_)[e] == '\r' && (*bytes_)[e + 1] == '\n';
     }
     struct Span {
         std::size_t begin;
         std::size_t size;
     };
-    std::string bytes_;
+    std::shared_ptr<std::string> bytes_ = std::make_shared<std::string>();
     std::vector<Span> spans_;
     std::size_t lineBytes_ = 0;
 };

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "InPlaceWrite.h"
+#include "LargeMemory.h"
 
 namespace velloran {
 namespace {
@@ -396,7 +397,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
         return std::nullopt;
     }
     // Read what fstat announced straight into place, then go on in chunks in case the file grew.
-    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::string bytes;
+    ReserveLarge(bytes, static_cast<std::size_t>(st.st_size));
+    bytes.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     std::vector<char> chunk;
     for (;;) {

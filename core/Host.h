@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,8 +17,29 @@ namespace velloran {
 class SectionSlots {
   public:
     virtual ~SectionSlots() = default;
-    virtual std::string SlotText(int k) const = 0;
+
+    // Slot k's whole text. A slot that holds its text as bytes gives a view of them, copying
+    // nothing; any other makes the text in scratch. The view lasts until the slot or scratch
+    // changes. Every reader of a section goes through here.
+    virtual std::string_view ReadSlot(int k, std::string& scratch) const = 0;
     virtual void SetSlotText(int k, std::string text) = 0;
+    // Slots 0 to texts.size() - 1 take the texts, which lie in block: a slot may keep a share of
+    // block instead of a copy.
+    virtual void SetSections(const SharedBytes& /*block*/,
+                             std::span<const std::string_view> texts) {
+        for (std::size_t k = 0; k < texts.size(); ++k) {
+            SetSlotText(static_cast<int>(k), std::string(texts[k]));
+        }
+    }
+
+    std::string SlotText(int k) const {
+        std::string scratch;
+        const std::string_view text = ReadSlot(k, scratch);
+        if (text.data() == scratch.data()) {
+            return scratch;
+        }
+        return std::string(text);
+    }
 };
 
 // The list of section titles; entry k belongs to slot k.
@@ -70,7 +92,9 @@ struct Session {
 // Plain implementations for a build without windows, and for tests.
 class PlainSlots : public SectionSlots {
   public:
-    std::string SlotText(int k) const override { return texts[static_cast<std::size_t>(k)]; }
+    std::string_view ReadSlot(int k, std::string&) const override {
+        return texts[static_cast<std::size_t>(k)];
+    }
     void SetSlotText(int k, std::string text) override {
         texts[static_cast<std::size_t>(k)] = std::move(text);
     }
