@@ -7,8 +7,11 @@
 #include <QTextBlock>
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "core/Codepage.h"
+#include "core/LargeMemory.h"
+#include "core/Lines.h"
 
 namespace {
 
@@ -78,6 +81,20 @@ QString HeldText(QStringView text, bool breaks) {
     return out;
 }
 
+// Every form of line break as CR LF, as the editor gives its text back.
+std::string CrLfBytes(std::string_view bytes) {
+    std::string out;
+    velloran::ReserveLarge(out, bytes.size());
+    velloran::ForEachLogicalLine(bytes, [&](std::string_view line) {
+        out.append(line);
+        out.append("\r\n");
+    });
+    if (!bytes.empty() && bytes.back() != '\r' && bytes.back() != '\n') {
+        out.resize(out.size() - 2);  // the last line had no break
+    }
+    return out;
+}
+
 bool AllHeld(QStringView text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return Held(c.unicode()); });
 }
@@ -87,6 +104,7 @@ bool AllHeld(QStringView text) {
 SectionEditor::SectionEditor(int tag, QWidget* parent) : QPlainTextEdit(parent), tag_(tag) {
     setObjectName(QStringLiteral("SectionEditor%1").arg(tag));
     setProperty("tag", tag);
+    connect(document(), &QTextDocument::contentsChange, this, &SectionEditor::FollowChange);
 }
 
 QString SectionEditor::TextFromBytes(std::string_view bytes) {
@@ -141,7 +159,58 @@ QString SectionEditor::Representable(QStringView text) {
 }
 
 void SectionEditor::SetBytes(std::string_view bytes) {
+    settingBytes_ = true;
     setPlainText(TextFromBytes(bytes));
+    settingBytes_ = false;
+    mirror_ = CrLfBytes(bytes);
+    mirrorChars_ = document()->characterCount() - 1;
+}
+
+// The document reports a change as a start and the characters removed and added there, counts
+// that may run past the text (its implicit last break) or that a compound change (a clear, a
+// whole new text) reports in several steps against its end state. So only the start and the
+// added characters, cut to the text, are taken as given; the characters removed follow from the
+// lengths before and after. Text before the start is unchanged, so the byte offset of the start
+// is the same in the old bytes as in the new text.
+void SectionEditor::FollowChange(int position, int /*removed*/, int added) {
+    if (settingBytes_) {
+        return;
+    }
+    const qsizetype length = document()->characterCount() - 1;
+    const qsizetype start = std::clamp<qsizetype>(position, 0, length);
+    qsizetype now = std::clamp<qsizetype>(added, 0, length - start);
+    qsizetype before = now + mirrorChars_ - length;
+    if (before < 0) {
+        now -= before;
+        before = 0;
+    }
+    if (start > mirrorChars_ || now > length - start) {
+        mirror_ = Bytes();  // never reported so far; the text itself still tells
+        mirrorChars_ = length;
+        return;
+    }
+    const auto from = static_cast<std::size_t>(ToCrLf(static_cast<int>(start)));
+    // The old bytes of `before` characters, a CR LF break being one.
+    std::size_t to = from;
+    for (qsizetype left = before; left > 0 && to < mirror_.size();) {
+        const void* cr = std::memchr(mirror_.data() + to, '\r', mirror_.size() - to);
+        const std::size_t run =
+            (cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - mirror_.data())
+                : mirror_.size()) -
+            to;
+        if (run >= static_cast<std::size_t>(left)) {
+            to += static_cast<std::size_t>(left);
+            break;
+        }
+        to += run;
+        left -= static_cast<qsizetype>(run) + 1;
+        to += (to + 1 < mirror_.size() && mirror_[to + 1] == '\n') ? 2 : 1;
+    }
+    QTextCursor c(document());
+    c.setPosition(static_cast<int>(start));
+    c.setPosition(static_cast<int>(start + now), QTextCursor::KeepAnchor);
+    mirror_.replace(from, to - from, BytesFromText(c.selectedText()));
+    mirrorChars_ = length;
 }
 
 std::string SectionEditor::Bytes() const {

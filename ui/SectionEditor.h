@@ -22,6 +22,9 @@ class SectionEditor : public QPlainTextEdit {
     void SetBytes(std::string_view bytes);
     // The whole text as bytes, CR LF after each line.
     std::string Bytes() const;
+    // The same bytes, kept in step with every change of the text, so that reading them copies
+    // nothing: what a search scans.
+    std::string_view ByteView() const { return mirror_; }
     // The first line of the text, empty when there is none.
     QString FirstLine() const;
 
@@ -58,5 +61,12 @@ class SectionEditor : public QPlainTextEdit {
     void mousePressEvent(QMouseEvent* e) override;
 
   private:
+    // Brings the bytes in step with a change the document reports.
+    void FollowChange(int position, int removed, int added);
+
     int tag_;
+    std::string mirror_;
+    // Characters of the text that mirror_ stands for.
+    qsizetype mirrorChars_ = 0;
+    bool settingBytes_ = false;
 };

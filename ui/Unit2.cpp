@@ -67,6 +67,7 @@ void TForm2::FormCreate() {
         editors_[Index(k)] = ed;
         ed->setGeometry(0, 0, 200, 200);
         filled_[Index(k)] = true;
+        holdsText_[Index(k)] = true;
         ed->setGeometry(rect());
         ed->setEnabled(true);
         ed->hide();
@@ -104,12 +105,50 @@ void TForm2::FormCreate() {
     st.WordWrap = true;
 }
 
-std::string TForm2::SlotText(int k) const {
-    return editors_[Index(k)]->Bytes();
+std::string_view TForm2::ReadSlot(int k, std::string& scratch) const {
+    if (!holdsText_[Index(k)]) {
+        return store_.Text(k);
+    }
+    scratch = editors_[Index(k)]->Bytes();
+    return scratch;
 }
 
 void TForm2::SetSlotText(int k, std::string text) {
-    editors_[Index(k)]->SetBytes(text);
+    store_.SetSlotText(k, std::move(text));
+    TextStored(k);
+    // Filling an editor notifies like an edit; the operations that fill set the flag afterwards.
+    state().Modified = true;
+}
+
+void TForm2::SetSections(const velloran::SharedBytes& block,
+                         std::span<const std::string_view> texts) {
+    store_.SetSections(block, texts);
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+        TextStored(static_cast<int>(k));
+    }
+}
+
+void TForm2::TextStored(int k) {
+    holdsText_[Index(k)] = false;
+    SectionEditor* ed = editors_[Index(k)];
+    if (!ed->isHidden()) {
+        Filled(k);
+    } else if (!ed->document()->isEmpty()) {
+        ed->SetBytes({});
+    }
+}
+
+SectionEditor* TForm2::Filled(int k) const {
+    SectionEditor* ed = editors_[Index(k)];
+    if (!holdsText_[Index(k)]) {
+        auto& st = state();
+        const bool modified = st.Modified;
+        ed->SetBytes(store_.Text(k));
+        st.Modified = modified;
+        store_.Release(k);
+        holdsText_[Index(k)] = true;
+    }
+    return ed;
 }
 
 void TForm2::SectionEditorChange() {
@@ -146,7 +185,7 @@ void TForm2::LayoutPanels() {
     const int p1 = Slot(st.Panel1Section);
     const int p2 = Slot(st.Panel2Section);
     const int mode = (st.PanelMode == 2 || st.PanelMode == 3) ? st.PanelMode : 1;
-    setWindowTitle(editors_[Index(p1)]->FirstLine());
+    setWindowTitle(Filled(p1)->FirstLine());
 
     // Work out the outcome first and change only what differs, so that the editor that stays
     // on screen is neither hidden nor laid out again.
@@ -183,7 +222,7 @@ void TForm2::LayoutPanels() {
             ed->setGeometry(bounds[Index(k)]);
         }
         if (shown[Index(k)] && ed->isHidden()) {
-            ed->show();
+            Filled(k)->show();
         }
     }
     laidMode_ = mode;

@@ -4,10 +4,12 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "core/DocumentBuffer.h"
 #include "core/Host.h"
+#include "core/SectionStore.h"
 #include "core/State.h"
 #include "ui/SectionEditor.h"
 
@@ -18,11 +20,17 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
   public:
     explicit TForm2(QWidget* parent = nullptr);
 
-    // velloran::SectionSlots
-    std::string SlotText(int k) const override;
+    // velloran::SectionSlots. A section's text stays in the store until its editor is first
+    // shown or handed out, and is read from there until then.
+    std::string_view ReadSlot(int k, std::string& scratch) const override;
     void SetSlotText(int k, std::string text) override;
+    void SetSections(const velloran::SharedBytes& block,
+                     std::span<const std::string_view> texts) override;
 
-    SectionEditor* SectionEditors(int k) const { return editors_[static_cast<std::size_t>(k)]; }
+    // The editor of section k, filled with its text first if it was not yet.
+    SectionEditor* SectionEditors(int k) const { return Filled(k); }
+    // True when editor k holds its section's text.
+    bool IsFilled(int k) const { return holdsText_[static_cast<std::size_t>(k)]; }
     static QColor SectionColor(int k);
 
     // Decides which sections the panes show, then lays them out.
@@ -53,11 +61,20 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     void resizeEvent(QResizeEvent* e) override;
 
   private:
+    // Fills editor k from the store when it does not hold its text yet. Its undo, caret and
+    // scroll position start here; Modified stays as it was, since a fill is no edit.
+    SectionEditor* Filled(int k) const;
+    // Section k's text was just put in the store: a shown editor takes it at once, and any other
+    // lets go of what it held until it is shown.
+    void TextStored(int k);
     void FormCreate();
     void SectionEditorChange();
     void SectionEditorClick(int tag);
 
     std::array<SectionEditor*, velloran::kSectionCount> editors_{};
+    // The texts of sections whose editors do not hold them.
+    mutable velloran::SectionStore store_;
+    mutable std::array<bool, velloran::kSectionCount> holdsText_{};
     // Editors aligned to fill the client area; the others keep the bounds they are given.
     std::array<bool, velloran::kSectionCount> filled_{};
     // The mode and panes of the last layout, which a resize follows even when the state has

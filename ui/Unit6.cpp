@@ -91,7 +91,7 @@ bool TForm6::FindNext() {
     }
     const velloran::Selection current{static_cast<std::size_t>(editor->SelStart()),
                                       static_cast<std::size_t>(editor->SelLength())};
-    const auto hit = velloran::FindNextMatch(editor->Bytes(), current, searchText);
+    const auto hit = velloran::FindNextMatch(editor->ByteView(), current, searchText);
     if (hit) {
         editor->Select(static_cast<int>(hit->start), static_cast<int>(hit->length));
         return true;
