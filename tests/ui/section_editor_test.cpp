@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
+#include <random>
 #include <string>
 
 #include "ui/SectionEditor.h"
@@ -246,6 +247,86 @@ class SectionEditorTest : public QObject {
         QCOMPARE(QByteArray::fromStdString(SectionEditor::BytesFromText(selected)),
                  QByteArray::fromStdString(text.substr(static_cast<std::size_t>(start),
                                                        static_cast<std::size_t>(length))));
+    }
+
+    // The bytes a search scans follow every kind of change the user or the program makes, in a
+    // long seeded run of them, and always equal the editor's text read whole.
+    void byteViewFollowsEveryChange_data() {
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<unsigned>("seed");
+        QTest::newRow("from lines of every byte")
+            << QByteArray::fromStdString("one\r\n" + AllLineBytes() + "\r\n\r\nlast") << 1u;
+        QTest::newRow("from lone breaks") << QByteArray("a\rb\nc\r\n\n\rd") << 2u;
+        QTest::newRow("from nothing") << QByteArray() << 3u;
+    }
+    void byteViewFollowsEveryChange() {
+        QFETCH(QByteArray, start);
+        QFETCH(unsigned, seed);
+        SectionEditor ed(0);
+        ed.SetBytes(start.toStdString());
+        QCOMPARE(Show(std::string(ed.ByteView())), Show(ed.Bytes()));
+        std::mt19937 rng(seed);
+        auto pick = [&](int n) { return n <= 0 ? 0 : static_cast<int>(rng() % (unsigned(n) + 1)); };
+        QStringList done;
+        for (int step = 0; step < 400; ++step) {
+            const int length = ed.document()->characterCount() - 1;
+            QTextCursor c = ed.textCursor();
+            c.setPosition(pick(length));
+            c.setPosition(pick(length), QTextCursor::KeepAnchor);
+            ed.setTextCursor(c);
+            switch (rng() % 10) {
+                case 0:
+                    done << "type";
+                    QTest::keyClicks(&ed, "xY ");
+                    Type(&ed, QStringLiteral("\u00e9\u20ac"));
+                    break;
+                case 1:
+                    done << "return";
+                    QTest::keyClick(&ed, Qt::Key_Return);
+                    break;
+                case 2:
+                    done << "backspace";
+                    QTest::keyClick(&ed, Qt::Key_Backspace);
+                    break;
+                case 3:
+                    done << "delete";
+                    QTest::keyClick(&ed, Qt::Key_Delete);
+                    break;
+                case 4:
+                    done << "insert lines";
+                    ed.insertPlainText(QStringLiteral("p\nq\r\nr\u2029"));
+                    break;
+                case 5:
+                    done << "cut and paste";
+                    ed.cut();
+                    ed.moveCursor(QTextCursor::End);
+                    ed.paste();
+                    break;
+                case 6:
+                    done << "undo";
+                    ed.undo();
+                    break;
+                case 7:
+                    done << "redo";
+                    ed.redo();
+                    break;
+                case 8:
+                    done << "shift+enter";
+                    QTest::keyClick(&ed, Qt::Key_Return, Qt::ShiftModifier);
+                    break;
+                default:
+                    done << (rng() % 2 ? "clear" : "whole new text");
+                    if (done.last() == "clear") {
+                        ed.clear();
+                    } else {
+                        ed.setPlainText(QStringLiteral("new\nlines"));
+                    }
+                    break;
+            }
+            if (std::string(ed.ByteView()) != ed.Bytes()) {
+                QFAIL(qPrintable("out of step after: " + done.join(", ")));
+            }
+        }
     }
 
   private:

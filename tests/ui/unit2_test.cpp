@@ -1,10 +1,17 @@
+#include <QFile>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "core/Document.h"
 #include "core/Host.h"
+#include "core/Saving.h"
+#include "core/Search.h"
 #include "core/State.h"
+#include "core/Statistics.h"
 #include "ui/Unit2.h"
 
 using velloran::state;
@@ -41,6 +48,82 @@ void Split(TForm2& form) {
     form.Memo1.AssignText(
         "Preamble\r\n[S] One\r\n[S] Two\r\n[S] Three\r\n[S] Four\r\n[S] Five\r\n");
     velloran::SplitSections(session);
+}
+
+// The same document in two document windows: in the lazy one editors are filled only as their
+// sections are shown; in the other every editor is filled at once, which is what any reader of
+// the sections must not be able to tell apart. Each window has a run state of its own.
+struct Side {
+    explicit Side(const std::string& folder) : folder(folder) { st.FileName = folder + "/doc.vlp"; }
+    // Runs f with this side's run state in force.
+    template <typename F>
+    auto On(F&& f) {
+        std::swap(state(), st);
+        struct Back {
+            Side* side;
+            ~Back() { std::swap(state(), side->st); }
+        } back{this};
+        return f();
+    }
+    void Split(const std::string& text) {
+        On([&] {
+            form.Memo1.AssignText(text);
+            velloran::SplitSections(session);
+        });
+    }
+    std::string folder;
+    velloran::State st;
+    TForm2 form;
+    velloran::PlainList list;
+    velloran::CallbackDialogs dialogs;
+    velloran::Session session{state(), form, list, form.Memo1, dialogs};
+};
+
+struct LazyAndFilled {
+    explicit LazyAndFilled(const std::string& text) {
+        for (Side* side : {&lazy, &full}) {
+            side->Split(text);
+        }
+        for (int k = 0; k < velloran::kSectionCount; ++k) {
+            full.form.SectionEditors(k);
+        }
+    }
+    // Runs f on both sides and gives both results, the lazy side's first.
+    template <typename F>
+    auto Both(F&& f) {
+        auto a = lazy.On([&] { return f(lazy); });
+        auto b = full.On([&] { return f(full); });
+        return std::pair(a, b);
+    }
+    // The sections of the lazy side whose editors were filled.
+    QList<int> Filled() const {
+        QList<int> filled;
+        for (int k = 0; k <= lazy.st.LastSection; ++k) {
+            if (lazy.form.IsFilled(k)) {
+                filled << k;
+            }
+        }
+        return filled;
+    }
+    QTemporaryDir lazyDir;
+    QTemporaryDir fullDir;
+    Side lazy{lazyDir.path().toStdString()};
+    Side full{fullDir.path().toStdString()};
+};
+
+std::string ReadFile(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(none)");
+}
+
+void AddDocuments() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("lines with CR LF") << QByteArray(
+        "Intro the\r\n[S] One\r\nthe first the\r\n[S] Two\r\n\xe9t\xe9 THE end\r\n"
+        "[S] Three\r\nlast\r\n[S] Four\r\n");
+    QTest::newRow("lone breaks, a NUL and no final break")
+        << QByteArray("Intro\n[S] One\rthe\0x\r\n[S] Two\nthe end\r\n[S] Three\n\n[S] Four", 61);
+    QTest::newRow("a marker first") << QByteArray("[S] Only the\r\nline\r\n[S] Two\r\n");
 }
 
 }  // namespace
@@ -329,6 +412,136 @@ class Unit2Test : public QObject {
         QCOMPARE(down.last(), QStringLiteral("%1 1 3 [S] Three").arg(Qt::Key_Z));
         QVERIFY(up.contains(Qt::Key_Z));
         QCOMPARE(form.SlotText(3), std::string("Z[S] Three\r\n"));
+    }
+
+    void startShowsOnlySectionZero_data() { AddDocuments(); }
+    void startShowsOnlySectionZero() {
+        QFETCH(QByteArray, text);
+        LazyAndFilled w(text.toStdString());
+        QCOMPARE(w.Filled(), QList<int>{0});
+        for (int k = 0; k < velloran::kSectionCount; ++k) {
+            QCOMPARE(w.lazy.form.SlotText(k), w.full.form.SlotText(k));
+        }
+    }
+
+    // Search All and the statistics read sections whose editors were never filled.
+    void searchAllAndStatistics_data() { AddDocuments(); }
+    void searchAllAndStatistics() {
+        QFETCH(QByteArray, text);
+        LazyAndFilled w(text.toStdString());
+        const auto rows =
+            w.Both([](Side& s) { return velloran::SearchAllRows(s.form, s.list, "the"); });
+        QCOMPARE(rows.first, rows.second);
+        const auto report = w.Both([](Side& s) {
+            return velloran::BuildStatistics(s.form, velloran::state().LastSection);
+        });
+        QCOMPARE(report.first, report.second);
+        QCOMPARE(w.Filled(), QList<int>{0});
+    }
+
+    // Only some editors were ever shown, and one was edited: the saved file and its backup
+    // copy are the same bytes.
+    void saveWithSomeSectionsNeverShown_data() { AddDocuments(); }
+    void saveWithSomeSectionsNeverShown() {
+        QFETCH(QByteArray, text);
+        LazyAndFilled w(text.toStdString());
+        const auto saved = w.Both([](Side& s) {
+            s.form.SelectSection(2);
+            QTest::keyClicks(s.form.SectionEditors(2), "typed ");
+            velloran::state().BackupCurr = true;
+            velloran::SaveDocument(s.session);
+            return std::pair(ReadFile(s.st.FileName), ReadFile(s.folder + "/doc-copy.vlp"));
+        });
+        // The state is swapped back after each side: the files are read from the run state's
+        // own names, which only differ in their folders.
+        QCOMPARE(saved.first, saved.second);
+        QCOMPARE(w.Filled(), (QList<int>{0, 2}));
+    }
+
+    void reloadWithSectionsNeverShown_data() { AddDocuments(); }
+    void reloadWithSectionsNeverShown() {
+        QFETCH(QByteArray, text);
+        LazyAndFilled w(text.toStdString());
+        const auto reloaded = w.Both([](Side& s) {
+            s.form.SectionEditors(0)->moveCursor(QTextCursor::End);
+            QTest::keyClicks(s.form.SectionEditors(0), "[S] Typed title");
+            velloran::ReloadSections(s.session);
+            std::vector<std::string> texts;
+            for (int k = 0; k < velloran::kSectionCount; ++k) {
+                texts.push_back(s.form.SlotText(k));
+            }
+            return std::tuple(texts, s.list.titles, velloran::state().LastSection,
+                              velloran::state().Modified);
+        });
+        QCOMPARE(reloaded.first, reloaded.second);
+    }
+
+    // The format reaches an editor that is filled after it was applied.
+    void wordWrapThenANeverShownSection() {
+        LazyAndFilled w("a\r\n[S] One " + std::string(300, 'w') + "\r\n[S] Two\r\n");
+        const auto shown = w.Both([](Side& s) {
+            velloran::state().WordWrap = false;
+            velloran::state().FontFace = "Times New Roman";
+            s.form.ApplyFormat();
+            velloran::state().Modified = false;
+            s.form.SelectSection(1);
+            SectionEditor* ed = s.form.SectionEditors(1);
+            return std::tuple(ed->lineWrapMode(), ed->font().family(),
+                              ed->horizontalScrollBarPolicy(), ed->Bytes(),
+                              velloran::state().Modified);
+        });
+        QCOMPARE(shown.first, shown.second);
+        QCOMPARE(std::get<0>(shown.first), QPlainTextEdit::NoWrap);
+    }
+
+    // After a split into fewer sections a higher slot keeps its earlier text, filled or not.
+    void fewerSectionsThenAHighSection() {
+        LazyAndFilled w("a\r\n[S] One\r\n[S] Two\r\n[S] Three\r\nthree's text\r\n");
+        const auto high = w.Both([](Side& s) {
+            s.Split("b\r\n[S] Uno\r\n");
+            s.form.SelectSection(3);
+            return std::tuple(s.form.windowTitle(), s.form.SectionEditors(3)->Bytes(),
+                              s.form.SlotText(1), velloran::state().LastSection);
+        });
+        QCOMPARE(high.first, high.second);
+        QCOMPARE(std::get<0>(high.first), QStringLiteral("[S] Three"));
+    }
+
+    // The first showing of a section is no edit, and its undo, caret and scroll start there.
+    void fillingIsNoEdit() {
+        LazyAndFilled w("a\r\n[S] One\r\nline\r\n[S] Two\r\n");
+        w.lazy.On([&] {
+            QTest::keyClicks(w.lazy.form.SectionEditors(0), "x");
+            QVERIFY(state().Modified);
+            w.lazy.form.SelectSection(1);
+            QVERIFY(state().Modified);
+            state().Modified = false;
+            w.lazy.form.SelectSection(2);
+            QVERIFY(!state().Modified);
+            SectionEditor* ed = w.lazy.form.SectionEditors(2);
+            QVERIFY(!ed->document()->isUndoAvailable());
+            QCOMPARE(ed->CaretPos(), 0);
+            QCOMPARE(ed->verticalScrollBar()->value(), 0);
+        });
+    }
+
+    // A new split empties the filled editors no pane shows; they take their new text when
+    // shown again.
+    void splitEmptiesHiddenEditors() {
+        LazyAndFilled w("a\r\n[S] One\r\n[S] Two\r\n");
+        w.lazy.On([&] {
+            w.lazy.form.SelectSection(1);
+            w.lazy.form.SelectSection(2);
+        });
+        QCOMPARE(w.Filled(), (QList<int>{0, 1, 2}));
+        w.lazy.Split("b\r\n[S] Uno\r\n[S] Dos\r\n");
+        QCOMPARE(w.Filled(), QList<int>{2});  // still on screen
+        auto* hidden = w.lazy.form.findChild<SectionEditor*>(QStringLiteral("SectionEditor1"));
+        QVERIFY(hidden->document()->isEmpty());
+        QCOMPARE(w.lazy.form.SlotText(1), std::string("[S] Uno\r\n"));
+        QCOMPARE(w.lazy.form.SectionEditors(2)->Bytes(), std::string("[S] Dos\r\n"));
+        w.lazy.On([&] { w.lazy.form.SelectSection(1); });
+        QCOMPARE(hidden->Bytes(), std::string("[S] Uno\r\n"));
     }
 
   private:

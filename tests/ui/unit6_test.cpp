@@ -255,6 +255,23 @@ class Unit6Test : public QObject {
         QCOMPARE(Selected(w.Editor(2)), QStringLiteral("8+4"));
     }
 
+    // A section shown for the first time is searched in its text, and an edit made after that
+    // moves the matches with it.
+    void searchInASectionShownForTheFirstTime() {
+        Windows w("Intro\r\n[S] One\r\nfind me\r\n\r\nfind\r\n[S] Two\r\n");
+        QVERIFY(!w.form2.IsFilled(1));
+        w.form2.SelectSection(1);
+        w.Search("FIND");
+        QCOMPARE(Selected(w.Editor(1)), QStringLiteral("9+4"));
+        w.Editor(1)->SetCaretPos(0);
+        QTest::keyClick(w.Editor(1), Qt::Key_Return);
+        QTest::keyClicks(w.Editor(1), "ab");
+        w.Search("find");
+        QCOMPARE(Selected(w.Editor(1)), QStringLiteral("13+4"));
+        w.Search("find");
+        QCOMPARE(Selected(w.Editor(1)), QStringLiteral("24+4"));
+    }
+
     void invisibleActiveEditorIsReported() {
         Windows w("Intro find\r\n[S] One find\r\n[S] Two find\r\n");
         w.form2.SelectSection(1);
