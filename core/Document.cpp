@@ -21,56 +21,83 @@ char MarkerLetter(std::string_view line) {
     return ' ';
 }
 
-void SplitSections(Session& s) {
-    const DocumentBuffer& buf = s.buffer;
-    // An empty buffer still reads one empty line.
-    const std::size_t lines = buf.Empty() ? 1 : buf.LineCount();
-    auto line = [&](std::size_t i) { return buf.Empty() ? std::string_view{} : buf.Line(i); };
+namespace {
 
+// The line of text that starts at offset at, in text made of lines each followed by CR LF.
+std::string_view LineAt(std::string_view text, std::size_t at) {
+    return text.substr(at, text.find('\r', at) - at);
+}
+
+// Where the sections start in text made of lines each followed by CR LF: 0, then each of the
+// first 50 marker lines. Only a line that starts with "[" can be one, so the scan jumps from
+// bracket to bracket instead of going line by line.
+std::vector<std::size_t> MarkerOffsets(std::string_view text) {
     std::vector<std::size_t> starts{0};
-    for (std::size_t i = 0; i < lines && starts.size() < kSectionCount; ++i) {
-        if (IsMarkerLine(line(i))) {
-            starts.push_back(i);
+    for (std::size_t at = text.find('[');
+         at != std::string_view::npos && starts.size() < kSectionCount;
+         at = text.find('[', at + 1)) {
+        if ((at == 0 || text[at - 1] == '\n') && IsMarkerLine(LineAt(text, at))) {
+            starts.push_back(at);
         }
     }
-    starts.push_back(lines);
+    return starts;
+}
+
+}  // namespace
+
+void SplitSections(Session& s) {
+    const DocumentBuffer& buf = s.buffer;
+    SharedBytes block;
+    std::string_view whole;
+    std::vector<std::size_t> starts;  // byte offsets of the sections in whole
+    std::vector<std::string_view> titles;
+    if (auto text = buf.CrLfText(); text && !text->empty()) {
+        // The usual case: each section is a piece of the buffer as it is.
+        block = buf.Bytes();
+        whole = *text;
+        starts = MarkerOffsets(whole);
+        for (std::size_t at : starts) {
+            titles.push_back(LineAt(whole, at));
+        }
+    } else {
+        // Lines cut at lone breaks, or holding a CR or LF byte of their own (deciphered), are
+        // judged line by line and written out once into one block, each with CR LF after it.
+        // An empty buffer still reads one empty line.
+        const std::size_t lines = buf.Empty() ? 1 : buf.LineCount();
+        auto line = [&](std::size_t i) { return buf.Empty() ? std::string_view{} : buf.Line(i); };
+        std::vector<std::size_t> first{0};
+        for (std::size_t i = 0; i < lines && first.size() < kSectionCount; ++i) {
+            if (IsMarkerLine(line(i))) {
+                first.push_back(i);
+            }
+        }
+        auto own = std::make_shared<std::string>();
+        ReserveLarge(*own, buf.ByteCount() + 2 * lines);
+        std::size_t next = 1;
+        for (std::size_t i = 0; i < lines; ++i) {
+            if (next < first.size() && first[next] == i) {
+                starts.push_back(own->size());
+                ++next;
+            }
+            own->append(line(i)).append("\r\n");
+        }
+        starts.insert(starts.begin(), 0);
+        for (std::size_t i : first) {
+            titles.push_back(line(i));
+        }
+        whole = *own;
+        block = std::move(own);
+    }
+    starts.push_back(whole.size());
     const std::size_t sections = starts.size() - 1;
 
     s.list.Clear();
-    s.list.Add(line(0));
-    for (std::size_t j = 1; j < sections; ++j) {
-        s.list.Add(line(starts[j]));
+    for (std::string_view title : titles) {
+        s.list.Add(title);
     }
-
-    // The usual case: the buffer holds every line with CR LF after it, one after the other, and
-    // each section is a piece of it as it is. Otherwise the sections are written out once into
-    // one block of their own.
     std::vector<std::string_view> texts(sections);
-    SharedBytes block;
-    if (!buf.Empty() && buf.CrLfRunEnd(0, lines) == lines) {
-        block = buf.Bytes();
-        for (std::size_t j = 0; j < sections; ++j) {
-            texts[j] = buf.Block(starts[j], starts[j + 1]);
-        }
-    } else {
-        auto own = std::make_shared<std::string>();
-        if (buf.Empty()) {
-            *own = "\r\n";
-        } else {
-            ReserveLarge(*own, buf.ByteCount() + 2 * lines);
-            buf.ForEachCrLfPiece(0, lines, [&](std::string_view piece) { own->append(piece); });
-        }
-        // The same cut again, over the written-out block: each line is followed by its CR LF.
-        std::size_t at = 0;
-        for (std::size_t j = 0; j < sections; ++j) {
-            std::size_t size = 0;
-            for (std::size_t i = starts[j]; i < starts[j + 1]; ++i) {
-                size += line(i).size() + 2;
-            }
-            texts[j] = std::string_view(*own).substr(at, size);
-            at += size;
-        }
-        block = std::move(own);
+    for (std::size_t j = 0; j < sections; ++j) {
+        texts[j] = whole.substr(starts[j], starts[j + 1] - starts[j]);
     }
     s.sections.SetSections(block, texts);
 
@@ -96,16 +123,25 @@ DocumentBuffer JoinedSections(Session& s) {
     std::size_t bytes = 0;
     for (std::size_t k = 0; k < count; ++k) {
         texts[k] = s.sections.ReadSlot(static_cast<int>(k), scratch[k]);
-        bytes += texts[k].size();
+        bytes += texts[k].size() + 2;
     }
-    // Reserved whole, so that a large document is not copied again as it grows.
-    DocumentBuffer joined;
-    joined.Reserve(bytes + 2, 0);
+    // Written as lines each followed by CR LF, the form the buffer keeps without a span per line;
+    // a text in that form already is copied whole. Reserved whole, so that a large document is
+    // not copied again as it grows.
+    std::string joined;
+    ReserveLarge(joined, bytes);
     for (std::size_t k = 0; k < count; ++k) {
-        joined.AppendText(texts[k]);
+        if (std::size_t lines = 0; IsCrLfText(texts[k], &lines)) {
+            joined.append(texts[k]);
+        } else {
+            ForEachLogicalLine(texts[k],
+                               [&](std::string_view line) { joined.append(line).append("\r\n"); });
+        }
         std::string().swap(scratch[k]);
     }
-    return joined;
+    DocumentBuffer buffer;
+    buffer.AssignText(std::move(joined));
+    return buffer;
 }
 
 void JoinSections(Session& s) {

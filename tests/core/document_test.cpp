@@ -39,6 +39,65 @@ TEST(LogicalLines, EveryLineEndForm) {
     EXPECT_THAT(Cut(std::string("a\0b\nc", 5)), ElementsAre(std::string("a\0b", 3), "c"));
 }
 
+// A text is taken as lines each followed by CR LF only when it is exactly that; 16-byte steps
+// of the scan meet breaks at their edges too.
+TEST(IsCrLfText, OnlyLinesEachFollowedByCrLf) {
+    const std::string pad(15, 'x');
+    struct Row {
+        std::string text;
+        bool crlf;
+        std::size_t lines;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"", true, 0},
+             {"\r\n", true, 1},
+             {"a\r\nb\r\n", true, 2},
+             {pad + "\r\n" + pad + pad + "\r\n", true, 2},  // CR at the end of a step
+             {"a\r\nb", false, 0},                          // last line without a break
+             {"a\nb\r\n", false, 0},                        // lone LF
+             {pad + "\n" + pad + "\r\n", false, 0},         // lone LF at a step's start
+             {"a\rb\r\n", false, 0},                        // lone CR
+             {pad + "\r" + pad + "\r\n", false, 0},         // lone CR at a step's end
+             {"a\r\r\n", false, 0},
+             {"a\n\r\n", false, 0},
+             {std::string(300, '\r') + std::string(300, '\n'), false, 0},
+             {[] {
+                  std::string many;
+                  for (int i = 0; i < 700; ++i) {
+                      many += "\r\n";
+                  }
+                  return many;
+              }(),
+              true, 700},
+         }) {
+        std::size_t lines = 0;
+        EXPECT_EQ(IsCrLfText(row.text, &lines), row.crlf) << row.text.size();
+        EXPECT_EQ(lines, row.lines) << row.text.size();
+    }
+}
+
+// However a buffer keeps its lines (as read, or spanned line by line), it gives the same lines.
+TEST(DocumentBuffer, SameLinesHoweverTheyAreStored) {
+    for (const std::string text : {"a\r\n\r\nb\r\n", "a\r\nb", "a\nb\rc\r\n", "", "\r\n"}) {
+        DocumentBuffer read;
+        read.AssignText(text);
+        DocumentBuffer appended;
+        for (std::string_view line : LogicalLines(text)) {
+            appended.Append(line);
+        }
+        EXPECT_EQ(read.Lines(), appended.Lines()) << text;
+        EXPECT_EQ(read.LineCount(), appended.LineCount()) << text;
+        EXPECT_EQ(read.ByteCount(), appended.ByteCount()) << text;
+        std::string written;
+        read.ForEachCrLfPiece(0, read.LineCount(), [&](std::string_view p) { written += p; });
+        std::string reference;
+        for (const std::string& line : appended.Lines()) {
+            reference += line + "\r\n";
+        }
+        EXPECT_EQ(written, reference) << text;
+    }
+}
+
 TEST(MarkerLetter, RecognisesOnlyMarkersAtLineStartWithSixBytes) {
     EXPECT_EQ(MarkerLetter("[S] ab"), 'S');
     EXPECT_EQ(MarkerLetter("[s]xyz"), 'S');
@@ -121,6 +180,17 @@ TEST_F(SectionsTest, SplitToFewerSectionsDropsPaneIndexesAboveTheLastSection) {
     Split({"a", "[S] One"});
     EXPECT_EQ(state().Panel2Section, 0);
     EXPECT_EQ(state().ActiveSection, 0);
+}
+
+// A deciphered line may hold a CR or LF byte of its own; it stays one line, and what follows
+// that byte inside it opens no section.
+TEST_F(SectionsTest, ABreakByteInsideALineOpensNoSection) {
+    p.buffer.AssignText("a\r\nb [S] xyz\r\n[S] One\r\n");
+    p.buffer.MutableLine(1)[1] = '\n';
+    SplitSections(p.session);
+    EXPECT_EQ(state().LastSection, 1);
+    EXPECT_EQ(p.sections.texts[0], "a\r\nb\n[S] xyz\r\n");
+    EXPECT_THAT(p.list.titles, ElementsAre("a", "[S] One"));
 }
 
 TEST_F(SectionsTest, RoundTripKeepsEveryByteButLineBreaks) {
