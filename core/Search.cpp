@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace velloran {
 
@@ -23,18 +26,19 @@ inline unsigned char Up(char c) {
     return kUpper[static_cast<unsigned char>(c)];
 }
 
-// Finds match starts in [from, limit] in ascending order. Candidates come from memchr over the
-// one or two bytes that fold to the needle's first byte; each byte keeps its own cursor, so the
-// text is scanned once per byte however many candidates fail, and nothing is allocated per
-// position.
+// Finds match starts in ascending order. Candidates are the positions whose first and last
+// bytes fold to the needle's first and last bytes, tested 16 positions at a time, so that a
+// common first letter alone does not stop the scan at every word; each candidate is then
+// checked whole.
 class Matcher {
   public:
     // needle is non-empty and no longer than text.
     Matcher(std::string_view text, std::string_view needle)
         : text_(text),
+          last_(needle.size() - 1),
           scanEnd_(text.size() - needle.size() + 1),
-          first_(static_cast<char>(Up(needle[0]))),
-          second_(FoldLower(first_)) {
+          first_(static_cast<char>(Up(needle.front()))),
+          lastByte_(static_cast<char>(Up(needle.back()))) {
         upperRest_.reserve(needle.size() - 1);
         for (char c : needle.substr(1)) {
             upperRest_.push_back(static_cast<char>(Up(c)));
@@ -42,16 +46,33 @@ class Matcher {
     }
 
     // The first match at or after from, or npos.
-    std::size_t Next(std::size_t from) {
-        while (from < scanEnd_) {
-            std::size_t p = Candidate(from);
-            if (p == npos) {
-                return npos;
+    std::size_t Next(std::size_t from) const {
+        std::size_t p = from;
+#ifdef __SSE2__
+        const __m128i firstUpper = _mm_set1_epi8(first_);
+        const __m128i firstLower = _mm_set1_epi8(FoldLower(first_));
+        const __m128i lastUpper = _mm_set1_epi8(lastByte_);
+        const __m128i lastLower = _mm_set1_epi8(FoldLower(lastByte_));
+        for (; p + 16 <= scanEnd_; p += 16) {
+            const __m128i starts = Load(p);
+            const __m128i ends = Load(p + last_);
+            const __m128i hits = _mm_and_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(starts, firstUpper),
+                             _mm_cmpeq_epi8(starts, firstLower)),
+                _mm_or_si128(_mm_cmpeq_epi8(ends, lastUpper), _mm_cmpeq_epi8(ends, lastLower)));
+            for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0;
+                 mask &= mask - 1) {
+                const std::size_t at = p + static_cast<std::size_t>(__builtin_ctz(mask));
+                if (RestMatches(at)) {
+                    return at;
+                }
             }
-            if (RestMatches(p)) {
+        }
+#endif
+        for (; p < scanEnd_; ++p) {
+            if (Up(text_[p]) == static_cast<unsigned char>(first_) && RestMatches(p)) {
                 return p;
             }
-            from = p + 1;
         }
         return npos;
     }
@@ -59,28 +80,11 @@ class Matcher {
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
   private:
-    std::size_t Find(char byte, std::size_t from) const {
-        const void* hit = std::memchr(text_.data() + from, byte, scanEnd_ - from);
-        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data()) : npos;
+#ifdef __SSE2__
+    __m128i Load(std::size_t at) const {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text_.data() + at));
     }
-
-    std::size_t Candidate(std::size_t from) {
-        if (!primed_) {
-            nextFirst_ = Find(first_, from);
-            nextSecond_ = first_ == second_ ? npos : Find(second_, from);
-            primed_ = true;
-        }
-        if (nextFirst_ != npos && nextFirst_ < from) {
-            nextFirst_ = Find(first_, from);
-        }
-        if (first_ == second_) {
-            return nextFirst_;
-        }
-        if (nextSecond_ != npos && nextSecond_ < from) {
-            nextSecond_ = Find(second_, from);
-        }
-        return std::min(nextFirst_, nextSecond_);
-    }
+#endif
 
     bool RestMatches(std::size_t p) const {
         const char* s = text_.data() + p + 1;
@@ -94,12 +98,10 @@ class Matcher {
 
     std::string_view text_;
     std::string upperRest_;
+    std::size_t last_;     // the needle's last position
     std::size_t scanEnd_;  // one past the last position where a match can start
     char first_;
-    char second_;
-    std::size_t nextFirst_ = npos;
-    std::size_t nextSecond_ = npos;
-    bool primed_ = false;
+    char lastByte_;
 };
 
 }  // namespace
@@ -123,7 +125,7 @@ std::size_t CountMatches(std::string_view text, std::string_view searchText) {
         }
         return count;
     }
-    Matcher m(text, searchText);
+    const Matcher m(text, searchText);
     std::size_t count = 0;
     for (std::size_t p = m.Next(0); p != Matcher::npos; p = m.Next(p + 1)) {
         ++count;
@@ -142,7 +144,7 @@ std::optional<Selection> FindNextMatch(std::string_view text, Selection current,
         return std::nullopt;
     }
     const std::size_t from = current.length > 0 ? current.start + 1 : current.start;
-    Matcher m(text, searchText);
+    const Matcher m(text, searchText);
     const std::size_t p = m.Next(from);
     if (p == Matcher::npos) {
         return std::nullopt;

@@ -102,6 +102,20 @@ TEST(CountMatches, AgreesWithDirectReading) {
     }
 }
 
+// Texts long enough for the scan's 16-position steps, and search texts long enough that their
+// last byte lies in a step of its own.
+TEST(CountMatches, AgreesWithDirectReadingAcrossScanSteps) {
+    std::mt19937 rng(13);
+    for (int round = 0; round < 300; ++round) {
+        const std::string text = RandomText(rng, rng() % 300);
+        const std::string s = RandomText(rng, 1 + rng() % 20);
+        ASSERT_EQ(CountMatches(text, s), NaiveCount(text, s)) << "text '" << text << "' s '" << s;
+        const std::size_t from = rng() % (text.size() + 1);
+        const auto found = FindNextMatch(text, {from, 0}, s);
+        ASSERT_EQ(found ? std::optional(found->start) : std::nullopt, NaiveFind(text, from, s));
+    }
+}
+
 TEST(FindNextMatch, FindsAtTheCaretAndStepsFromASelection) {
     const std::string text = "The cat saw the other";
     // A caret at the very start finds the match there, as in a section's title line.

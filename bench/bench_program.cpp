@@ -1,0 +1,183 @@
+// The whole program started on a document, from process start until the section list and
+// section 0 are shown and the event loop is idle, beside the core's own read and split of the
+// same file and beside filling all 51 editors with its sections, measured in the same run.
+#if defined(VELLORAN_BENCH_QT) && defined(VELLORAN_PROGRAM)
+
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QPlainTextEdit>
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Document.h"
+#include "core/SectionStore.h"
+#include "ui/SectionEditor.h"
+#include "util.h"
+
+extern char** environ;
+
+namespace velloran::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+struct Started {
+    double seconds = 0;
+    double peakMiB = 0;
+};
+
+// Starts the program on path with its own settings folder and waits until it reports idle.
+Started StartProgram(const std::string& path, const std::string& folder) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string var = *e;
+        if (var.rfind("XDG_CONFIG_HOME=", 0) != 0 && var.rfind("XDG_STATE_HOME=", 0) != 0) {
+            env.push_back(var);
+        }
+    }
+    env.push_back("XDG_CONFIG_HOME=" + folder);
+    env.push_back("XDG_STATE_HOME=" + folder);
+    env.push_back("VELLORAN_QUIT_WHEN_IDLE=1");
+    std::vector<char*> envp;
+    for (auto& var : env) {
+        envp.push_back(var.data());
+    }
+    envp.push_back(nullptr);
+
+    int out[2];
+    if (pipe(out) != 0) {
+        return {};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    std::string program = VELLORAN_PROGRAM;
+    std::string document = path;
+    char* argv[] = {program.data(), document.data(), nullptr};
+    pid_t pid = 0;
+    const auto start = Clock::now();
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string reply;
+    char chunk[64];
+    for (ssize_t n;
+         reply.find('\n') == std::string::npos && (n = read(out[0], chunk, sizeof chunk)) > 0;) {
+        reply.append(chunk, static_cast<std::size_t>(n));
+    }
+    Started started{Seconds(start), 0};
+    close(out[0]);
+    if (rc != 0) {
+        return {};
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (reply.rfind("idle ", 0) != 0) {
+        return {};
+    }
+    started.peakMiB = std::strtod(reply.c_str() + 5, nullptr) / 1024.0;
+    return started;
+}
+
+// The core's read and split of the file into the compact store, the fastest of a few runs.
+double ReadAndSplitSeconds(const std::string& path) {
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        ResetState();
+        auto store = std::make_unique<SectionStore>();
+        PlainList list;
+        DocumentBuffer buffer;
+        CallbackDialogs dialogs;
+        Session session{state(), *store, list, buffer, dialogs};
+        const auto start = Clock::now();
+        ReadDocument(path, buffer);
+        SplitSections(session);
+        best = std::min(best, Seconds(start));
+    }
+    return best;
+}
+
+// The toolkit's floor of filling every editor at once: the section texts, already converted,
+// into 51 bare editors.
+double FillAllEditorsSeconds(const std::string& path) {
+    ResetState();
+    PlainSlots texts;
+    PlainList list;
+    DocumentBuffer buffer;
+    CallbackDialogs dialogs;
+    Session session{state(), texts, list, buffer, dialogs};
+    ReadDocument(path, buffer);
+    SplitSections(session);
+    std::vector<QString> converted;
+    for (int k = 0; k < kSectionCount; ++k) {
+        converted.push_back(SectionEditor::TextFromBytes(texts.texts[std::size_t(k)]));
+    }
+    QWidget parent;
+    std::vector<QPlainTextEdit*> editors;
+    for (int k = 0; k < kSectionCount; ++k) {
+        editors.push_back(new QPlainTextEdit(&parent));
+    }
+    const auto start = Clock::now();
+    for (int k = 0; k < kSectionCount; ++k) {
+        editors[std::size_t(k)]->setPlainText(converted[std::size_t(k)]);
+    }
+    return Seconds(start);
+}
+
+void BM_ProgramStartToIdle(benchmark::State& st) {
+    const auto mib = static_cast<std::size_t>(st.range(0));
+    const std::string folder = TempFolder();
+    const std::string path = folder + "/doc.vlp";
+    {
+        const std::string text = MakeDocument(mib * kMiB, 50);
+        std::ofstream(path, std::ios::binary)
+            .write(text.data(), static_cast<std::streamsize>(text.size()));
+        std::ofstream(folder + "/empty.vlp", std::ios::binary);
+    }
+    const double readSplit = ReadAndSplitSeconds(path);
+    const double fillAll = FillAllEditorsSeconds(path);
+    const double empty = StartProgram(folder + "/empty.vlp", folder).seconds;
+    double total = 0;
+    double peak = 0;
+    for (auto _ : st) {
+        const Started started = StartProgram(path, folder);
+        if (started.seconds == 0) {
+            st.SkipWithError("the program did not report idle");
+            return;
+        }
+        st.SetIterationTime(started.seconds);
+        total += started.seconds;
+        peak = std::max(peak, started.peakMiB);
+    }
+    const double each = total / static_cast<double>(st.iterations());
+    st.counters["peak_MiB"] = peak;
+    st.counters["read_split_ms"] = readSplit * 1e3;
+    st.counters["fill_51_ms"] = fillAll * 1e3;
+    st.counters["empty_doc_ms"] = empty * 1e3;
+    st.counters["x_read_split"] = each / readSplit;
+    st.counters["x_fill_51"] = each / fillAll;
+}
+BENCHMARK(BM_ProgramStartToIdle)
+    ->Arg(10)
+    ->Arg(100)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace velloran::bench
+
+#endif
