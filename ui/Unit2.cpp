@@ -105,12 +105,13 @@ void TForm2::FormCreate() {
     st.WordWrap = true;
 }
 
-std::string_view TForm2::ReadSlot(int k, std::string& scratch) const {
+std::string_view TForm2::ReadSlot(int k, std::string& /*scratch*/) const {
     if (!holdsText_[Index(k)]) {
         return store_.Text(k);
     }
-    scratch = editors_[Index(k)]->Bytes();
-    return scratch;
+    const SectionEditor* ed = editors_[Index(k)];
+    Q_ASSERT(ed->ByteView() == ed->Bytes());
+    return ed->ByteView();
 }
 
 void TForm2::SetSlotText(int k, std::string text) {

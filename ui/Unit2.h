@@ -21,7 +21,8 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     explicit TForm2(QWidget* parent = nullptr);
 
     // velloran::SectionSlots. A section's text stays in the store until its editor is first
-    // shown or handed out, and is read from there until then.
+    // shown or handed out, and is read from there until then; after that from the bytes the
+    // editor keeps in step with its text. Either way nothing is copied.
     std::string_view ReadSlot(int k, std::string& scratch) const override;
     void SetSlotText(int k, std::string text) override;
     void SetSections(const velloran::SharedBytes& block,
