@@ -121,8 +121,11 @@ void AddDocuments() {
     QTest::newRow("lines with CR LF") << QByteArray(
         "Intro the\r\n[S] One\r\nthe first the\r\n[S] Two\r\n\xe9t\xe9 THE end\r\n"
         "[S] Three\r\nlast\r\n[S] Four\r\n");
-    QTest::newRow("lone breaks, a NUL and no final break")
-        << QByteArray("Intro\n[S] One\rthe\0x\r\n[S] Two\nthe end\r\n[S] Three\n\n[S] Four", 61);
+    QTest::newRow("lone breaks, a NUL and no final break") << [] {
+        static const char kText[] =
+            "Intro\n[S] One\rthe\0x\r\n[S] Two\nthe end\r\n[S] Three\n\n[S] Four";
+        return QByteArray(kText, sizeof kText - 1);
+    }();
     QTest::newRow("a marker first") << QByteArray("[S] Only the\r\nline\r\n[S] Two\r\n");
 }
 
