@@ -6,7 +6,10 @@
 
 namespace velloran::bench {
 bool RunMemoryProbe(int argc, char** argv);
-}
+#ifdef VELLORAN_PROGRAM
+bool RunReadSplitProbe(int argc, char** argv);
+#endif
+}  // namespace velloran::bench
 #endif
 
 int main(int argc, char** argv) {
@@ -19,6 +22,11 @@ int main(int argc, char** argv) {
     if (velloran::bench::RunMemoryProbe(argc, argv)) {
         return 0;
     }
+#ifdef VELLORAN_PROGRAM
+    if (velloran::bench::RunReadSplitProbe(argc, argv)) {
+        return 0;
+    }
+#endif
 #endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
