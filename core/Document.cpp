@@ -8,7 +8,6 @@
 
 #include "Error.h"
 #include "FileIO.h"
-#include "LargeMemory.h"
 #include "Lines.h"
 
 namespace velloran {
@@ -72,7 +71,7 @@ void SplitSections(Session& s) {
             }
         }
         auto own = std::make_shared<std::string>();
-        ReserveLarge(*own, buf.ByteCount() + 2 * lines);
+        own->reserve(buf.ByteCount() + 2 * lines);
         std::size_t next = 1;
         for (std::size_t i = 0; i < lines; ++i) {
             if (next < first.size() && first[next] == i) {
@@ -116,20 +115,18 @@ void SplitSections(Session& s) {
 }
 
 DocumentBuffer JoinedSections(Session& s) {
-    // Sections held as bytes are read where they lie; only the others are made as text.
     const std::size_t count = static_cast<std::size_t>(s.st.LastSection) + 1;
-    std::vector<std::string> scratch(count);
     std::vector<std::string_view> texts(count);
     std::size_t bytes = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        texts[k] = s.sections.ReadSlot(static_cast<int>(k), scratch[k]);
+        texts[k] = s.sections.ReadSlot(static_cast<int>(k));
         bytes += texts[k].size() + 2;
     }
     // Written as lines each followed by CR LF, the form the buffer keeps without a span per line;
     // a text in that form already is copied whole. Reserved whole, so that a large document is
     // not copied again as it grows.
     std::string joined;
-    ReserveLarge(joined, bytes);
+    joined.reserve(bytes);
     for (std::size_t k = 0; k < count; ++k) {
         if (std::size_t lines = 0; IsCrLfText(texts[k], &lines)) {
             joined.append(texts[k]);
@@ -137,7 +134,6 @@ DocumentBuffer JoinedSections(Session& s) {
             ForEachLogicalLine(texts[k],
                                [&](std::string_view line) { joined.append(line).append("\r\n"); });
         }
-        std::string().swap(scratch[k]);
     }
     DocumentBuffer buffer;
     buffer.AssignText(std::move(joined));

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "LargeMemory.h"
 #include "Lines.h"
 
 namespace velloran {
@@ -10,7 +9,7 @@ namespace velloran {
 std::string& DocumentBuffer::Own() {
     if (bytes_.use_count() > 1) {
         auto own = std::make_shared<std::string>();
-        ReserveLarge(*own, bytes_->capacity());
+        own->reserve(bytes_->capacity());
         own->append(*bytes_);
         bytes_ = std::move(own);
     }

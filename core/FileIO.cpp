@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "InPlaceWrite.h"
-#include "LargeMemory.h"
 
 namespace velloran {
 namespace {
@@ -397,9 +396,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
         return std::nullopt;
     }
     // Read what fstat announced straight into place, then go on in chunks in case the file grew.
-    std::string bytes;
-    ReserveLarge(bytes, static_cast<std::size_t>(st.st_size));
-    bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
     std::size_t got = 0;
     std::vector<char> chunk;
     for (;;) {

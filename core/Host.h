@@ -18,10 +18,9 @@ class SectionSlots {
   public:
     virtual ~SectionSlots() = default;
 
-    // Slot k's whole text. A slot that holds its text as bytes gives a view of them, copying
-    // nothing; any other makes the text in scratch. The view lasts until the slot or scratch
-    // changes. Every reader of a section goes through here.
-    virtual std::string_view ReadSlot(int k, std::string& scratch) const = 0;
+    // Slot k's whole text, as a view of the bytes the slot holds: reading copies nothing. The
+    // view lasts until the slot changes. Every reader of a section goes through here.
+    virtual std::string_view ReadSlot(int k) const = 0;
     virtual void SetSlotText(int k, std::string text) = 0;
     // Slots 0 to texts.size() - 1 take the texts, which lie in block: a slot may keep a share of
     // block instead of a copy.
@@ -32,14 +31,7 @@ class SectionSlots {
         }
     }
 
-    std::string SlotText(int k) const {
-        std::string scratch;
-        const std::string_view text = ReadSlot(k, scratch);
-        if (text.data() == scratch.data()) {
-            return scratch;
-        }
-        return std::string(text);
-    }
+    std::string SlotText(int k) const { return std::string(ReadSlot(k)); }
 };
 
 // The list of section titles; entry k belongs to slot k.
@@ -92,9 +84,7 @@ struct Session {
 // Plain implementations for a build without windows, and for tests.
 class PlainSlots : public SectionSlots {
   public:
-    std::string_view ReadSlot(int k, std::string&) const override {
-        return texts[static_cast<std::size_t>(k)];
-    }
+    std::string_view ReadSlot(int k) const override { return texts[static_cast<std::size_t>(k)]; }
     void SetSlotText(int k, std::string text) override {
         texts[static_cast<std::size_t>(k)] = std::move(text);
     }

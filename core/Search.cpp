@@ -159,10 +159,9 @@ std::vector<std::string> SearchAllRows(const SectionSlots& slots, const SectionL
     const int count = std::min(list.Count(), kSectionCount);
     std::vector<std::string> rows;
     rows.reserve(static_cast<std::size_t>(std::max(count, 0)));
-    std::string scratch;
     for (int k = 0; k < count; ++k) {
-        rows.push_back(std::to_string(CountMatches(slots.ReadSlot(k, scratch), searchText)) +
-                       "    " + list.Title(k));
+        rows.push_back(std::to_string(CountMatches(slots.ReadSlot(k), searchText)) + "    " +
+                       list.Title(k));
     }
     return rows;
 }

@@ -14,7 +14,7 @@ namespace velloran {
 // whose editors were not filled yet.
 class SectionStore : public SectionSlots {
   public:
-    std::string_view ReadSlot(int k, std::string&) const override { return Text(k); }
+    std::string_view ReadSlot(int k) const override { return Text(k); }
     void SetSlotText(int k, std::string text) override;
     // Slots above the new sections keep their text, in blocks of their own, so that an earlier
     // document's block is not held on to for them.

@@ -298,9 +298,8 @@ std::vector<std::string> BuildStatistics(std::span<const SectionCounts> sections
 std::vector<std::string> BuildStatistics(const SectionSlots& slots, int lastSection) {
     const int last = std::clamp(lastSection, 0, kLastSlot);
     Report report(static_cast<std::size_t>(last) + 1);
-    std::string scratch;
     for (int k = 0; k <= last; ++k) {
-        report.Add(CountSection(slots.ReadSlot(k, scratch)));
+        report.Add(CountSection(slots.ReadSlot(k)));
     }
     return report.Finish();
 }

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "core/Codepage.h"
-#include "core/LargeMemory.h"
 #include "core/Lines.h"
 
 namespace {
@@ -84,7 +83,7 @@ QString HeldText(QStringView text, bool breaks) {
 // Every form of line break as CR LF, as the editor gives its text back.
 std::string CrLfBytes(std::string_view bytes) {
     std::string out;
-    velloran::ReserveLarge(out, bytes.size());
+    out.reserve(bytes.size());
     velloran::ForEachLogicalLine(bytes, [&](std::string_view line) {
         out.append(line);
         out.append("\r\n");

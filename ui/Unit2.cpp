@@ -105,7 +105,7 @@ void TForm2::FormCreate() {
     st.WordWrap = true;
 }
 
-std::string_view TForm2::ReadSlot(int k, std::string& /*scratch*/) const {
+std::string_view TForm2::ReadSlot(int k) const {
     if (!holdsText_[Index(k)]) {
         return store_.Text(k);
     }

@@ -23,7 +23,7 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     // velloran::SectionSlots. A section's text stays in the store until its editor is first
     // shown or handed out, and is read from there until then; after that from the bytes the
     // editor keeps in step with its text. Either way nothing is copied.
-    std::string_view ReadSlot(int k, std::string& scratch) const override;
+    std::string_view ReadSlot(int k) const override;
     void SetSlotText(int k, std::string text) override;
     void SetSections(const velloran::SharedBytes& block,
                      std::span<const std::string_view> texts) override;
