@@ -19,6 +19,7 @@
 #include "core/Document.h"
 #include "core/Lines.h"
 #include "core/State.h"
+#include "ui/CommandLine.h"
 #include "ui/Forms.h"
 #include "util.h"
 
@@ -26,20 +27,6 @@ extern char** environ;
 
 namespace velloran::bench {
 namespace {
-
-// The peak of this process's own memory since it started this program: the resource usage
-// figure would also count the memory of the process that started it.
-long PeakKiB() {
-    long peak = 0;
-    if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status)) {
-            std::sscanf(line, "VmHWM: %ld", &peak);
-        }
-        std::fclose(status);
-    }
-    return peak;
-}
 
 std::string WriteDocumentFile(std::size_t mib) {
     const std::string path = TempFolder() + "/doc.vlp";
@@ -70,7 +57,7 @@ void Probe(const std::string& what, const std::string& path) {
         auto forms = ui::CreateForms({"velloran", QString::fromStdString(path)});
         forms->Show();
         QApplication::processEvents();
-        std::printf("%ld\n", PeakKiB());
+        std::printf("%ld\n", ui::PeakResidentKiB());
         return;
     }
     std::vector<std::unique_ptr<QPlainTextEdit>> editors;
@@ -84,7 +71,7 @@ void Probe(const std::string& what, const std::string& path) {
     }
     editors.front()->show();
     QApplication::processEvents();
-    std::printf("%ld\n", PeakKiB());
+    std::printf("%ld\n", ui::PeakResidentKiB());
 }
 
 double RunProbe(const std::string& what, const std::string& path) {

@@ -1,7 +1,9 @@
 #include "ui/CommandLine.h"
 
 #include <cstdio>
+#include <cstdlib>
 
+#include <QAbstractEventDispatcher>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -74,6 +76,30 @@ std::optional<int> HandleInformationalArguments(int argc, char* argv[]) {
 
 QIcon ProgramIcon() {
     return QIcon(QStringLiteral(":/velloran/velloran.svg"));
+}
+
+long PeakResidentKiB() {
+    long peak = 0;
+    if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status)) {
+            std::sscanf(line, "VmHWM: %ld", &peak);
+        }
+        std::fclose(status);
+    }
+    return peak;
+}
+
+void QuitWhenIdleIfAsked() {
+    if (!qEnvironmentVariableIsSet("VELLORAN_QUIT_WHEN_IDLE")) {
+        return;
+    }
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [] {
+                         std::printf("idle %ld\n", PeakResidentKiB());
+                         std::fflush(stdout);
+                         std::_Exit(0);
+                     });
 }
 
 }  // namespace velloran::ui

@@ -21,4 +21,13 @@ std::optional<int> HandleInformationalArguments(int argc, char* argv[]);
 // The program's icon, the scalable one that is also installed for the desktop.
 QIcon ProgramIcon();
 
+// The peak of this process's own resident memory in KiB, since it started its program: the
+// resource usage figure would also count the process that started it.
+long PeakResidentKiB();
+
+// For measuring start-up from outside: with VELLORAN_QUIT_WHEN_IDLE set, the first time the
+// event loop has nothing left to do the windows are up; the program then prints "idle" and its
+// PeakResidentKiB, and ends at once. Needs the QApplication.
+void QuitWhenIdleIfAsked();
+
 }  // namespace velloran::ui
