@@ -1,6 +1,7 @@
 #include "Lines.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace velloran {
 
@@ -28,33 +29,40 @@ bool IsCrLfText(std::string_view text, std::size_t* lines) {
     const char* p = text.data();
     const char* const end = p + text.size();
     std::size_t count = 0;
-    unsigned carry = 0;
+    std::uint64_t carry = 0;
 #ifdef __SSE2__
+    // 64 bytes a step, as one bit per byte; LFs are also counted in byte lanes, each lane
+    // emptied into count before it can overflow.
     const __m128i crs = _mm_set1_epi8('\r');
     const __m128i lfs = _mm_set1_epi8('\n');
     const __m128i zero = _mm_setzero_si128();
-    // LFs counted in byte lanes, each lane emptied into count before it can overflow.
     __m128i lanes = zero;
-    int inLanes = 0;
+    int steps = 0;
     auto empty = [&] {
         const __m128i sums = _mm_sad_epu8(lanes, zero);
         count += static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
                  static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
         lanes = zero;
-        inLanes = 0;
+        steps = 0;
     };
-    for (; end - p >= 16; p += 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i crAt = _mm_cmpeq_epi8(chunk, crs);
-        const __m128i lfAt = _mm_cmpeq_epi8(chunk, lfs);
-        const auto cr = static_cast<unsigned>(_mm_movemask_epi8(crAt));
-        const auto lf = static_cast<unsigned>(_mm_movemask_epi8(lfAt));
-        if (lf != (((cr << 1) | carry) & 0xFFFFu)) {
+    for (; end - p >= 64; p += 64) {
+        std::uint64_t cr = 0;
+        std::uint64_t lf = 0;
+        for (int part = 0; part < 4; ++part) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
+            const __m128i lfAt = _mm_cmpeq_epi8(chunk, lfs);
+            cr |= static_cast<std::uint64_t>(
+                      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, crs))))
+                  << (16 * part);
+            lf |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lfAt)))
+                  << (16 * part);
+            lanes = _mm_sub_epi8(lanes, lfAt);
+        }
+        if (lf != ((cr << 1) | carry)) {
             return false;
         }
-        carry = cr >> 15;
-        lanes = _mm_sub_epi8(lanes, lfAt);
-        if (++inLanes == 255) {
+        carry = cr >> 63;
+        if (++steps == 63) {
             empty();
         }
     }

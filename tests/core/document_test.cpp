@@ -39,10 +39,10 @@ TEST(LogicalLines, EveryLineEndForm) {
     EXPECT_THAT(Cut(std::string("a\0b\nc", 5)), ElementsAre(std::string("a\0b", 3), "c"));
 }
 
-// A text is taken as lines each followed by CR LF only when it is exactly that; 16-byte steps
-// of the scan meet breaks at their edges too.
+// A text is taken as lines each followed by CR LF only when it is exactly that; the scan's
+// 64-byte steps meet breaks at their edges too.
 TEST(IsCrLfText, OnlyLinesEachFollowedByCrLf) {
-    const std::string pad(15, 'x');
+    const std::string pad(63, 'x');
     struct Row {
         std::string text;
         bool crlf;
@@ -55,7 +55,7 @@ TEST(IsCrLfText, OnlyLinesEachFollowedByCrLf) {
              {pad + "\r\n" + pad + pad + "\r\n", true, 2},  // CR at the end of a step
              {"a\r\nb", false, 0},                          // last line without a break
              {"a\nb\r\n", false, 0},                        // lone LF
-             {pad + "\n" + pad + "\r\n", false, 0},         // lone LF at a step's start
+             {pad + "x\n" + pad + "\r\n", false, 0},        // lone LF at a step's start
              {"a\rb\r\n", false, 0},                        // lone CR
              {pad + "\r" + pad + "\r\n", false, 0},         // lone CR at a step's end
              {"a\r\r\n", false, 0},
@@ -63,12 +63,12 @@ TEST(IsCrLfText, OnlyLinesEachFollowedByCrLf) {
              {std::string(300, '\r') + std::string(300, '\n'), false, 0},
              {[] {
                   std::string many;
-                  for (int i = 0; i < 700; ++i) {
+                  for (int i = 0; i < 5000; ++i) {
                       many += "\r\n";
                   }
                   return many;
               }(),
-              true, 700},
+              true, 5000},
          }) {
         std::size_t lines = 0;
         EXPECT_EQ(IsCrLfText(row.text, &lines), row.crlf) << row.text.size();
