@@ -23,7 +23,7 @@ class SectionEditor : public QPlainTextEdit {
     // The whole text as bytes, CR LF after each line.
     std::string Bytes() const;
     // The same bytes, kept in step with every change of the text, so that reading them copies
-    // nothing: what a search scans.
+    // nothing: what the search and every other reader of the section scan.
     std::string_view ByteView() const { return mirror_; }
     // The first line of the text, empty when there is none.
     QString FirstLine() const;
