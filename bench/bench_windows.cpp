@@ -82,7 +82,7 @@ void Report(benchmark::State& st, std::size_t mib, double total, double floor) {
     st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations() * mib * kMiB));
 }
 
-void ReadEditorsFloor(benchmark::State& st, std::size_t mib) {
+void ReadBytesFloor(benchmark::State& st, std::size_t mib) {
     Windows& w = For(mib);
     for (auto _ : st) {
         w.ReadAll();
@@ -127,8 +127,7 @@ std::string Name(const char* base, std::size_t mib) {
 
 [[maybe_unused]] const bool registered = [] {
     for (std::size_t mib : {10, 100}) {
-        benchmark::RegisterBenchmark(Name("BM_ReadEditorsFloor", mib).c_str(), ReadEditorsFloor,
-                                     mib)
+        benchmark::RegisterBenchmark(Name("BM_ReadBytesFloor", mib).c_str(), ReadBytesFloor, mib)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(Name("BM_SearchAllWindow", mib).c_str(), SearchAll, mib)
             ->Unit(benchmark::kMillisecond);
