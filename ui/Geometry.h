@@ -7,21 +7,18 @@
 
 namespace velloran::ui {
 
-// Window sizes are outer sizes, frame included where the window system reports one.
-inline QRect OuterBounds(const QWidget* w) {
-    return w->frameGeometry();
-}
+// Window sizes and positions are outer bounds, frame included where the window system reports
+// one. The frame is only known once the window manager has framed the window, so bounds are put
+// in place twice when needed: at once, with the frame other windows of this program got, and
+// again when the window's own frame is reported.
 
-inline void SetOuterBounds(QWidget* w, int left, int top, int width, int height) {
-    const QSize frame = w->frameGeometry().size() - w->geometry().size();
-    w->move(left, top);
-    w->resize(width - frame.width(), height - frame.height());
-}
+// Outer bounds: those asked for while the window waits for its frame, else its frame geometry.
+QRect OuterBounds(const QWidget* w);
 
-inline void SetOuterSize(QWidget* w, int width, int height) {
-    const QSize frame = w->frameGeometry().size() - w->geometry().size();
-    w->resize(width - frame.width(), height - frame.height());
-}
+// Puts w's frame at outer, now and once more when w's frame becomes known.
+void PlaceOuter(QWidget* w, const QRect& outer);
+// The same for the top-left corner only; the outer size stays.
+void PlaceOuterAt(QWidget* w, QPoint topLeft);
 
 // Where a window placed at w's right edge goes: left = w's left + w's width, top = w's top.
 inline QPoint RightEdgeOf(const QWidget* w) {
@@ -39,5 +36,11 @@ QRect ReachableBounds(QRect wanted, const QList<QRect>& screens, QSize minimum =
 
 // ReachableBounds on the screens this program runs on.
 QRect ReachableOnScreens(QRect wanted);
+
+// The top-left corner for a window of outerSize at beside's right edge, kept within reach.
+QPoint AtRightEdgeOf(const QWidget* beside, QSize outerSize);
+
+// Shows a tool window at beside's right edge, or moves an open one there, and brings it forward.
+void ShowAtRightEdgeOf(QWidget* w, const QWidget* beside);
 
 }  // namespace velloran::ui

@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <QTimer>
 
+#include "ui/Geometry.h"
+
 TForm11::TForm11(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("TForm11"));
     setWindowTitle(QStringLiteral("Status"));
@@ -37,12 +39,12 @@ void TForm11::ShowPath(const QString& path, QPoint topLeft) {
     Label1->setText(path);
     // A path too long for the window can still be read in full.
     Label1->setToolTip(path);
-    move(topLeft);
+    velloran::ui::PlaceOuterAt(this, topLeft);
     show();
 }
 
 void TForm11::ShowPath(const QString& path, const QWidget* beside) {
-    const QRect outer = beside->frameGeometry();
+    const QRect outer = velloran::ui::OuterBounds(beside);
     ShowPath(path, QPoint(outer.x() + 100, outer.y()));
 }
 

@@ -1,7 +1,6 @@
 #include "ui/Unit4.h"
 
 #include <QFont>
-#include <QPlainTextEdit>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -9,17 +8,18 @@
 #include "core/Statistics.h"
 #include "ui/Geometry.h"
 #include "ui/SectionEditor.h"
+#include "ui/TextArea.h"
 
 TForm4::TForm4(const velloran::SectionSlots* sections, QWidget* parent)
     : QWidget(parent, Qt::Window), sections_(sections) {
     setObjectName(QStringLiteral("TForm4"));
     setWindowTitle(QStringLiteral("Edit File"));
-    velloran::ui::SetOuterBounds(this, kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
+    velloran::ui::PlaceOuter(this, QRect(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight));
 
     // Fixed pitch, so that the columns line up.
     QFont font(QStringLiteral("Courier New"));
     font.setPixelSize(11);
-    Memo1 = new QPlainTextEdit(this);
+    Memo1 = new TextArea(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setFont(font);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -32,10 +32,7 @@ TForm4::TForm4(const velloran::SectionSlots* sections, QWidget* parent)
 }
 
 void TForm4::ShowAt(const QWidget* beside) {
-    move(velloran::ui::RightEdgeOf(beside));
-    show();
-    raise();
-    activateWindow();
+    velloran::ui::ShowAtRightEdgeOf(this, beside);
 }
 
 void TForm4::BuildStatistics() {

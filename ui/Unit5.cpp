@@ -1,8 +1,8 @@
 #include "ui/Unit5.h"
 #include "ui/Geometry.h"
+#include "ui/TextArea.h"
 
 #include <QFont>
-#include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 namespace {
@@ -22,7 +22,7 @@ Which document is opened
 File > New File opens another document in a second editor window of its own; this window and its document stay as they are.
 
 Saving
-F1 saves at once under the current name, without a question.
+F1 saves at once under the current name, without a question; only when another program has changed the file since it was opened or saved here does it ask whether to overwrite that version.
 File > Save File - F1 opens the Save Document dialog with the current name in its field. Change the name to save under another name, then press "Save Document"; "Do Not Save" saves nothing.
 After a save a small Status window shows the saved path for two seconds.
 When you close the list window (its close box or File > Exit) and there are unsaved changes, the Save Document dialog asks first: "Save Document" saves and ends the program, "Do Not Save" ends it without saving, "Do Not Exit" (or Esc) keeps the program open. If the save fails, the program stays open and asks again at the next close.
@@ -76,14 +76,14 @@ View > Statistics lists for every section the number of lines, words and charact
 
 Keys
 The function keys work in the section list and in every editor; Shift, Ctrl and Alt make no difference to them.
-F1  Save at once (the key prompt still appears for a sealed or enciphered document)
+F1  Save at once (the key prompt still appears for a sealed or enciphered document, and the question when another program changed the file)
 F2  File Parameters
 F3  Search window
 F4  This help
 F5  One panel
 F6  Two panels, one above the other
 F7  Two panels side by side
-In an editor, Shift+Page Up shows the previous section and Shift+Page Down the next one, counted from the section in the first pane. With one panel, click into the newly shown section before you type or step again.
+In an editor, Shift+Page Up shows the previous section and Shift+Page Down the next one, counted from the section in the first pane. Whenever the section you are typing in is hidden, by a step, a click in the list or the search results, a panel key, Reload or Decript, the keys stay with the document window, where typing does nothing and never reaches a hidden section: click into a section that is shown to type or step again. The function keys keep working there.
 Esc cancels the key prompt, and in the Save Document dialog presses "Do Not Exit" when that button is shown.
 )help";
 
@@ -92,13 +92,12 @@ Esc cancels the key prompt, and in the Save Document dialog presses "Do Not Exit
 TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("TForm5"));
     setWindowTitle(QStringLiteral("Help"));
-    move(303, 329);
-    resize(493, 560);
+    velloran::ui::PlaceOuter(this, QRect(303, 329, 493, 560));
 
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(12);
 
-    Memo1 = new QPlainTextEdit(this);
+    Memo1 = new TextArea(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setFont(font);
     Memo1->setReadOnly(true);
@@ -114,13 +113,6 @@ QString TForm5::HelpText() {
     return QString::fromUtf8(kHelpText);
 }
 
-void TForm5::ShowAt(QPoint topLeft) {
-    move(topLeft);
-    show();
-    raise();
-    activateWindow();
-}
-
 void TForm5::ShowAt(const QWidget* beside) {
-    ShowAt(velloran::ui::RightEdgeOf(beside));
+    velloran::ui::ShowAtRightEdgeOf(this, beside);
 }

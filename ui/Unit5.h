@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPoint>
 #include <QString>
 #include <QWidget>
 
@@ -13,10 +12,7 @@ class TForm5 : public QWidget {
   public:
     explicit TForm5(QWidget* parent = nullptr);
 
-    // Shows the window, or moves and raises it when it is already open, with its outer top-left
-    // corner at topLeft.
-    void ShowAt(QPoint topLeft);
-    // The same, placed at the right edge of beside.
+    // Shows the window at the right edge of beside, or moves and raises it when already open.
     void ShowAt(const QWidget* beside);
 
     static QString HelpText();

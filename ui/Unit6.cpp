@@ -11,6 +11,7 @@
 #include "core/State.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
+#include "ui/ShownText.h"
 #include "ui/Unit2.h"
 
 using velloran::state;
@@ -25,7 +26,7 @@ TForm6::TForm6(TForm2* form2, const velloran::SectionList* list, QWidget* parent
     : QWidget(parent, Qt::Window), form2_(form2), list_(list) {
     setObjectName(QStringLiteral("TForm6"));
     setWindowTitle(QStringLiteral("Search"));
-    velloran::ui::SetOuterBounds(this, kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
+    velloran::ui::PlaceOuter(this, QRect(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight));
 
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(13);
@@ -56,10 +57,7 @@ TForm6::TForm6(TForm2* form2, const velloran::SectionList* list, QWidget* parent
 }
 
 void TForm6::ShowAt(const QWidget* beside) {
-    move(velloran::ui::RightEdgeOf(beside));
-    show();
-    raise();
-    activateWindow();
+    velloran::ui::ShowAtRightEdgeOf(this, beside);
 }
 
 void TForm6::TakeSearchText() {
@@ -113,7 +111,7 @@ void TForm6::Button2Click() {
         const auto rows = velloran::SearchAllRows(*form2_, *list_, state().SearchText);
         const QSignalBlocker block(ListBox1);
         for (const auto& row : rows) {
-            ListBox1->addItem(SectionEditor::TextFromBytes(row));
+            ListBox1->addItem(velloran::ui::ShownTitle(row));
         }
     });
 }

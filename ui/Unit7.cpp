@@ -70,7 +70,7 @@ velloran::PromptResult TForm7::Ask(QPoint topLeft, velloran::KeyText form) {
     Edit1->setText(kKeyText);
     Edit1->selectAll();
     Edit1->setFocus();
-    move(topLeft);
+    velloran::ui::PlaceOuterAt(this, topLeft);
     const int code = exec();
     velloran::PromptResult result;
     if (code == QDialog::Accepted) {
@@ -91,7 +91,7 @@ velloran::PromptResult TForm7::Ask(QPoint topLeft, velloran::KeyText form) {
 }
 
 velloran::PromptResult TForm7::Ask(const QWidget* beside, velloran::KeyText form) {
-    return Ask(velloran::ui::RightEdgeOf(beside), form);
+    return Ask(velloran::ui::AtRightEdgeOf(beside, velloran::ui::OuterBounds(this).size()), form);
 }
 
 void TForm7::keyPressEvent(QKeyEvent* event) {

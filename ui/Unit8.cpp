@@ -60,7 +60,7 @@ velloran::PromptResult TForm8::Ask(const QString& fileName, bool showDoNotExit, 
     Edit1->setText(fileName);
     Edit1->setFocus();
     Button3->setVisible(showDoNotExit);
-    move(topLeft);
+    velloran::ui::PlaceOuterAt(this, topLeft);
     const int code = exec();
     velloran::PromptResult result;
     switch (code) {
@@ -80,7 +80,8 @@ velloran::PromptResult TForm8::Ask(const QString& fileName, bool showDoNotExit, 
 
 velloran::PromptResult TForm8::Ask(const QString& fileName, bool showDoNotExit,
                                    const QWidget* beside) {
-    return Ask(fileName, showDoNotExit, velloran::ui::RightEdgeOf(beside));
+    return Ask(fileName, showDoNotExit,
+               velloran::ui::AtRightEdgeOf(beside, velloran::ui::OuterBounds(this).size()));
 }
 
 void TForm8::keyPressEvent(QKeyEvent* event) {

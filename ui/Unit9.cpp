@@ -125,7 +125,7 @@ TForm9::TForm9(QWidget* parent) : QDialog(parent) {
     connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
     connect(UpDown1, &QSpinBox::valueChanged, this, &TForm9::UpDown1Click);
 
-    setGeometry(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
+    velloran::ui::PlaceOuter(this, QRect(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight));
 }
 
 TForm9::FontChoice TForm9::FontChoiceOf(const std::string& face) {
@@ -215,8 +215,8 @@ void TForm9::FormShow() {
 
 ModalResult TForm9::Run(TForm1& form1, TForm2& form2) {
     FormShow();
-    velloran::ui::SetOuterSize(this, kDesignWidth, kDesignHeight);
-    move(velloran::ui::RightEdgeOf(&form1));
+    const QSize design(kDesignWidth, kDesignHeight);
+    velloran::ui::PlaceOuter(this, QRect(velloran::ui::AtRightEdgeOf(&form1, design), design));
     Button3->setFocus();
     const int code = exec();
     result_ = code == kSave  ? ModalResult::OK

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include "core/Error.h"
+#include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/Unit11.h"
 #include "ui/Unit5.h"
@@ -341,14 +342,15 @@ class DialogsTest : public QObject {
         TForm5 help;
         QCOMPARE(help.objectName(), QStringLiteral("TForm5"));
         QCOMPARE(help.windowTitle(), QStringLiteral("Help"));
-        QCOMPARE(help.pos(), QPoint(303, 329));
-        QCOMPARE(help.size(), QSize(493, 560));
+        QCOMPARE(velloran::ui::OuterBounds(&help), QRect(303, 329, 493, 560));
         auto* memo = help.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
         QVERIFY(memo != nullptr);
         QVERIFY(memo->isReadOnly());
         QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         CheckFont(memo->font(), QStringLiteral("Arial"), 12, false);
         help.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&help));
+        QCOMPARE(help.frameGeometry(), QRect(303, 329, 493, 560));  // design bounds are outer
         QCOMPARE(memo->geometry(), help.rect());
         QCOMPARE(memo->document()->toPlainText(), TForm5::HelpText());
     }

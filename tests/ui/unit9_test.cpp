@@ -151,7 +151,7 @@ class TestUnit9 : public QObject {
         QFETCH(int, backupType);
         QFETCH(int, position);
         QFETCH(QString, modeText);
-        velloran::ui::SetOuterBounds(&form1(), 60, 40, 250, 600);
+        velloran::ui::PlaceOuter(&form1(), QRect(60, 40, 250, 600));
         // What an earlier opening may have left in the controls.
         form9_->RadioButton3->setChecked(true);
         form9_->RadioButton5->setChecked(wrap);
@@ -197,7 +197,7 @@ class TestUnit9 : public QObject {
         QCOMPARE(folder, QString("old copies"));
         QCOMPARE(arrows, position);
         QCOMPARE(label, modeText);
-        QCOMPARE(at, QPoint(60 + form1().frameGeometry().width(), 40));
+        QCOMPARE(at, QPoint(60 + 250, 40));
         QCOMPARE(form9_->Result(), ModalResult::Cancel);
     }
 
@@ -228,8 +228,8 @@ class TestUnit9 : public QObject {
     }
 
     void saveStoresTheWindowsCurrentBoundsAndTheValues() {
-        velloran::ui::SetOuterBounds(&form1(), 37, 21, 266, 610);
-        velloran::ui::SetOuterSize(&form2(), 480, 633);
+        velloran::ui::PlaceOuter(&form1(), QRect(37, 21, 266, 610));
+        velloran::ui::PlaceOuter(&form2(), QRect(form2().pos(), QSize(480, 633)));
         ModalScript script;
         Open(script, [](TForm9* d) {
             d->RadioButton3->click();
