@@ -100,7 +100,7 @@ bool AllHeld(QStringView text) {
 
 }  // namespace
 
-SectionEditor::SectionEditor(int tag, QWidget* parent) : QPlainTextEdit(parent), tag_(tag) {
+SectionEditor::SectionEditor(int tag, QWidget* parent) : TextArea(parent), tag_(tag) {
     setObjectName(QStringLiteral("SectionEditor%1").arg(tag));
     setProperty("tag", tag);
     connect(document(), &QTextDocument::contentsChange, this, &SectionEditor::FollowChange);
@@ -278,7 +278,16 @@ void SectionEditor::Select(int crlfStart, int crlfLength) {
 }
 
 void SectionEditor::keyPressEvent(QKeyEvent* e) {
+    if (!TakesInput()) {
+        e->accept();
+        return;
+    }
     emit keyDown(e->key(), e->modifiers());
+    if (!TakesInput()) {
+        // The key stepped to another section and hid this editor: it is not for this one.
+        e->accept();
+        return;
+    }
     const bool lineSeparator = e->matches(QKeySequence::InsertLineSeparator);
     if (lineSeparator || !AllHeld(e->text())) {
         // Shift+Enter would insert a line separator, which a save cannot tell from a paragraph
@@ -302,6 +311,10 @@ void SectionEditor::keyReleaseEvent(QKeyEvent* e) {
 }
 
 void SectionEditor::inputMethodEvent(QInputMethodEvent* e) {
+    if (!TakesInput()) {
+        e->accept();
+        return;
+    }
     if (AllHeld(e->commitString())) {
         QPlainTextEdit::inputMethodEvent(e);
         return;
@@ -313,22 +326,14 @@ void SectionEditor::inputMethodEvent(QInputMethodEvent* e) {
     e->setAccepted(held.isAccepted());
 }
 
+// Both pasting and dropping come here.
 void SectionEditor::insertFromMimeData(const QMimeData* source) {
-    if (!source->hasText()) {
+    if (!TakesInput() || !source->hasText()) {
         return;
     }
     QMimeData held;
     held.setText(Representable(source->text()));
     QPlainTextEdit::insertFromMimeData(&held);
-}
-
-// Qt's own copy goes through toPlainText(), which turns U+00A0 into a space.
-QMimeData* SectionEditor::createMimeDataFromSelection() const {
-    QString text = textCursor().selectedText();
-    text.replace(QChar(kParagraphSeparator), u'\n').replace(QChar(kLineSeparator), u'\n');
-    auto* data = new QMimeData;
-    data->setText(text);
-    return data;
 }
 
 void SectionEditor::mousePressEvent(QMouseEvent* e) {

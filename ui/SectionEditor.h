@@ -1,22 +1,27 @@
 #pragma once
 
-#include <QPlainTextEdit>
 #include <QString>
 #include <QStringView>
 #include <string>
 #include <string_view>
 
+#include "ui/TextArea.h"
+
 // The editor of one section slot, and the one place where editor text meets the core's bytes.
 // Bytes are shown through the code page one to one; positions the editor's own algorithms use
 // (search, caret, selection) count a line break as two characters, CR LF, so that they are byte
 // offsets into Bytes().
-class SectionEditor : public QPlainTextEdit {
+// An editor placed in a window takes keys, pastes, drops and input-method text only while it is
+// shown: a section whose editor a layout hid never changes, whatever still sends it input.
+class SectionEditor : public TextArea {
     Q_OBJECT
 
   public:
     explicit SectionEditor(int tag, QWidget* parent = nullptr);
 
     int Tag() const { return tag_; }
+    // False for an editor that its window does not show.
+    bool TakesInput() const { return isWindow() || isVisible(); }
 
     // Bytes with CR LF, a lone CR or a lone LF as line breaks. Starts the undo history afresh.
     void SetBytes(std::string_view bytes);
@@ -57,7 +62,6 @@ class SectionEditor : public QPlainTextEdit {
     void keyReleaseEvent(QKeyEvent* e) override;
     void inputMethodEvent(QInputMethodEvent* e) override;
     void insertFromMimeData(const QMimeData* source) override;
-    QMimeData* createMimeDataFromSelection() const override;
     void mousePressEvent(QMouseEvent* e) override;
 
   private:

@@ -1,9 +1,13 @@
 #include "Unit2.h"
 
 #include <QFont>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QResizeEvent>
 #include <algorithm>
+
+#include "ui/Geometry.h"
+#include "ui/ShownText.h"
 
 using velloran::kLastSlot;
 using velloran::kSectionCount;
@@ -55,10 +59,7 @@ QColor TForm2::SectionColor(int k) {
 void TForm2::FormCreate() {
     setObjectName(QStringLiteral("TForm2"));
     setWindowTitle(QStringLiteral("Program Description"));
-    // Design bounds are the outer size; the frame is only known once the window is mapped.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    move(kDesignLeft, kDesignTop);
-    resize(kDesignWidth - frame.width(), kDesignHeight - frame.height());
+    velloran::ui::PlaceOuter(this, QRect(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight));
 
     QFont font(QStringLiteral("Courier New"));
     font.setPointSize(10);
@@ -186,7 +187,7 @@ void TForm2::LayoutPanels() {
     const int p1 = Slot(st.Panel1Section);
     const int p2 = Slot(st.Panel2Section);
     const int mode = (st.PanelMode == 2 || st.PanelMode == 3) ? st.PanelMode : 1;
-    setWindowTitle(Filled(p1)->FirstLine());
+    velloran::ui::SetCaption(this, Filled(p1)->FirstLine());
 
     // Work out the outcome first and change only what differs, so that the editor that stays
     // on screen is neither hidden nor laid out again.
@@ -214,7 +215,7 @@ void TForm2::LayoutPanels() {
     for (int k = 0; k < kSectionCount; ++k) {
         SectionEditor* ed = editors_[Index(k)];
         if (!shown[Index(k)] && !ed->isHidden()) {
-            ed->hide();
+            HideEditor(ed);
         }
     }
     for (int k = 0; k < kSectionCount; ++k) {
@@ -234,6 +235,25 @@ void TForm2::LayoutPanels() {
     if (isHidden()) {
         show();
     }
+}
+
+void TForm2::HideEditor(SectionEditor* ed) {
+    // Left to itself the toolkit keeps the focus, and every later key, in the hidden editor,
+    // where it would change a section nobody sees. The window takes the focus first, and the
+    // editor shown next does not get it: typing there needs a click into it.
+    QWidget* focus = focusWidget();
+    if (focus && (focus == ed || ed->isAncestorOf(focus))) {
+        setFocus(Qt::OtherFocusReason);
+    }
+    ed->hide();
+}
+
+void TForm2::keyPressEvent(QKeyEvent* e) {
+    // Keys an editor leaves to its window arrive here too, and were handled there already.
+    if (focusWidget() == this && onWindowKeyDown) {
+        onWindowKeyDown(e->key());
+    }
+    QWidget::keyPressEvent(e);
 }
 
 void TForm2::FormResize() {

@@ -52,6 +52,9 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
         onEditorKeyDown;
     std::function<void(int key, Qt::KeyboardModifiers modifiers, SectionEditor* editor)>
         onEditorKeyUp;
+    // A key the window receives while it holds the focus itself, which it does after a layout
+    // hid the editor that had it. Typing goes nowhere then; this is for the function keys.
+    std::function<void(int key)> onWindowKeyDown;
 
     static constexpr int kDesignLeft = 251;
     static constexpr int kDesignTop = 2;
@@ -60,6 +63,7 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
 
   protected:
     void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
   private:
     // Fills editor k from the store when it does not hold its text yet. Its undo, caret and
@@ -69,6 +73,8 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     // lets go of what it held until it is shown.
     void TextStored(int k);
     void FormCreate();
+    // Every layout hides editors through here.
+    void HideEditor(SectionEditor* ed);
     void SectionEditorChange();
     void SectionEditorClick(int tag);
 

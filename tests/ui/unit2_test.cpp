@@ -189,6 +189,8 @@ class Unit2Test : public QObject {
         QCOMPARE(form.SlotText(3), std::string("[S] Three\r\n"));
         QVERIFY(!form.SectionEditors(3)->document()->isUndoAvailable());
 
+        form.SelectSection(3);
+        form.show();
         QTest::keyClicks(form.SectionEditors(3), "x");
         QCOMPARE(state().Modified, true);
         QCOMPARE(form.SlotText(3), std::string("x[S] Three\r\n"));
@@ -343,7 +345,10 @@ class Unit2Test : public QObject {
     void applyFormat() {
         TForm2 form;
         Split(form);
+        form.SelectSection(1);
+        form.show();
         QTest::keyClicks(form.SectionEditors(1), "ab");
+        QCOMPARE(form.SlotText(1), std::string("ab[S] One\r\n"));
         state().Modified = false;
         state().FontFace = "Times New Roman";
         state().FontSize = 14;
@@ -409,6 +414,8 @@ class Unit2Test : public QObject {
                         .arg(QString::fromStdString(ed->Bytes()).trimmed());
         };
         form.onEditorKeyUp = [&](int key, Qt::KeyboardModifiers, SectionEditor*) { up << key; };
+        form.SelectSection(3);
+        form.show();
         QTest::keyClick(form.SectionEditors(3), 'Z', Qt::ShiftModifier);
         // QTest presses Shift on its own first.
         QCOMPARE(down.size(), 2);
