@@ -54,7 +54,7 @@ std::vector<QString> SectionTexts(const std::string& path) {
 
 void Probe(const std::string& what, const std::string& path) {
     if (what == "editor") {
-        auto forms = ui::CreateForms({"velloran", QString::fromStdString(path)});
+        auto forms = ui::CreateForms({"velloran", path});
         forms->Show();
         QApplication::processEvents();
         std::printf("%ld\n", ui::PeakResidentKiB());

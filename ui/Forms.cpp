@@ -20,7 +20,7 @@ void FormSet::Show() {
     form1->show();
 }
 
-std::unique_ptr<FormSet> CreateForms(const QStringList& arguments) {
+std::unique_ptr<FormSet> CreateForms(const std::vector<std::string>& arguments) {
     auto set = std::make_unique<FormSet>();
     set->form1 = std::make_unique<TForm1>(arguments);
     set->form2 = std::make_unique<TForm2>();

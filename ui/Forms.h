@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QStringList>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ui/Unit1.h"
 #include "ui/Unit11.h"
@@ -32,6 +33,7 @@ struct FormSet {
     void Show();
 };
 
-std::unique_ptr<FormSet> CreateForms(const QStringList& arguments);
+// arguments: argv as it stands, program first.
+std::unique_ptr<FormSet> CreateForms(const std::vector<std::string>& arguments);
 
 }  // namespace velloran::ui

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <string>
+#include <vector>
 
 #include "core/InPlaceWrite.h"
 #include "core/State.h"
@@ -21,7 +23,8 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName("velloran");
     QApplication::setQuitOnLastWindowClosed(false);
 
-    auto forms = velloran::ui::CreateForms(QApplication::arguments());
+    // After the toolkit took its own options out of argv; the rest stays bytes, never decoded.
+    auto forms = velloran::ui::CreateForms(std::vector<std::string>(argv, argv + argc));
     QObject::connect(forms->form1.get(), &TForm1::closed, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     forms->Show();

@@ -20,6 +20,7 @@
 #include "settings/Settings.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
+#include "ui/ShownText.h"
 #include "ui/Unit11.h"
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
@@ -37,6 +38,9 @@ using velloran::ui::RightEdgeOf;
 
 namespace {
 
+// Where the list keeps each title's full bytes, beside the text it shows.
+constexpr int kTitleRole = Qt::UserRole;
+
 // Split so that the compiler does not read "??)" as a trigraph.
 constexpr char kOpenFilter[] =
     "Velloran Files (*.v?"
@@ -52,7 +56,7 @@ std::string ToPath(const QString& path) {
 
 }  // namespace
 
-TForm1::TForm1(QStringList arguments, QWidget* parent)
+TForm1::TForm1(std::vector<std::string> arguments, QWidget* parent)
     : QMainWindow(parent),
       arguments_(std::move(arguments)),
       programPath_(QCoreApplication::applicationFilePath()) {
@@ -95,6 +99,7 @@ void TForm1::SetForms(const Forms& forms) {
         velloran::Session{state(), *forms_.Form2, *this, forms_.Form2->Memo1, *this});
     forms_.Form2->onEditorKeyDown = [this](int key, Qt::KeyboardModifiers modifiers,
                                            SectionEditor*) { EditorKeyDown(key, modifiers); };
+    forms_.Form2->onWindowKeyDown = [this](int key) { ListBox1KeyDown(key); };
 }
 
 QAction* TForm1::AddItem(QMenu* menu, const char* caption, const char* name,
@@ -140,7 +145,8 @@ void TForm1::Clear() {
 }
 
 void TForm1::Add(std::string_view title) {
-    auto* item = new QListWidgetItem(SectionEditor::TextFromBytes(title));
+    auto* item = new QListWidgetItem(velloran::ui::ShownTitle(title));
+    item->setData(kTitleRole, QByteArray(title.data(), static_cast<qsizetype>(title.size())));
     item->setSizeHint(QSize(0, 16));
     // Filling the list is no selection by the user.
     QSignalBlocker block(ListBox1);
@@ -152,12 +158,19 @@ int TForm1::Count() const {
 }
 
 std::string TForm1::Title(int k) const {
-    return SectionEditor::BytesFromText(ListBox1->item(k)->text());
+    return ListBox1->item(k)->data(kTitleRole).toByteArray().toStdString();
 }
 
 void TForm1::ListBox1Click(int index) {
     if (index >= 0 && index < Count()) {
-        Guarded(this, [&] { forms_.Form2->SelectSection(index); });
+        Guarded(this, [&] {
+            forms_.Form2->SelectSection(index);
+            // Also a click on the section already shown brings back a closed document window;
+            // with a single section nothing else could.
+            if (forms_.Form2->isHidden()) {
+                forms_.Form2->LayoutPanels();
+            }
+        });
     }
 }
 
@@ -269,12 +282,10 @@ void TForm1::ApplySettings() {
     velloran::State& st = state();
     const velloran::Settings set = velloran::LoadSettings();
     // The stored values stay as they are; only the windows are kept within reach.
-    const QRect list =
-        velloran::ui::ReachableOnScreens(QRect(set.Left, set.Top, set.Width, set.Height));
-    velloran::ui::SetOuterBounds(this, list.left(), list.top(), list.width(), list.height());
-    velloran::ui::SetOuterSize(forms_.Form2,
-                               std::max(set.Width2, velloran::ui::kMinimumWindow.width()),
-                               std::max(set.Height2, velloran::ui::kMinimumWindow.height()));
+    velloran::ui::PlaceOuter(
+        this, velloran::ui::ReachableOnScreens(QRect(set.Left, set.Top, set.Width, set.Height)));
+    velloran::ui::PlaceOuter(forms_.Form2, velloran::ui::ReachableOnScreens(QRect(
+                                               RightEdgeOf(this), QSize(set.Width2, set.Height2))));
     velloran::ApplyToState(set, st);
     WordWrap1->setChecked(st.WordWrap);
     forms_.Form2->ApplyFormat();
@@ -283,22 +294,17 @@ void TForm1::ApplySettings() {
 void TForm1::FormShow() {
     velloran::State& st = state();
     if (st.FirstShow) {
-        forms_.Form2->move(RightEdgeOf(this));
         st.FirstShow = false;
+        // The settings place both windows, the document window at the list's right edge.
         ApplySettings();
-        forms_.Form2->move(RightEdgeOf(this));
-        const QRect doc = velloran::ui::ReachableOnScreens(velloran::ui::OuterBounds(forms_.Form2));
-        if (doc.topLeft() != forms_.Form2->frameGeometry().topLeft()) {
-            forms_.Form2->move(doc.topLeft());
-        }
     }
     std::optional<std::string> argument;
     if (arguments_.size() > 1) {
-        argument = ToPath(arguments_.at(1));
+        argument = arguments_[1];
     }
     velloran::OpenStartDocument(session(), argument, [this] { return ChooseFile(); });
     st.FirstShow = true;
-    setWindowTitle(FromPath(velloran::FileNamePart(st.FileName)));
+    velloran::ui::SetCaption(this, FromPath(velloran::FileNamePart(st.FileName)));
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/Host.h"
 
@@ -38,8 +39,9 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     Q_OBJECT
 
   public:
-    // arguments: the command line, program first, as QCoreApplication::arguments() gives it.
-    explicit TForm1(QStringList arguments, QWidget* parent = nullptr);
+    // arguments: the command line, program first, as the bytes of argv: a file name is bytes,
+    // which no text decoding may change.
+    explicit TForm1(std::vector<std::string> arguments, QWidget* parent = nullptr);
     ~TForm1() override;
 
     void SetForms(const Forms& forms);
@@ -121,7 +123,7 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     void ApplySettings();
     void SetPanelMode(int mode);
 
-    QStringList arguments_;
+    std::vector<std::string> arguments_;
     QString programPath_;
     Forms forms_;
     std::unique_ptr<velloran::Session> session_;

@@ -64,8 +64,8 @@ class TestUnit1 : public QObject {
 
   private:
     // Starts the program in a fresh current folder with its own settings folder.
-    velloran::ui::FormSet& Start(QStringList arguments = {}) {
-        arguments.prepend("velloran");
+    velloran::ui::FormSet& Start(std::vector<std::string> arguments = {}) {
+        arguments.insert(arguments.begin(), "velloran");
         forms_ = velloran::ui::CreateForms(arguments);
         forms_->form1->launcher = [this](const QString& program, const QStringList& args) {
             launched_.push_back(program);
