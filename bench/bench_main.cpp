@@ -9,6 +9,7 @@ bool RunMemoryProbe(int argc, char** argv);
 #ifdef VELLORAN_PROGRAM
 bool RunReadSplitProbe(int argc, char** argv);
 #endif
+void ReleaseWindows();
 }  // namespace velloran::bench
 #endif
 
@@ -34,5 +35,8 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+#ifdef VELLORAN_BENCH_QT
+    velloran::bench::ReleaseWindows();
+#endif
     return 0;
 }

@@ -66,8 +66,9 @@ struct Windows {
 
 // Splitting 100 MiB into the editors takes seconds, so one document serves every benchmark
 // of its size.
+std::unique_ptr<Windows> current;
+
 Windows& For(std::size_t mib) {
-    static std::unique_ptr<Windows> current;
     if (!current || current->mib != mib) {
         current.reset();
         current = std::make_unique<Windows>(mib);
@@ -179,6 +180,13 @@ void BM_FindNextToSectionEnd(benchmark::State& st) {
 BENCHMARK(BM_FindNextToSectionEnd)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// Widgets must go while the application still runs; left to the static destructors they would
+// outlive it, and destroying them then crashes.
+void ReleaseWindows() {
+    current.reset();
+}
+
 }  // namespace velloran::bench
 
 #endif
