@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once in a debug build, once more with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer. The tests that need a real display run on a
+# private X server with a window manager that scripts/display.sh starts and stops around each run.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -14,7 +15,7 @@ for preset in dev asan; do
     echo "== $preset build"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
-    ctest --preset "$preset" -j "$jobs"
+    scripts/display.sh ctest --preset "$preset" -j "$jobs"
 done
 
 # Further checks that need their own builds.
