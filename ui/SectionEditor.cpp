@@ -1,5 +1,6 @@
 #include "SectionEditor.h"
 
+#include <QDropEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -326,7 +327,23 @@ void SectionEditor::inputMethodEvent(QInputMethodEvent* e) {
     e->setAccepted(held.isAccepted());
 }
 
-// Both pasting and dropping come here.
+void SectionEditor::dragEnterEvent(QDragEnterEvent* e) {
+    if (!TakesInput()) {
+        e->ignore();
+        return;
+    }
+    TextArea::dragEnterEvent(e);
+}
+
+void SectionEditor::dropEvent(QDropEvent* e) {
+    if (!TakesInput()) {
+        e->ignore();
+        return;
+    }
+    TextArea::dropEvent(e);
+}
+
+// Pasting comes here, and a drop after its own steps.
 void SectionEditor::insertFromMimeData(const QMimeData* source) {
     if (!TakesInput() || !source->hasText()) {
         return;

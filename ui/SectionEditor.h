@@ -62,6 +62,8 @@ class SectionEditor : public TextArea {
     void keyReleaseEvent(QKeyEvent* e) override;
     void inputMethodEvent(QInputMethodEvent* e) override;
     void insertFromMimeData(const QMimeData* source) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
 
   private:

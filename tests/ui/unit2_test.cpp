@@ -1,7 +1,11 @@
+#include <QClipboard>
 #include <QFile>
+#include <QInputMethodEvent>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -15,6 +19,8 @@
 #include "ui/Unit2.h"
 
 using velloran::state;
+
+Q_DECLARE_METATYPE(std::function<void(SectionEditor*)>)
 
 namespace {
 
@@ -552,6 +558,59 @@ class Unit2Test : public QObject {
         QCOMPARE(w.lazy.form.SectionEditors(2)->Bytes(), std::string("[S] Dos\r\n"));
         w.lazy.On([&] { w.lazy.form.SelectSection(1); });
         QCOMPARE(hidden->Bytes(), std::string("[S] Uno\r\n"));
+    }
+
+    // However input reaches an editor, one that the layout hid takes none of it; the same
+    // input changes the editor shown.
+    void hiddenEditorsTakeNoInput_data() {
+        QTest::addColumn<std::function<void(SectionEditor*)>>("input");
+        QTest::newRow("key") << std::function<void(SectionEditor*)>(
+            [](SectionEditor* ed) { QTest::keyClick(ed, Qt::Key_X); });
+        QTest::newRow("paste key") << std::function<void(SectionEditor*)>([](SectionEditor* ed) {
+            QGuiApplication::clipboard()->setText("x");
+            QTest::keyClick(ed, Qt::Key_V, Qt::ControlModifier);
+        });
+        QTest::newRow("undo key") << std::function<void(SectionEditor*)>(
+            [](SectionEditor* ed) { QTest::keyClick(ed, Qt::Key_Z, Qt::ControlModifier); });
+        QTest::newRow("input method") << std::function<void(SectionEditor*)>([](SectionEditor* ed) {
+            QInputMethodEvent im;
+            im.setCommitString("x");
+            QApplication::sendEvent(ed, &im);
+        });
+        QTest::newRow("paste") << std::function<void(SectionEditor*)>([](SectionEditor* ed) {
+            QGuiApplication::clipboard()->setText("x");
+            ed->paste();
+        });
+        QTest::newRow("drop") << std::function<void(SectionEditor*)>([](SectionEditor* ed) {
+            QMimeData data;
+            data.setText("x");
+            QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(ed->viewport(), &enter);
+            QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(ed->viewport(), &drop);
+        });
+    }
+    void hiddenEditorsTakeNoInput() {
+        QFETCH(std::function<void(SectionEditor*)>, input);
+        TForm2 form;
+        Split(form);
+        form.SelectSection(2);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // An edit to undo in each, made before the layout hid one of them.
+        for (int k : {1, 2}) {
+            form.SectionEditors(k)->insertPlainText("typed ");
+        }
+        form.SelectSection(1);
+        QVERIFY(!form.SectionEditors(2)->isVisible());
+        state().Modified = false;
+        input(form.SectionEditors(2));
+        QCOMPARE(form.SlotText(2), std::string("typed [S] Two\r\n"));
+        QVERIFY(!state().Modified);
+        input(form.SectionEditors(1));
+        QVERIFY(form.SlotText(1) != "typed [S] One\r\n");
+        QVERIFY(state().Modified);
     }
 
   private:
