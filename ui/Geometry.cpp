@@ -17,20 +17,33 @@ namespace {
 // best guess for a window not framed yet.
 QMargins lastFrame;
 
-QMargins FrameOf(const QWidget* w) {
-    const QRect outer = w->frameGeometry();
-    const QRect inner = w->geometry();
-    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-            outer.bottom() - inner.bottom()};
+// The frame the window manager gave w, once it is known: for a window on the screen only, and
+// read from the native window, as the widget's own copy may lag behind. A frame still being
+// built can be reported for a moment with sizes no frame has; those are not taken.
+std::optional<QMargins> FrameOf(const QWidget* w) {
+    const QWindow* window = w->windowHandle();
+    if (!window || !window->isExposed()) {
+        return std::nullopt;
+    }
+    const QMargins m = window->frameMargins();
+    constexpr int kThickest = 100;
+    const bool plausible = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0 &&
+                           m.left() <= kThickest && m.top() <= kThickest &&
+                           m.right() <= kThickest && m.bottom() <= kThickest;
+    if (m.isNull() || !plausible) {
+        return std::nullopt;
+    }
+    return m;
 }
 
-bool Framed(const QWidget* w) {
-    return w->frameGeometry() != w->geometry();
+QRect FrameGeometry(const QWidget* w) {
+    const QWindow* window = w->windowHandle();
+    return window && window->isExposed() ? window->frameGeometry() : w->frameGeometry();
 }
 
-// The outer bounds asked for a window, kept until its frame is known. The window manager may
-// frame the window after the bounds were applied (they are applied before the window is
-// mapped), and reports the frame by events on the window; the bounds are then applied again.
+// The outer bounds asked for a window, kept until its frame stands there. The window manager
+// frames a window only after it was mapped, so bounds are applied first with a guessed frame,
+// and again whenever the window's frame turns out different from the one last applied.
 class OuterPlacement : public QObject {
     Q_OBJECT
 
@@ -41,16 +54,17 @@ class OuterPlacement : public QObject {
         return w->findChild<OuterPlacement*>(QString(), Qt::FindDirectChildrenOnly);
     }
 
-    bool Pending() const { return pending_; }
+    // Still waiting for the window's frame: its outer bounds are those asked for.
+    bool Unframed() const { return tracking_ && !FrameOf(w_); }
     QRect Wanted() const { return {topLeft_, size_.value_or(w_->size().grownBy(lastFrame))}; }
 
     void Place(QPoint topLeft, std::optional<QSize> size) {
         topLeft_ = topLeft;
         // A size still waiting for the frame stays wanted when only the corner moves.
-        if (size || !pending_) {
+        if (size || !tracking_) {
             size_ = size;
         }
-        pending_ = true;
+        tracking_ = true;
         Apply();
     }
 
@@ -64,11 +78,13 @@ class OuterPlacement : public QObject {
                 if (watched == w_) {
                     WatchWindow();
                 }
-                if (pending_ && !applying_ && Framed(w_)) {
-                    if (FrameOf(w_) == applied_) {
-                        pending_ = false;  // the guess was right, or the frame came in time
-                    } else {
-                        Apply();
+                if (tracking_ && !applying_) {
+                    if (const auto frame = FrameOf(w_)) {
+                        if (Placed()) {
+                            tracking_ = false;
+                        } else if (*frame != applied_) {
+                            Apply();
+                        }
                     }
                 }
                 break;
@@ -79,7 +95,12 @@ class OuterPlacement : public QObject {
     }
 
   private:
-    // Some frames are only reported by an exposure of the native window.
+    bool Placed() const {
+        const QRect frame = FrameGeometry(w_);
+        return frame.topLeft() == topLeft_ && (!size_ || frame.size() == *size_);
+    }
+
+    // The frame is known by the time the native window is exposed.
     void WatchWindow() {
         QWindow* window = w_->windowHandle();
         if (window && window != window_) {
@@ -89,20 +110,20 @@ class OuterPlacement : public QObject {
     }
 
     void Apply() {
+        // A maximised window keeps the bounds the window manager gave it.
         if (w_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
-            pending_ = false;
+            tracking_ = false;
             return;
         }
         applying_ = true;
-        const bool framed = Framed(w_);
-        const QMargins frame = framed ? FrameOf(w_) : lastFrame;
-        if (framed) {
+        const std::optional<QMargins> known = FrameOf(w_);
+        const QMargins frame = known.value_or(lastFrame);
+        if (known) {
             lastFrame = frame;
         }
         const QSize client = size_ ? size_->shrunkBy(frame) : w_->size();
         w_->setGeometry(QRect(topLeft_ + QPoint(frame.left(), frame.top()), client));
         applied_ = frame;
-        pending_ = !framed;
         applying_ = false;
         WatchWindow();
     }
@@ -112,7 +133,7 @@ class OuterPlacement : public QObject {
     QPoint topLeft_;
     std::optional<QSize> size_;
     QMargins applied_;
-    bool pending_ = false;
+    bool tracking_ = false;
     bool applying_ = false;
 };
 
@@ -128,10 +149,10 @@ void Place(QWidget* w, QPoint topLeft, std::optional<QSize> size) {
 
 QRect OuterBounds(const QWidget* w) {
     const OuterPlacement* placement = OuterPlacement::Of(w);
-    if (placement && placement->Pending()) {
+    if (placement && placement->Unframed()) {
         return placement->Wanted();
     }
-    return w->frameGeometry();
+    return FrameGeometry(w);
 }
 
 void PlaceOuter(QWidget* w, const QRect& outer) {

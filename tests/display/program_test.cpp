@@ -1,0 +1,123 @@
+// The real program, driven through the X server as a user drives it: mouse clicks and keys sent
+// by xdotool to whatever window has the focus.
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+#include <string>
+
+#include "support/Display.h"
+#include "support/TempDir.h"
+
+using velloran::testing::ReadBytes;
+using velloran::testing::WorkFolder;
+using velloran::testing::WriteBytes;
+
+namespace {
+
+#ifndef VELLORAN_PROGRAM
+#error "VELLORAN_PROGRAM must name the program under test"
+#endif
+
+// Latin-1 bytes, not UTF-8: a name that no text decoding gives back.
+const std::string kName = "\xe9t\xe9.vlp";
+
+// A caption as the window manager shows it: the toolkit adds the program's name.
+QString Shown(const QString& caption) {
+    return caption + QString::fromUtf8(" \u2014 Velloran Editor");
+}
+
+std::string Document() {
+    std::string text = "Preamble\r\n";
+    for (int i = 1; i <= 120; ++i) {
+        text += "preamble line " + std::to_string(i) + "\r\n";
+    }
+    return text + "[S] One [*] star\r\none body\r\n[S] Two\r\ntwo body\r\n";
+}
+
+}  // namespace
+
+class ProgramTest : public QObject {
+    Q_OBJECT
+
+    // Runs xdotool and gives its output.
+    QString Xdo(const QStringList& arguments) {
+        QProcess xdo;
+        xdo.start(QStringLiteral("xdotool"), arguments);
+        if (!xdo.waitForFinished(15000) || xdo.exitCode() != 0) {
+            qWarning() << "xdotool" << arguments << "failed:" << xdo.readAllStandardError();
+            xdo.kill();
+            return {};
+        }
+        return QString::fromUtf8(xdo.readAllStandardOutput()).trimmed();
+    }
+
+    // The program's window whose caption matches pattern, once it is shown.
+    QString Window(const QString& pattern) {
+        return Xdo({"search", "--sync", "--all", "--onlyvisible", "--pid",
+                    QString::number(program_.processId()), "--name", pattern})
+            .section('\n', 0, 0);
+    }
+
+    std::unique_ptr<WorkFolder> dir_;
+    QProcess program_;
+
+  private slots:
+    void initTestCase() {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+            if (qEnvironmentVariableIsSet("VELLORAN_DISPLAY_REQUIRED")) {
+                QFAIL("xdotool is missing");
+            }
+            QSKIP("needs xdotool");
+        }
+    }
+
+    void init() { dir_ = std::make_unique<WorkFolder>(); }
+
+    void cleanup() {
+        if (program_.state() != QProcess::NotRunning) {
+            program_.terminate();
+            program_.waitForFinished(10000);
+        }
+        dir_.reset();
+    }
+
+    // Opens a document whose name is not UTF-8, steps away from the section being typed in,
+    // types on, clicks into the section shown, types and saves with F1: only what was typed
+    // into the shown section is saved, and the hidden one stays byte for byte.
+    void keysAfterASectionStepReachOnlyTheSectionShown() {
+        WriteBytes(kName, Document());
+        // The name goes through a shell as bytes; the toolkit's argument list would decode it.
+        program_.setProcessChannelMode(QProcess::ForwardedChannels);
+        program_.start(QStringLiteral("/bin/sh"),
+                       {"-c", "exec \"$0\" \"$(printf '\\351t\\351.vlp')\"", VELLORAN_PROGRAM});
+        QVERIFY(program_.waitForStarted());
+
+        const QString list = Window(QStringLiteral("\\.vlp"));
+        QVERIFY(!list.isEmpty());
+        // The caption shows the name as the platform decodes file names.
+        QCOMPARE(Xdo({"getwindowname", list}),
+                 Shown(QFile::decodeName(QByteArray::fromStdString(kName))));
+        const QString document = Window(QStringLiteral("^Program Description"));
+        QVERIFY(!document.isEmpty());
+
+        Xdo({"mousemove", "--window", document, "100", "100", "click", "1"});
+        Xdo({"key", "--delay", "20", "ctrl+Home", "shift+Next"});
+        // A first line holding the toolkit's placeholder shows as it is.
+        QTRY_COMPARE(Xdo({"getwindowname", document}), Shown("[S] One [*] star"));
+        Xdo({"type", "Z"});
+        Xdo({"key", "Delete"});
+        Xdo({"mousemove", "--window", document, "100", "100", "click", "1"});
+        Xdo({"key", "ctrl+End"});
+        Xdo({"type", "Y"});
+        Xdo({"key", "F1"});
+        QTRY_VERIFY_WITH_TIMEOUT(ReadBytes(kName).find('Y') != std::string::npos, 10000);
+
+        std::string expected = Document();
+        expected.insert(expected.find("[S] Two"), "Y\r\n");
+        QCOMPARE(QByteArray::fromStdString(ReadBytes(kName)), QByteArray::fromStdString(expected));
+    }
+};
+
+VELLORAN_DISPLAY_TEST_MAIN(ProgramTest)
+#include "program_test.moc"
