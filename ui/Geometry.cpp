@@ -17,12 +17,12 @@ namespace {
 // best guess for a window not framed yet.
 QMargins lastFrame;
 
-// The frame the window manager gave w, once it is known: for a window on the screen only, and
-// read from the native window, as the widget's own copy may lag behind. A frame still being
-// built can be reported for a moment with sizes no frame has; those are not taken.
+// The frame the window manager gave w, once it is known: read from the native window, as the
+// widget's own copy may lag behind. A frame still being built can be reported for a moment with
+// sizes no frame has; those are not taken.
 std::optional<QMargins> FrameOf(const QWidget* w) {
     const QWindow* window = w->windowHandle();
-    if (!window || !window->isExposed()) {
+    if (!window) {
         return std::nullopt;
     }
     const QMargins m = window->frameMargins();
@@ -37,8 +37,8 @@ std::optional<QMargins> FrameOf(const QWidget* w) {
 }
 
 QRect FrameGeometry(const QWidget* w) {
-    const QWindow* window = w->windowHandle();
-    return window && window->isExposed() ? window->frameGeometry() : w->frameGeometry();
+    const std::optional<QMargins> frame = FrameOf(w);
+    return frame ? w->geometry().marginsAdded(*frame) : w->frameGeometry();
 }
 
 // The outer bounds asked for a window, kept until its frame stands there. The window manager
@@ -100,7 +100,7 @@ class OuterPlacement : public QObject {
         return frame.topLeft() == topLeft_ && (!size_ || frame.size() == *size_);
     }
 
-    // The frame is known by the time the native window is exposed.
+    // Some frames are only known by the time the native window is exposed.
     void WatchWindow() {
         QWindow* window = w_->windowHandle();
         if (window && window != window_) {
