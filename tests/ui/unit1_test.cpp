@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QWindow>
 #include <QtTest>
 #include <random>
 
@@ -22,6 +24,7 @@
 #include "support/TempDir.h"
 #include "ui/Forms.h"
 #include "ui/Geometry.h"
+#include "ui/ShownText.h"
 #include "ui/Unit11.h"
 #include "ui/Unit2.h"
 #include "ui/Unit8.h"
@@ -521,6 +524,78 @@ class TestUnit1 : public QObject {
         QTest::keyClick(form2().SectionEditors(0), Qt::Key_F1);
         QCOMPARE(ReadBytes("blob.vlp").size(), bytes.size());
         QVERIFY(ReadBytes("blob.vlp") == bytes);
+    }
+
+    // A file name that is not UTF-8 reaches the program as its bytes, opens, and is saved under
+    // the same bytes; the caption shows it as the platform decodes file names.
+    void aDocumentArgumentIsTakenAsBytes() {
+        const std::string name = "\xe9t\xe9.vlp";  // Latin-1
+        WriteBytes(name, "x\r\n");
+        Start({name});
+        QCOMPARE(state().FileName, name);
+        QCOMPARE(form2().SlotText(0), std::string("x\r\n"));
+        QCOMPARE(form1().windowTitle(), QFile::decodeName(QByteArray::fromStdString(name)));
+        Type(0, "y");
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_F1);
+        QCOMPARE(ReadBytes(name), std::string("x\r\ny\r\n"));
+        QCOMPARE(dir_->EntryCount(), std::size_t(2));  // the document and the settings folder
+    }
+
+    // The toolkit reads "[*]" in a caption as its modified marker; captions from a file name
+    // or a first line show it as it is.
+    void captionsShowTheirTextAsItIs() {
+        WriteBytes("odd[*]name.vlp", "Top [*] line\r\n[S] [*][*] two\r\n");
+        Start({"odd[*]name.vlp"});
+        QCOMPARE(form1().windowHandle()->title(), QString("odd[*]name.vlp"));
+        form1().ListBox1->setCurrentRow(1);
+        QCOMPARE(form2().windowHandle()->title(), QString("[S] [*][*] two"));
+        form1().ListBox1->setCurrentRow(0);
+        QCOMPARE(form2().windowHandle()->title(), QString("Top [*] line"));
+    }
+
+    // Titles of any length are shown cut short, in the list, the caption and the search rows;
+    // whatever uses a title gets it whole.
+    void longTitlesAreShownCutAndKeptWhole() {
+        const std::string first(20000, 'x');
+        const std::string marker = "[S] " + std::string(20000, 'y');
+        WriteBytes("long.vlp", first + "\r\n" + marker + "\r\nbody\r\n");
+        Start({"long.vlp"});
+        const QString cut = QString(velloran::ui::kShownTitleLength, u'x') + QChar(0x2026);
+        QCOMPARE(form1().ListBox1->item(0)->text(), cut);
+        QCOMPARE(form1().ListBox1->item(1)->text().size(), velloran::ui::kShownTitleLength + 1);
+        QCOMPARE(form1().Title(0), first);
+        QCOMPARE(form1().Title(1), marker);
+        form1().ListBox1->setCurrentRow(1);
+        form1().ListBox1->setCurrentRow(0);
+        QCOMPARE(form2().windowTitle(), cut);
+
+        auto& search = *forms_->form6;
+        search.Edit1->setText("yy");
+        search.Button2->click();
+        QCOMPARE(search.ListBox1->count(), 2);
+        QCOMPARE(search.ListBox1->item(0)->text(), "0    " + cut.left(295) + QChar(0x2026));
+        QCOMPARE(search.ListBox1->item(1)->text().left(11), QString("19999    [S"));
+        QCOMPARE(search.ListBox1->item(1)->text().size(), velloran::ui::kShownTitleLength + 1);
+    }
+
+    // A click in the list brings back a closed document window, also when it shows the clicked
+    // section already, as with a single section.
+    void aListClickBringsBackTheClosedDocumentWindow_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("a single section") << QByteArray("only\r\n");
+        QTest::newRow("the section shown") << QByteArray("a\r\n[S] One\r\n");
+    }
+    void aListClickBringsBackTheClosedDocumentWindow() {
+        QFETCH(QByteArray, text);
+        WriteBytes("Velloran.vlp", text.toStdString());
+        Start();
+        QVERIFY(form2().close());
+        QVERIFY(!form2().isVisible());
+        QListWidget* list = form1().ListBox1;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(0)).center());
+        QVERIFY(form2().isVisible());
+        QVERIFY(form2().SectionEditors(0)->isVisible());
     }
 
     void wordWrapTogglesTheEditors() {

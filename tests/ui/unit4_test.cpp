@@ -1,3 +1,5 @@
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QtTest>
@@ -160,6 +162,21 @@ class Unit4Test : public QObject {
         form4.ShowAt(&list);
         QCOMPARE(Report(form4).at(1), QStringLiteral("   1     2      7   One two"));
         QCOMPARE(Report(form4).size(), 3);
+    }
+
+    // The report is meant to be pasted into documents: a copy keeps every character, the
+    // no-break space included, which a plain-text copy would turn into a space.
+    void copyingTheReportKeepsEveryCharacter() {
+        TForm2 form2;
+        TForm4 form4(&form2);
+        Split(form2, "Caf\xe9\xa0Noir\r\n[S]\xa0\x80 two\r\n");
+        form4.show();
+        form4.Memo1->selectAll();
+        form4.Memo1->copy();
+        const QString copied = QGuiApplication::clipboard()->text();
+        QVERIFY(copied.contains(QStringLiteral(u"Caf\u00e9\u00a0Noir")));
+        QVERIFY(copied.contains(QStringLiteral(u"[S]\u00a0\u20ac two")));
+        QCOMPARE(copied, form4.Memo1->document()->toRawText().replace(QChar(0x2029), u'\n'));
     }
 };
 
