@@ -83,8 +83,7 @@ TForm1::TForm1(std::vector<std::string> arguments, QWidget* parent)
     ListBox1->installEventFilter(this);
 
     CreateMenu();
-    move(3, 2);
-    resize(247, 569);
+    velloran::ui::PlaceOuter(this, QRect(3, 2, 247, 569));
 
     launcher = [](const QString& program, const QStringList& args) {
         return QProcess::startDetached(program, args);
