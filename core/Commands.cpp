@@ -9,10 +9,12 @@
 
 namespace velloran {
 
-void OpenStartDocument(Session& s, const std::optional<std::string>& argument,
-                       const std::function<std::optional<std::string>()>& chooseFile) {
+void ChooseStartDocument(Session& s, const std::optional<std::string>& argument,
+                         const std::function<std::optional<std::string>()>& chooseFile,
+                         const std::function<bool(const std::string&)>& hasRecord) {
     State& st = s.st;
-    if (argument && !argument->empty() && IsExistingFile(*argument)) {
+    if (argument && !argument->empty() &&
+        (IsExistingFile(*argument) || (hasRecord && hasRecord(*argument)))) {
         st.FileName = *argument;
     } else if (IsExistingFile("Velloran.vlp")) {
         st.FileName = "Velloran.vlp";
@@ -22,6 +24,10 @@ void OpenStartDocument(Session& s, const std::optional<std::string>& argument,
     } else if (auto chosen = chooseFile ? chooseFile() : std::nullopt) {
         st.FileName = *chosen;
     }
+}
+
+void OpenChosenDocument(Session& s) {
+    State& st = s.st;
     if (IsExistingFile(st.FileName) && IsSealedName(st.FileName)) {
         // Until it is read, a save must not replace it with the empty sections shown.
         st.UnopenedSealed = st.FileName;
@@ -37,6 +43,12 @@ void OpenStartDocument(Session& s, const std::optional<std::string>& argument,
     }
 }
 
+void OpenStartDocument(Session& s, const std::optional<std::string>& argument,
+                       const std::function<std::optional<std::string>()>& chooseFile) {
+    ChooseStartDocument(s, argument, chooseFile);
+    OpenChosenDocument(s);
+}
+
 bool Decript(Session& s) {
     if (s.st.Modified && !s.dialogs.AskYesNo(std::string(kDiscardChanges))) {
         return false;
@@ -47,6 +59,11 @@ bool Decript(Session& s) {
     }
     if (!AskKey(s)) {
         return false;
+    }
+    // As last saved: under the enciphered name once the document is enciphered.
+    const std::string source = s.st.Enciphered ? EncipheredName(s.st.FileName) : s.st.FileName;
+    if (s.buffer.Empty() && IsExistingFile(source)) {
+        ReadDocument(source, s.buffer);
     }
     DecipherBuffer(s);
     SplitSections(s);

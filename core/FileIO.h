@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "FileAccess.h"
 #include "State.h"
@@ -110,6 +111,8 @@ class UniqueFd {
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     void Reset(int fd = -1);
+    // Hands the descriptor over, to be closed by its new holder.
+    int Release() { return std::exchange(fd_, -1); }
 
   private:
     int fd_;

@@ -34,6 +34,19 @@ class SectionSlots {
     std::string SlotText(int k) const { return std::string(ReadSlot(k)); }
 };
 
+// Told of every change of the slots' text, as bytes, by the window layer that holds them.
+class SlotObserver {
+  public:
+    virtual ~SlotObserver() = default;
+    // Slots 0 to texts.size() - 1 took the texts, which lie in block.
+    virtual void SlotsReplaced(const SharedBytes& block,
+                               std::span<const std::string_view> texts) = 0;
+    virtual void SlotReplaced(int k, const SharedBytes& block, std::string_view text) = 0;
+    // In slot k, at byte position, `removed` bytes gave way to inserted.
+    virtual void SlotEdited(int k, std::size_t position, std::size_t removed,
+                            std::string_view inserted) = 0;
+};
+
 // The list of section titles; entry k belongs to slot k.
 class SectionList {
   public:

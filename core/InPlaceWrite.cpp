@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "Error.h"
 #include "StateFolder.h"
 
 namespace velloran {
@@ -312,6 +313,11 @@ bool WriteInPlace(const std::string& target, const std::function<void(OutputFile
     return true;
 }
 
+std::string DescribeInterruptedWrite(const InterruptedWrite& write) {
+    return write.restored ? Format(kWriteUndone, write.file)
+                          : Format(Format(kWriteKeptAside, write.file), write.copy);
+}
+
 std::vector<InterruptedWrite> RestoreInterruptedWrites() {
     std::vector<InterruptedWrite> found;
     const std::string folder = StateFolder();
@@ -331,7 +337,7 @@ std::vector<InterruptedWrite> RestoreInterruptedWrites() {
             if (const UniqueFd copy(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
                 copy) {
                 if (const auto secured = ReadHeader(copy.get())) {
-                    found.push_back({secured->file, path, false});
+                    found.push_back({secured->file, path, false, true});
                 }
             }
             continue;
@@ -351,7 +357,7 @@ std::vector<InterruptedWrite> RestoreInterruptedWrites() {
             RemoveCopy(path);
             continue;
         }
-        InterruptedWrite write{secured->file, path, false};
+        InterruptedWrite write{secured->file, path, false, false};
         const UniqueFd fd(
             ::open(secured->file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !IsFileOf(st, *secured)) {

@@ -426,14 +426,19 @@ std::string UnsealBytes(std::string_view sealed, const SealKey& key, const std::
 }
 
 std::string UnsealBytes(std::string_view sealed, std::string_view passphrase,
-                        const std::string& name, const SealLimits& limits) {
+                        const std::string& name, const SealLimits& limits,
+                        std::shared_ptr<const SealKey>* opened) {
     const std::size_t size = sealed.size();
     SealReader reader(FromMemory(sealed), name, limits);
-    const auto key = SealKey::Derive(passphrase, reader.header().salt, reader.header().params);
+    auto key = SealKey::Derive(passphrase, reader.header().salt, reader.header().params);
     if (!reader.Unlock(*key)) {
         throw WrongKey(Format(kWrongKey, name));
     }
-    return reader.ReadAll(size);
+    std::string plain = reader.ReadAll(size);
+    if (opened) {
+        *opened = std::move(key);
+    }
+    return plain;
 }
 
 bool IsSealedName(std::string_view path) {

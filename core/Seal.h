@@ -196,9 +196,11 @@ std::string SealBytes(const SealKey& key, std::string_view plain,
 // Throws WrongKey when key does not open sealed, Error when sealed is damaged.
 std::string UnsealBytes(std::string_view sealed, const SealKey& key, const std::string& name,
                         const SealLimits& limits = {});
-// Derives the key from passphrase with the salt and parameters of sealed's header.
+// Derives the key from passphrase with the salt and parameters of sealed's header (refused as
+// damaged when they exceed limits); opened, when given, receives the key once it opened sealed.
 std::string UnsealBytes(std::string_view sealed, std::string_view passphrase,
-                        const std::string& name, const SealLimits& limits = {});
+                        const std::string& name, const SealLimits& limits = {},
+                        std::shared_ptr<const SealKey>* opened = nullptr);
 
 // True when the path ends in ".vls", in any case.
 bool IsSealedName(std::string_view path);

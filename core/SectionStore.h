@@ -21,6 +21,8 @@ class SectionStore : public SectionSlots {
     void SetSections(const SharedBytes& block, std::span<const std::string_view> texts) override;
 
     std::string_view Text(int k) const { return slots_[Index(k)].text; }
+    // The block slot k's text lies in, to share it.
+    const SharedBytes& Block(int k) const { return slots_[Index(k)].block; }
     // Lets go of slot k's text, which reads as empty from now on.
     void Release(int k) { slots_[Index(k)] = {}; }
 
