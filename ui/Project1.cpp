@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
     }
     // Before any file is read: a save that was killed while writing a file over itself left the
     // file's old bytes aside, to be put back.
-    velloran::RestoreInterruptedWrites();
+    auto interrupted = velloran::RestoreInterruptedWrites();
     QApplication app(argc, argv);
     QApplication::setApplicationName("velloran");
     QApplication::setApplicationDisplayName("Velloran Editor");
@@ -25,6 +25,7 @@ int main(int argc, char* argv[]) {
 
     // After the toolkit took its own options out of argv; the rest stays bytes, never decoded.
     auto forms = velloran::ui::CreateForms(std::vector<std::string>(argv, argv + argc));
+    forms->form1->TellInterruptedWrites(std::move(interrupted));
     QObject::connect(forms->form1.get(), &TForm1::closed, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     forms->Show();

@@ -185,8 +185,12 @@ void SectionEditor::FollowChange(int position, int /*removed*/, int added) {
         before = 0;
     }
     if (start > mirrorChars_ || now > length - start) {
+        const std::size_t old = mirror_.size();
         mirror_ = Bytes();  // never reported so far; the text itself still tells
         mirrorChars_ = length;
+        if (onBytesChanged) {
+            onBytesChanged(0, old, mirror_);
+        }
         return;
     }
     const auto from = static_cast<std::size_t>(ToCrLf(static_cast<int>(start)));
@@ -209,8 +213,12 @@ void SectionEditor::FollowChange(int position, int /*removed*/, int added) {
     QTextCursor c(document());
     c.setPosition(static_cast<int>(start));
     c.setPosition(static_cast<int>(start + now), QTextCursor::KeepAnchor);
-    mirror_.replace(from, to - from, BytesFromText(c.selectedText()));
+    const std::string inserted = BytesFromText(c.selectedText());
+    mirror_.replace(from, to - from, inserted);
     mirrorChars_ = length;
+    if (onBytesChanged) {
+        onBytesChanged(from, to - from, inserted);
+    }
 }
 
 std::string SectionEditor::Bytes() const {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringView>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,10 @@ class SectionEditor : public TextArea {
     std::string_view ByteView() const { return mirror_; }
     // The first line of the text, empty when there is none.
     QString FirstLine() const;
+    // Told of every change of the bytes after it was made: at position, `removed` bytes gave way
+    // to inserted. Not for SetBytes, which starts the text afresh. Must not throw.
+    std::function<void(std::size_t position, std::size_t removed, std::string_view inserted)>
+        onBytesChanged;
 
     // Conversions between Qt positions and positions that count a line break as two characters.
     // A position between the CR and the LF of a break stands for the end of that line.

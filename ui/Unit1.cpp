@@ -10,16 +10,19 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTimer>
 #include <algorithm>
 
 #include "core/Cipher.h"
 #include "core/Commands.h"
 #include "core/Document.h"
 #include "core/FileIO.h"
+#include "core/Recovery.h"
 #include "core/Saving.h"
 #include "settings/Settings.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
+#include "ui/RecoveryKeeper.h"
 #include "ui/ShownText.h"
 #include "ui/Unit11.h"
 #include "ui/Unit2.h"
@@ -99,14 +102,18 @@ void TForm1::SetForms(const Forms& forms) {
     forms_.Form2->onEditorKeyDown = [this](int key, Qt::KeyboardModifiers modifiers,
                                            SectionEditor*) { EditorKeyDown(key, modifiers); };
     forms_.Form2->onWindowKeyDown = [this](int key) { ListBox1KeyDown(key); };
+    recovery_ = std::make_unique<RecoveryKeeper>(*session_, this);
+    forms_.Form2->SetSlotObserver(recovery_.get());
 }
 
 QAction* TForm1::AddItem(QMenu* menu, const char* caption, const char* name,
                          void (TForm1::*handler)()) {
     QAction* action = menu->addAction(QString::fromLatin1(caption));
     action->setObjectName(name);
-    connect(action, &QAction::triggered, this,
-            [this, handler] { Guarded(this, [&] { (this->*handler)(); }); });
+    connect(action, &QAction::triggered, this, [this, handler] {
+        Guarded(this, [&] { (this->*handler)(); });
+        recovery_->Settle();
+    });
     return action;
 }
 
@@ -170,6 +177,7 @@ void TForm1::ListBox1Click(int index) {
                 forms_.Form2->LayoutPanels();
             }
         });
+        recovery_->Settle();
     }
 }
 
@@ -183,6 +191,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::ListBox1KeyDown(int key) {
+    if (key < Qt::Key_F1 || key > Qt::Key_F7) {
+        return;
+    }
     Guarded(this, [&] {
         switch (key) {
             case Qt::Key_F1:
@@ -210,13 +221,14 @@ void TForm1::ListBox1KeyDown(int key) {
                 break;
         }
     });
+    recovery_->Settle();
 }
 
 void TForm1::EditorKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     // Counted from the first pane's section as it was before the key did anything.
     const int p = state().Panel1Section;
     ListBox1KeyDown(key);
-    if (!(modifiers & Qt::ShiftModifier)) {
+    if (!(modifiers & Qt::ShiftModifier) || (key != Qt::Key_PageUp && key != Qt::Key_PageDown)) {
         return;
     }
     Guarded(this, [&] {
@@ -226,6 +238,7 @@ void TForm1::EditorKeyDown(int key, Qt::KeyboardModifiers modifiers) {
             forms_.Form2->SelectSection(p + 1);
         }
     });
+    recovery_->Settle();
 }
 
 // ---- the dialogs
@@ -297,13 +310,43 @@ void TForm1::FormShow() {
         // The settings place both windows, the document window at the list's right edge.
         ApplySettings();
     }
+    for (const auto& write : std::exchange(interruptedWrites_, {})) {
+        if (!write.earlier) {
+            ShowMessage(velloran::DescribeInterruptedWrite(write));
+        }
+    }
+    LoadDocument();
+    st.FirstShow = true;
+    velloran::ui::SetCaption(this, FromPath(velloran::FileNamePart(st.FileName)));
+    recovery_->Settle();
+}
+
+void TForm1::LoadDocument() {
     std::optional<std::string> argument;
     if (arguments_.size() > 1) {
         argument = arguments_[1];
     }
-    velloran::OpenStartDocument(session(), argument, [this] { return ChooseFile(); });
-    st.FirstShow = true;
-    velloran::ui::SetCaption(this, FromPath(velloran::FileNamePart(st.FileName)));
+    velloran::ChooseStartDocument(
+        session(), argument, [this] { return ChooseFile(); },
+        [](const std::string& path) { return velloran::HasRecord(velloran::AbsolutePath(path)); });
+    switch (velloran::OfferRecovery(session(), recovery_->Recorder())) {
+        case velloran::StartRecovery::Open:
+            velloran::OpenChosenDocument(session());
+            break;
+        case velloran::StartRecovery::Restored: {
+            forms_.Form2->LayoutPanels();
+            // The list shows the section last chosen, as it did; left without a current entry,
+            // the list would take its first entry as chosen once it has the focus.
+            const velloran::State& st = state();
+            const QSignalBlocker block(ListBox1);
+            ListBox1->setCurrentRow(st.PanelMode == 1 ? st.Panel1Section : st.Panel2Section);
+            break;
+        }
+        case velloran::StartRecovery::Quit:
+            // Once the start is over; nothing was read, so nothing is asked.
+            QTimer::singleShot(0, this, &QWidget::close);
+            break;
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -317,6 +360,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
         }
     }
     event->accept();
+    recovery_->Close();
     emit closed();
 }
 

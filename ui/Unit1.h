@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Host.h"
+#include "core/InPlaceWrite.h"
 
 class QAction;
 class QListWidget;
@@ -20,6 +21,7 @@ class TForm7;
 class TForm8;
 class TForm9;
 class TForm11;
+class RecoveryKeeper;
 
 // The program's other windows, created once at start in this order after TForm1.
 struct Forms {
@@ -85,6 +87,13 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     void N2HPanel1Click();
     void N2VPanel1Click();
 
+    // Saves that a killed run left unfinished, found at start: what became of them is told when
+    // the window is first shown.
+    void TellInterruptedWrites(std::vector<velloran::InterruptedWrite> writes) {
+        interruptedWrites_ = std::move(writes);
+    }
+    RecoveryKeeper& Recovery() { return *recovery_; }
+
     // Starts a program detached; replaced in tests so that no second editor is left running.
     std::function<bool(const QString& program, const QStringList& arguments)> launcher;
 
@@ -122,10 +131,14 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     QAction* AddItem(QMenu* menu, const char* caption, const char* name, void (TForm1::*handler)());
     void ApplySettings();
     void SetPanelMode(int mode);
+    // Chooses the document, offers what a killed run left of it, and reads it unless recovered.
+    void LoadDocument();
 
     std::vector<std::string> arguments_;
     QString programPath_;
     Forms forms_;
     std::unique_ptr<velloran::Session> session_;
+    std::unique_ptr<RecoveryKeeper> recovery_;
+    std::vector<velloran::InterruptedWrite> interruptedWrites_;
     bool shownOnce_ = false;
 };

@@ -81,6 +81,12 @@ void TForm2::FormCreate() {
         ed->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         ed->moveCursor(QTextCursor::Start);
         connect(ed, &QPlainTextEdit::textChanged, this, &TForm2::SectionEditorChange);
+        ed->onBytesChanged = [this, k](std::size_t position, std::size_t removed,
+                                       std::string_view inserted) {
+            if (observer_) {
+                observer_->SlotEdited(k, position, removed, inserted);
+            }
+        };
         connect(ed, &SectionEditor::clicked, this, &TForm2::SectionEditorClick);
         connect(ed, &SectionEditor::keyDown, this, [this, ed](int key, Qt::KeyboardModifiers m) {
             if (onEditorKeyDown) {
@@ -117,6 +123,9 @@ std::string_view TForm2::ReadSlot(int k) const {
 
 void TForm2::SetSlotText(int k, std::string text) {
     store_.SetSlotText(k, std::move(text));
+    if (observer_) {
+        observer_->SlotReplaced(k, store_.Block(k), store_.Text(k));
+    }
     TextStored(k);
     // Filling an editor notifies like an edit; the operations that fill set the flag afterwards.
     state().Modified = true;
@@ -125,6 +134,9 @@ void TForm2::SetSlotText(int k, std::string text) {
 void TForm2::SetSections(const velloran::SharedBytes& block,
                          std::span<const std::string_view> texts) {
     store_.SetSections(block, texts);
+    if (observer_) {
+        observer_->SlotsReplaced(block, texts);
+    }
     for (std::size_t k = 0; k < texts.size(); ++k) {
         TextStored(static_cast<int>(k));
     }
@@ -147,6 +159,11 @@ SectionEditor* TForm2::Filled(int k) const {
         const bool modified = st.Modified;
         ed->SetBytes(store_.Text(k));
         st.Modified = modified;
+        // An editor keeps line breaks of every form as CR LF: edits count from its bytes.
+        if (observer_ && ed->ByteView() != store_.Text(k)) {
+            auto block = std::make_shared<const std::string>(ed->ByteView());
+            observer_->SlotReplaced(k, block, *block);
+        }
         store_.Release(k);
         holdsText_[Index(k)] = true;
     }

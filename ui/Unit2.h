@@ -43,6 +43,9 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     // Makes the panes of modes 2 and 3 follow the client size.
     void FormResize();
 
+    // Told of every change of a section's text, as bytes; nullptr for none.
+    void SetSlotObserver(velloran::SlotObserver* observer) { observer_ = observer; }
+
     // The hidden document buffer between the file and the editors.
     velloran::DocumentBuffer Memo1;
 
@@ -79,6 +82,7 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     void SectionEditorClick(int tag);
 
     std::array<SectionEditor*, velloran::kSectionCount> editors_{};
+    velloran::SlotObserver* observer_ = nullptr;
     // The texts of sections whose editors do not hold them.
     mutable velloran::SectionStore store_;
     mutable std::array<bool, velloran::kSectionCount> holdsText_{};

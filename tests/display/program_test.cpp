@@ -2,16 +2,17 @@
 // by xdotool to whatever window has the focus.
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QtTest>
 #include <string>
 
 #include "support/Display.h"
 #include "support/TempDir.h"
+#include "support/Xdo.h"
 
 using velloran::testing::ReadBytes;
 using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
+using velloran::testing::Xdo;
 
 namespace {
 
@@ -40,23 +41,9 @@ std::string Document() {
 class ProgramTest : public QObject {
     Q_OBJECT
 
-    // Runs xdotool and gives its output.
-    QString Xdo(const QStringList& arguments) {
-        QProcess xdo;
-        xdo.start(QStringLiteral("xdotool"), arguments);
-        if (!xdo.waitForFinished(15000) || xdo.exitCode() != 0) {
-            qWarning() << "xdotool" << arguments << "failed:" << xdo.readAllStandardError();
-            xdo.kill();
-            return {};
-        }
-        return QString::fromUtf8(xdo.readAllStandardOutput()).trimmed();
-    }
-
     // The program's window whose caption matches pattern, once it is shown.
     QString Window(const QString& pattern) {
-        return Xdo({"search", "--sync", "--all", "--onlyvisible", "--pid",
-                    QString::number(program_.processId()), "--name", pattern})
-            .section('\n', 0, 0);
+        return velloran::testing::XdoWindow(program_.processId(), pattern);
     }
 
     std::unique_ptr<WorkFolder> dir_;
@@ -64,7 +51,7 @@ class ProgramTest : public QObject {
 
   private slots:
     void initTestCase() {
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+        if (!velloran::testing::HaveXdotool()) {
             if (qEnvironmentVariableIsSet("VELLORAN_DISPLAY_REQUIRED")) {
                 QFAIL("xdotool is missing");
             }

@@ -538,7 +538,8 @@ class TestUnit1 : public QObject {
         Type(0, "y");
         QTest::keyClick(form2().SectionEditors(0), Qt::Key_F1);
         QCOMPARE(ReadBytes(name), std::string("x\r\ny\r\n"));
-        QCOMPARE(dir_->EntryCount(), std::size_t(2));  // the document and the settings folder
+        // The document, the settings folder and the state folder.
+        QCOMPARE(dir_->EntryCount(), std::size_t(3));
     }
 
     // The toolkit reads "[*]" in a caption as its modified marker; captions from a file name
