@@ -342,15 +342,17 @@ void RemoveOldAside(const std::string& folder, std::time_t now) {
 
 StartRecovery OfferRecovery(Session& s, RecoveryRecorder& recorder) {
     const auto folder = MakeStateFolder("recovery");
-    if (!folder) {
-        return StartRecovery::Open;
-    }
     const std::string path = RecordPath(s.st);
+    // Claimed first, so that a run starting at the same moment sees this one.
+    if (!folder || !recorder.Claim(*folder, path)) {
+        s.dialogs.ShowMessage(Format(kRecordsNotWritten, RecoveryFolder()));
+        if (!folder) {
+            return StartRecovery::Open;
+        }
+    }
     const std::time_t now = std::time(nullptr);
     RemoveOldAside(*folder + "/" + std::string(kDiscardedFolder), now);
     RemoveOldAside(*folder + "/" + std::string(kDamagedFolder), now);
-    // Claimed first, so that a run starting at the same moment sees this one.
-    recorder.Claim(*folder, path);
 
     std::vector<std::int64_t> running;
     std::vector<Found> found;

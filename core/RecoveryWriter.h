@@ -197,7 +197,7 @@ class RecordWriter {
 };
 
 inline constexpr std::string_view kRecordsNotWritten =
-    "Unsaved changes cannot be kept for recovery in %s (is the disk full?). Until this is "
-    "mended, save often: a crash would lose what was typed since the last save.";
+    "Unsaved changes cannot be kept for recovery in %s. Until this is mended, save often: a "
+    "crash would lose what was typed since the last save.";
 
 }  // namespace velloran

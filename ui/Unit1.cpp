@@ -335,11 +335,14 @@ void TForm1::LoadDocument() {
             break;
         case velloran::StartRecovery::Restored: {
             forms_.Form2->LayoutPanels();
-            // The list shows the section last chosen, as it did; left without a current entry,
-            // the list would take its first entry as chosen once it has the focus.
+            // The list shows a section on screen as chosen, the one Search works on where it
+            // can; left without a current entry, the list would take its first entry as chosen
+            // once it has the focus, and show that instead.
             const velloran::State& st = state();
+            const bool activeShown = st.ActiveSection == st.Panel1Section ||
+                                     (st.PanelMode != 1 && st.ActiveSection == st.Panel2Section);
             const QSignalBlocker block(ListBox1);
-            ListBox1->setCurrentRow(st.PanelMode == 1 ? st.Panel1Section : st.Panel2Section);
+            ListBox1->setCurrentRow(activeShown ? st.ActiveSection : st.Panel1Section);
             break;
         }
         case velloran::StartRecovery::Quit:

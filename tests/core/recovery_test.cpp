@@ -739,6 +739,16 @@ TEST_F(RecoveryTest, ADocumentNeverSavedIsFoundByItsRecord) {
     EXPECT_EQ(state().FileName, "Velloran.vlp");
 }
 
+// Where no record can be kept, the user is told so at start, and the document opens as usual.
+TEST_F(RecoveryTest, AStateFolderThatCannotBeMadeIsTold) {
+    WriteBytes(stateHome_ / "velloran", "a file where the folder should be");
+    EditorRun run;
+    EXPECT_EQ(OfferRecovery(run.session, run.recorder), StartRecovery::Open);
+    EXPECT_THAT(run.dialogs.messages,
+                ::testing::ElementsAre(Format(kRecordsNotWritten, RecoveryFolder())));
+    EXPECT_FALSE(run.recorder.Active());
+}
+
 TEST_F(RecoveryTest, WhatWasSetAsideGoesAfterThirtyDays) {
     const std::string aside = stateHome_ / "aside";
     const std::time_t now = 1800000000;
