@@ -43,10 +43,8 @@ int main(int argc, char* argv[]) {
     // As the editor does at start, before any file is read: a save that was killed while it
     // wrote a file over itself left the file's old bytes aside, to be put back.
     for (const auto& write : velloran::RestoreInterruptedWrites()) {
-        if (!write.earlier) {
-            std::fprintf(stderr, "velloran-cli: %s\n",
-                         velloran::DescribeInterruptedWrite(write).c_str());
-        }
+        std::fprintf(stderr, "velloran-cli: %s\n",
+                     velloran::DescribeInterruptedWrite(write).c_str());
     }
     int status;
     try {

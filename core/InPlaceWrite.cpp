@@ -337,7 +337,7 @@ std::vector<InterruptedWrite> RestoreInterruptedWrites() {
             if (const UniqueFd copy(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
                 copy) {
                 if (const auto secured = ReadHeader(copy.get())) {
-                    found.push_back({secured->file, path, false, true});
+                    found.push_back({secured->file, path, false});
                 }
             }
             continue;
@@ -357,7 +357,7 @@ std::vector<InterruptedWrite> RestoreInterruptedWrites() {
             RemoveCopy(path);
             continue;
         }
-        InterruptedWrite write{secured->file, path, false, false};
+        InterruptedWrite write{secured->file, path, false};
         const UniqueFd fd(
             ::open(secured->file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !IsFileOf(st, *secured)) {

@@ -26,8 +26,6 @@ struct InterruptedWrite {
     std::string file;  // the file that was being written
     std::string copy;  // its old bytes in the state folder, removed once put back
     bool restored = false;
-    // Set aside by an earlier start, and told then.
-    bool earlier = false;
 };
 
 // What the user is told of an interrupted write: its old bytes were put back, or are kept aside.
@@ -37,7 +35,7 @@ inline constexpr std::string_view kWriteUndone =
     "A save of %s was interrupted when the program stopped; its previous version was put back.";
 inline constexpr std::string_view kWriteKeptAside =
     "A save of %s was interrupted when the program stopped, and the file has since been removed "
-    "or replaced; its previous version is kept in %s.";
+    "or replaced; its previous version is kept in %s until you remove it.";
 
 // Puts back the old bytes of every write in place that a killed program left unfinished, and
 // removes the copies it had not finished making. Copies held by a writer that is still running

@@ -310,10 +310,9 @@ void TForm1::FormShow() {
         // The settings place both windows, the document window at the list's right edge.
         ApplySettings();
     }
+    // Old bytes kept aside are told at every start, until the user removed them.
     for (const auto& write : std::exchange(interruptedWrites_, {})) {
-        if (!write.earlier) {
-            ShowMessage(velloran::DescribeInterruptedWrite(write));
-        }
+        ShowMessage(velloran::DescribeInterruptedWrite(write));
     }
     LoadDocument();
     st.FirstShow = true;

@@ -28,6 +28,14 @@ After a save a small Status window shows the saved path for two seconds.
 When you close the list window (its close box or File > Exit) and there are unsaved changes, the Save Document dialog asks first: "Save Document" saves and ends the program, "Do Not Save" ends it without saving, "Do Not Exit" (or Esc) keeps the program open. If the save fails, the program stays open and asks again at the next close.
 Enter never presses a button in these dialogs; use the mouse, Tab and Space, or Esc.
 
+Recovery after a crash
+While the document has unsaved changes, the editor keeps a recovery record of them: a second after you stop typing, and at least every five seconds while you go on. If the editor, the desktop or the machine stops before you save, the next start on the same document asks "Unsaved changes to ... from ... were found. Recover them?". "Yes" brings back the text of every section, the section list, the panels and the name to save under, as they were and still unsaved: press F1 to save them. "No" sets the record aside for 30 days and does not ask again.
+The records are kept in ~/.local/state/velloran/recovery (or $XDG_STATE_HOME/velloran/recovery), which only you may read; records set aside go to its folder "discarded". A record goes away when you save, when you close the editor (with or without saving), and whenever the document has no unsaved changes.
+The record of a sealed (.vls) or enciphered (.vle) document is encrypted, with the document's key or with a key made from the typed key; it never holds the text in the clear, and it is only kept once the key was given. Recovering it asks for the key; a wrong key is told and asked again, and "Cancel" keeps the record for the next start.
+A damaged record is never used in part: you are told, and it is kept for inspection in the folder "damaged".
+If another window of the editor already has the document open, the start says so, with that window's process number, and asks whether to open it here anyway: what is saved in one window would overwrite what is saved in the other. "No" ends the new window.
+If the editor stops in the middle of a save, the next start puts the previous version of the file back, and tells you.
+
 Backups
 Set in View > Parameters - F2, under Backups:
 - Backup Previous Edit: the first save of the run first copies the file as it was on disk to NAME-prev.EXT (for example June-prev.vlp). Only the first save does this, until the settings are confirmed again.

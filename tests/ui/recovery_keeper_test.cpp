@@ -144,7 +144,7 @@ class TestRecoveryKeeper : public QObject {
         QVERIFY(script.Done());
         QVERIFY(script.unexpected.isEmpty());
         QVERIFY(script.messages.value(0).startsWith("Unsaved changes to " +
-                                                   QString::fromStdString(dir_->path())));
+                                                    QString::fromStdString(dir_->path())));
         const velloran::State& st = state();
         QVERIFY(st.Modified);
         QCOMPARE(std::tie(st.PanelMode, st.Panel1Section, st.Panel2Section, st.ActiveSection),

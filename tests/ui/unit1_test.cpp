@@ -526,6 +526,26 @@ class TestUnit1 : public QObject {
         QVERIFY(ReadBytes("blob.vlp") == bytes);
     }
 
+    // Saves a killed run left unfinished are told before the document is read: put back, or
+    // kept aside where the user finds them.
+    void interruptedSavesAreToldAtStart() {
+        WriteBytes("June.vlp", "x\r\n");
+        forms_ = velloran::ui::CreateForms({"velloran", "June.vlp"});
+        forms_->form1->TellInterruptedWrites(
+            {{"/d/June.vlp", "/s/secured-1-2", true}, {"/d/Gone.vlp", "/s/unrestored-1-3", false}});
+        ModalScript script;
+        script.Answer(QMessageBox::Ok).Answer(QMessageBox::Ok);
+        forms_->Show();
+        QVERIFY(script.Done());
+        QCOMPARE(script.messages,
+                 QStringList({"A save of /d/June.vlp was interrupted when the program stopped; its "
+                              "previous version was put back.",
+                              "A save of /d/Gone.vlp was interrupted when the program stopped, and "
+                              "the file has since been removed or replaced; its previous version "
+                              "is kept in /s/unrestored-1-3 until you remove it."}));
+        QCOMPARE(form2().SlotText(0), std::string("x\r\n"));
+    }
+
     // A file name that is not UTF-8 reaches the program as its bytes, opens, and is saved under
     // the same bytes; the caption shows it as the platform decodes file names.
     void aDocumentArgumentIsTakenAsBytes() {
