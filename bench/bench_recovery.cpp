@@ -15,11 +15,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "core/Document.h"
+#include "core/FileIO.h"
 #include "core/Recovery.h"
 #include "core/SectionStore.h"
 #include "core/State.h"
@@ -32,12 +32,6 @@
 namespace velloran::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
 // A store of sections that tells the recorder of the split, as the document window does.
 struct ObservedStore : SectionStore {
     void SetSections(const SharedBytes& block, std::span<const std::string_view> texts) override {
@@ -45,6 +39,29 @@ struct ObservedStore : SectionStore {
         observer->SlotsReplaced(block, texts);
     }
     SlotObserver* observer = nullptr;
+};
+
+// A run of the core with a record of document kept in recoveryFolder: the window layer's part
+// played by a store that tells the recorder of the split.
+struct RecordedRun {
+    RecordedRun(const std::string& document, const std::string& recoveryFolder) {
+        ResetState();
+        state().FileName = document;
+        recorder.Claim(recoveryFolder, RecordPath(state()));
+        store.observer = &recorder;
+    }
+    // The document's text, split, with unsaved changes.
+    void Open(std::string text) {
+        buffer.AssignText(std::move(text));
+        SplitSections(session);
+        state().Modified = true;
+    }
+    RecoveryRecorder recorder;
+    ObservedStore store;
+    PlainList list;
+    DocumentBuffer buffer;
+    CallbackDialogs dialogs;
+    Session session{state(), store, list, buffer, dialogs};
 };
 
 // A document split into a shown document window, typed into in the middle of section 0.
@@ -70,7 +87,7 @@ struct TypingWindow {
         const auto start = Clock::now();
         Key(Qt::Key_A, QStringLiteral("a"));
         Key(Qt::Key_Backspace, {});
-        return Seconds(start);
+        return SecondsSince(start);
     }
 
     std::size_t mib;
@@ -118,24 +135,15 @@ BENCHMARK(BM_KeystrokeWithRecovery)
 void BM_RecordAfterOneSectionChanged(benchmark::State& st) {
     const bool whole = st.range(0) == 1;
     const std::string folder = TempFolder();
-    ResetState();
-    State& s = state();
-    s.FileName = folder + "/doc.vlp";
-    RecoveryRecorder recorder;
-    recorder.Claim(folder, s.FileName);
-    ObservedStore store;
-    store.observer = &recorder;
-    PlainList list;
-    DocumentBuffer buffer;
-    CallbackDialogs dialogs;
-    Session session{s, store, list, buffer, dialogs};
-    buffer.AssignText(MakeDocument(100 * kMiB, 50));
-    SplitSections(session);
-    s.Modified = true;
+    RecordedRun run(folder + "/doc.vlp", folder);
+    run.Open(MakeDocument(100 * kMiB, 50));
+    RecoveryRecorder& recorder = run.recorder;
+    Session& session = run.session;
+    ObservedStore& store = run.store;
     auto start = Clock::now();
     recorder.Record(session);
     recorder.Wait();
-    const double first = Seconds(start);
+    const double first = SecondsSince(start);
 
     const std::string section(store.Text(3));
     double floor = 1e9;
@@ -146,7 +154,7 @@ void BM_RecordAfterOneSectionChanged(benchmark::State& st) {
         benchmark::DoNotOptimize(::write(fd, section.data(), section.size()));
         ::fsync(fd);
         ::close(fd);
-        floor = std::min(floor, Seconds(start));
+        floor = std::min(floor, SecondsSince(start));
         ::unlink(path.c_str());
     }
 
@@ -161,7 +169,7 @@ void BM_RecordAfterOneSectionChanged(benchmark::State& st) {
         start = Clock::now();
         recorder.Record(session);
         recorder.Wait();
-        const double each = Seconds(start);
+        const double each = SecondsSince(start);
         st.SetIterationTime(each);
         total += each;
     }
@@ -182,24 +190,12 @@ BENCHMARK(BM_RecordAfterOneSectionChanged)
 
 // Leaves the record of a killed run of doc in the state folder: one section edited.
 void LeaveRecord(const std::string& doc) {
-    ResetState();
-    State& s = state();
-    s.FileName = doc;
-    RecoveryRecorder recorder;
-    recorder.Claim(*MakeStateFolder("recovery"), RecordPath(s));
-    ObservedStore store;
-    store.observer = &recorder;
-    PlainList list;
-    DocumentBuffer buffer;
-    CallbackDialogs dialogs;
-    Session session{s, store, list, buffer, dialogs};
-    ReadDocument(doc, buffer);
-    SplitSections(session);
-    s.Modified = true;
-    recorder.Record(session);
-    recorder.SlotEdited(3, 10, 0, "an edit");
-    recorder.Record(session);
-    recorder.Wait();
+    RecordedRun run(doc, *MakeStateFolder("recovery"));
+    run.Open(ReadWholeFile(doc).value());
+    run.recorder.Record(run.session);
+    run.recorder.SlotEdited(3, 10, 0, "an edit");
+    run.recorder.Record(run.session);
+    run.recorder.Wait();
 }
 
 // Starts the windows on doc, answering Yes to the question of recovery, until they are idle.
@@ -216,7 +212,7 @@ double StartSeconds(const std::string& doc) {
     auto forms = ui::CreateForms({"velloran", doc});
     forms->Show();
     QApplication::processEvents();
-    const double seconds = Seconds(start);
+    const double seconds = SecondsSince(start);
     forms.reset();  // as a killed program: the record stays for the next start
     return seconds;
 }
@@ -227,11 +223,7 @@ void BM_StartRestoringARecord(benchmark::State& st) {
     const auto mib = static_cast<std::size_t>(st.range(0));
     const std::string folder = TempFolder();
     const std::string doc = folder + "/doc.vlp";
-    {
-        const std::string text = MakeDocument(mib * kMiB, 50);
-        std::ofstream(doc, std::ios::binary)
-            .write(text.data(), static_cast<std::streamsize>(text.size()));
-    }
+    WriteFile(doc, MakeDocument(mib * kMiB, 50));
     const std::string recordHome = folder + "/with";
     const std::string plainHome = folder + "/without";
     ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);

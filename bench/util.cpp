@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <vector>
 
@@ -30,6 +31,11 @@ std::string MakeDocument(std::size_t bytes, int sections) {
         out += "\r\n";
     }
     return out;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string TempFolder() {

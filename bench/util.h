@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -12,5 +13,13 @@ std::string MakeDocument(std::size_t bytes, int sections = 50);
 
 // A fresh temporary folder for one benchmark, removed at exit.
 std::string TempFolder();
+
+// Writes bytes to a new file at path.
+void WriteFile(const std::string& path, const std::string& bytes);
+
+using Clock = std::chrono::steady_clock;
+inline double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 }  // namespace velloran::bench

@@ -50,14 +50,7 @@ class ProgramTest : public QObject {
     QProcess program_;
 
   private slots:
-    void initTestCase() {
-        if (!velloran::testing::HaveXdotool()) {
-            if (qEnvironmentVariableIsSet("VELLORAN_DISPLAY_REQUIRED")) {
-                QFAIL("xdotool is missing");
-            }
-            QSKIP("needs xdotool");
-        }
-    }
+    void initTestCase() { VELLORAN_REQUIRE_XDOTOOL(); }
 
     void init() { dir_ = std::make_unique<WorkFolder>(); }
 

@@ -157,14 +157,7 @@ class RecoveryTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        if (!velloran::testing::HaveXdotool()) {
-            if (qEnvironmentVariableIsSet("VELLORAN_DISPLAY_REQUIRED")) {
-                QFAIL("xdotool is missing");
-            }
-            QSKIP("needs xdotool");
-        }
-    }
+    void initTestCase() { VELLORAN_REQUIRE_XDOTOOL(); }
 
     void init() { dir_ = std::make_unique<WorkFolder>(); }
 

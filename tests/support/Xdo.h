@@ -4,6 +4,7 @@
 // and keys to whatever window has the focus.
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
@@ -23,15 +24,31 @@ inline QString Xdo(const QStringList& arguments) {
     return QString::fromUtf8(xdo.readAllStandardOutput()).trimmed();
 }
 
-// The first window of process pid whose caption matches pattern, once it is shown.
+// The first window of process pid whose caption matches pattern, once it is shown. A search
+// walks the window tree, and fails when a window goes while it does (a dialog closing): it is
+// tried again then.
 inline QString XdoWindow(qint64 pid, const QString& pattern) {
-    return Xdo({"search", "--sync", "--all", "--onlyvisible", "--pid", QString::number(pid),
-                "--name", pattern})
-        .section('\n', 0, 0);
-}
-
-inline bool HaveXdotool() {
-    return !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty();
+    QElapsedTimer waited;
+    waited.start();
+    QString found;
+    while (found.isEmpty() && waited.elapsed() < 20000) {
+        found = Xdo({"search", "--sync", "--all", "--onlyvisible", "--pid", QString::number(pid),
+                     "--name", pattern})
+                    .section('\n', 0, 0);
+    }
+    return found;
 }
 
 }  // namespace velloran::testing
+
+// In a test's initTestCase: without xdotool the tests are skipped, or fail where a display with
+// everything it needs was promised.
+#define VELLORAN_REQUIRE_XDOTOOL()                                                 \
+    do {                                                                           \
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) { \
+            if (qEnvironmentVariableIsSet("VELLORAN_DISPLAY_REQUIRED")) {          \
+                QFAIL("xdotool is missing");                                       \
+            }                                                                      \
+            QSKIP("needs xdotool");                                                \
+        }                                                                          \
+    } while (false)
