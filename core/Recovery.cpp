@@ -1,6 +1,5 @@
 #include "Recovery.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 
 #include "Cipher.h"
 #include "Document.h"
+#include "SealedDocument.h"
 #include "StateFolder.h"
 
 namespace velloran {
@@ -21,14 +21,10 @@ constexpr std::size_t kMostManifest = std::size_t{64} << 20;
 
 std::vector<std::string> LockFiles(const std::string& folder) {
     std::vector<std::string> locks;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(dir)) {
-            const std::string_view name = e->d_name;
-            if (name.starts_with("run-") && name.find('.') == std::string_view::npos) {
-                locks.push_back(folder + "/" + std::string(name));
-            }
+    for (const auto& name : FolderEntries(folder)) {
+        if (name.starts_with("run-") && name.find('.') == std::string::npos) {
+            locks.push_back(folder + "/" + name);
         }
-        ::closedir(dir);
     }
     return locks;
 }
@@ -61,15 +57,6 @@ void ReportDamaged(Session& s, RecordSlot& slot, const std::string& message) {
 
 enum class Outcome { Restored, Kept, Damaged };
 
-// The answer of one key prompt, wiped however the caller leaves.
-struct TypedKey {
-    TypedKey(Session& s, KeyText form) : answer(s.dialogs.AskKeyPrompt(form)) {}
-    ~TypedKey() { Wipe(answer.text); }
-    TypedKey(const TypedKey&) = delete;
-    TypedKey& operator=(const TypedKey&) = delete;
-    PromptResult answer;
-};
-
 Outcome Recover(Session& s, RecoveryRecorder& recorder, Found& found) {
     const Manifest& m = found.manifest;
     const std::string& path = m.path;
@@ -88,7 +75,7 @@ Outcome Recover(Session& s, RecoveryRecorder& recorder, Found& found) {
                     s.dialogs.ShowMessage(Format(kWrongKey, path));
                 }
                 const TypedKey typed(s, form);
-                if (typed.answer.result != ModalResult::OK) {
+                if (!typed.Confirmed()) {
                     return Outcome::Kept;
                 }
                 try {
@@ -303,40 +290,16 @@ bool HasRecord(const std::string& path) {
 }
 
 void RemoveOldAside(const std::string& folder, std::time_t now) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        return;
-    }
-    std::vector<std::string> old;
-    while (dirent* e = ::readdir(dir)) {
+    for (const auto& name : FolderEntries(folder)) {
         // Set aside as "<name>-<seconds since the epoch>".
-        const std::string_view name = e->d_name;
         const std::size_t dash = name.rfind('-');
         long long when = 0;
-        if (dash != std::string_view::npos &&
+        if (dash != std::string::npos &&
             std::from_chars(name.data() + dash + 1, name.data() + name.size(), when).ec ==
                 std::errc() &&
             now - when > std::time_t{kAsideDays} * 24 * 60 * 60) {
-            old.emplace_back(name);
+            RemoveRecordFolder(folder + "/" + name);
         }
-    }
-    ::closedir(dir);
-    for (const auto& name : old) {
-        const std::string record = folder + "/" + name;
-        if (DIR* inner = ::opendir(record.c_str())) {
-            std::vector<std::string> files;
-            while (dirent* e = ::readdir(inner)) {
-                const std::string_view file = e->d_name;
-                if (file != "." && file != "..") {
-                    files.emplace_back(file);
-                }
-            }
-            ::closedir(inner);
-            for (const auto& file : files) {
-                ::unlink((record + "/" + file).c_str());
-            }
-        }
-        ::rmdir(record.c_str());
     }
 }
 

@@ -62,7 +62,9 @@ bool WriteAt(int fd, std::string_view bytes, std::uint64_t at) {
     return true;
 }
 
-std::vector<std::string> Entries(const std::string& folder) {
+}  // namespace
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (dirent* e = ::readdir(dir)) {
@@ -76,15 +78,15 @@ std::vector<std::string> Entries(const std::string& folder) {
     return names;
 }
 
-void RemoveFolder(const std::string& folder) {
-    // The manifest first: a removal cut short leaves parts that no record names, never a record
-    // that lacks some of its parts.
+void RemoveRecordFolder(const std::string& folder) {
     ::unlink((folder + "/" + kManifestName).c_str());
-    for (const auto& name : Entries(folder)) {
+    for (const auto& name : FolderEntries(folder)) {
         ::unlink((folder + "/" + name).c_str());
     }
     ::rmdir(folder.c_str());
 }
+
+namespace {
 
 std::string PartName(char kind, int k, std::uint64_t sequence) {
     return std::string(1, kind) + std::to_string(k) + "-" + std::to_string(sequence);
@@ -149,7 +151,7 @@ void RecordSlot::Describe(const std::string& path) {
 }
 
 void RecordSlot::Remove() {
-    RemoveFolder(folder_);
+    RemoveRecordFolder(folder_);
     ::unlink(lock_.c_str());
     SyncFolder(FolderPart(lock_));
 }
@@ -522,7 +524,7 @@ void RecordWriter::Sweep() {
         keep.insert(s.parts.base.name);
         keep.insert(s.parts.journal.name);
     }
-    for (const auto& name : Entries(slot_->Folder())) {
+    for (const auto& name : FolderEntries(slot_->Folder())) {
         if (!keep.contains(name)) {
             ::unlink(PartPath(name).c_str());
         }

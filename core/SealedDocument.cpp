@@ -10,16 +10,6 @@
 namespace velloran {
 namespace {
 
-// The answer of one key prompt, wiped however the caller leaves.
-struct TypedKey {
-    explicit TypedKey(Session& s) : answer(s.dialogs.AskKeyPrompt(KeyText::Utf8)) {}
-    ~TypedKey() { Wipe(answer.text); }
-    TypedKey(const TypedKey&) = delete;
-    TypedKey& operator=(const TypedKey&) = delete;
-    bool Confirmed() const { return answer.result == ModalResult::OK; }
-    PromptResult answer;
-};
-
 std::shared_ptr<const SealKey> KeyToOpen(Session& s, const std::string& path,
                                          const SealHeader& header, bool previousWrong) {
     if (previousWrong) {

@@ -6,8 +6,21 @@
 
 #include "FileAccess.h"
 #include "Host.h"
+#include "Seal.h"
 
 namespace velloran {
+
+// The answer of one key prompt, a passphrase unless asked otherwise, wiped however the caller
+// leaves.
+struct TypedKey {
+    explicit TypedKey(Session& s, KeyText form = KeyText::Utf8)
+        : answer(s.dialogs.AskKeyPrompt(form)) {}
+    ~TypedKey() { Wipe(answer.text); }
+    TypedKey(const TypedKey&) = delete;
+    TypedKey& operator=(const TypedKey&) = delete;
+    bool Confirmed() const { return answer.result == ModalResult::OK; }
+    PromptResult answer;
+};
 
 // Reads the sealed document at path into the buffer, asking for its key with the key prompt
 // until one opens it; a wrong key is said and asked again. The key that opened it becomes the key

@@ -92,7 +92,6 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     void TellInterruptedWrites(std::vector<velloran::InterruptedWrite> writes) {
         interruptedWrites_ = std::move(writes);
     }
-    RecoveryKeeper& Recovery() { return *recovery_; }
 
     // Starts a program detached; replaced in tests so that no second editor is left running.
     std::function<bool(const QString& program, const QStringList& arguments)> launcher;
