@@ -18,23 +18,6 @@ namespace {
 constexpr std::string_view kLockMagic = "velloran recovery lock 1\n";
 constexpr const char* kManifestName = "manifest";
 
-std::string Slurp(int fd, std::size_t most) {
-    std::string bytes;
-    char buffer[4096];
-    for (off_t at = 0; bytes.size() < most;) {
-        const ssize_t r = ::pread(fd, buffer, sizeof buffer, at);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(r));
-        at += r;
-    }
-    return bytes;
-}
-
 // Writes a file of the record that no manifest names yet: complete and on disk before one does.
 bool WriteNewFile(const std::string& path, const std::function<void(OutputFile&)>& produce) {
     const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
@@ -171,11 +154,7 @@ std::optional<std::string> RecordSlot::MoveTo(const std::string& aside) {
 }
 
 std::optional<LockDescription> ReadLockDescription(const std::string& lockPath) {
-    const UniqueFd fd(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd) {
-        return std::nullopt;
-    }
-    const std::string text = Slurp(fd.get(), 1 << 16);
+    const std::string text = ReadWholeFile(lockPath, 1 << 16).value_or("");
     if (!text.starts_with(kLockMagic)) {
         return std::nullopt;
     }
@@ -246,7 +225,11 @@ void RecordWriter::Run() {
             queue_.pop_front();
             busy_ = true;
         }
-        Process(job);
+        try {
+            Process(job);
+        } catch (const std::exception& e) {
+            Fail(e.what());  // out of memory, most likely: the thread goes on with the next job
+        }
         {
             std::lock_guard lock(mutex_);
             busy_ = false;
