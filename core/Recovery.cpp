@@ -154,6 +154,9 @@ RecoveryRecorder::~RecoveryRecorder() = default;
 
 void RecoveryRecorder::SlotsReplaced(const SharedBytes& block,
                                      std::span<const std::string_view> texts) {
+    if (stopped_) {
+        return;
+    }
     for (std::size_t k = 0; k < texts.size() && k < kSectionCount; ++k) {
         pending_[k] = {true, block, texts[k], {}};
     }
@@ -161,11 +164,17 @@ void RecoveryRecorder::SlotsReplaced(const SharedBytes& block,
 }
 
 void RecoveryRecorder::SlotReplaced(int k, const SharedBytes& block, std::string_view text) {
+    if (stopped_) {
+        return;
+    }
     pending_[static_cast<std::size_t>(k)] = {true, block, text, {}};
 }
 
 void RecoveryRecorder::SlotEdited(int k, std::size_t position, std::size_t removed,
                                   std::string_view inserted) {
+    if (stopped_) {
+        return;
+    }
     std::vector<ByteEdit>& edits = pending_[static_cast<std::size_t>(k)].edits;
     // Typing and deleting what was just typed grow or shrink one edit instead of adding one per
     // key.
@@ -258,6 +267,11 @@ void RecoveryRecorder::Adopt(std::unique_ptr<RecordSlot> slot, const RecoveredRe
     writer_->Submit(std::move(job));
 }
 
+void RecoveryRecorder::Stop() {
+    stopped_ = true;
+    pending_ = {};
+}
+
 void RecoveryRecorder::Close() {
     if (writer_) {
         RecordJob job;
@@ -303,7 +317,9 @@ void RemoveOldAside(const std::string& folder, std::time_t now) {
     }
 }
 
-StartRecovery OfferRecovery(Session& s, RecoveryRecorder& recorder) {
+namespace {
+
+StartRecovery Offer(Session& s, RecoveryRecorder& recorder) {
     const auto folder = MakeStateFolder("recovery");
     const std::string path = RecordPath(s.st);
     // Claimed first, so that a run starting at the same moment sees this one.
@@ -375,6 +391,16 @@ StartRecovery OfferRecovery(Session& s, RecoveryRecorder& recorder) {
         }
     }
     return StartRecovery::Open;
+}
+
+}  // namespace
+
+StartRecovery OfferRecovery(Session& s, RecoveryRecorder& recorder) {
+    const StartRecovery outcome = Offer(s, recorder);
+    if (!recorder.Active()) {
+        recorder.Stop();
+    }
+    return outcome;
 }
 
 void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legacyKey) {

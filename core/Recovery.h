@@ -69,6 +69,8 @@ class RecoveryRecorder : public SlotObserver {
     void Record(const Session& s);
     // Goes on with a record that was read back and restored, instead of writing it again.
     void Adopt(std::unique_ptr<RecordSlot> slot, const RecoveredRecord& record);
+    // Nothing can be recorded in this run: changes are no longer gathered.
+    void Stop();
     // The run ends: no record stays.
     void Close();
     // Until everything handed over is on disk.
@@ -79,6 +81,7 @@ class RecoveryRecorder : public SlotObserver {
   private:
     std::array<SectionUpdate, kSectionCount> pending_;
     bool titlesChanged_ = true;
+    bool stopped_ = false;
     std::string lockPath_;
     std::unique_ptr<RecordWriter> writer_;
 };
@@ -109,7 +112,8 @@ enum class StartRecovery {
 // another running window has the document open, and offers the records that ended runs left of
 // it, newest first. Yes restores one into the session (asking for its key when it is sealed);
 // No sets it aside in recovery/discarded for 30 days. A damaged record is reported and moved to
-// recovery/damaged, untouched.
+// recovery/damaged, untouched. Where no record can be kept, the user is told, and the recorder
+// stops gathering changes.
 StartRecovery OfferRecovery(Session& s, RecoveryRecorder& recorder);
 
 // Puts a record read back into the slots, the section list and the state, with Modified set.
