@@ -13,8 +13,8 @@
 //   10   8  length of the body
 //   18   8  checksum of the body (Checksum)
 //   26      body: the document's path; its file identity at the last read or save; the writer's
-//           process id and boot id; the time; the record's sequence number; the protection and,
-//           when protected, the sealing key's Argon2id parameters and salt; the titles part; for
+//           process id and boot id; the time; the record's sequence number; the protection and
+//           the sealing key's Argon2id parameters and salt (zeros when none); the titles part; for
 //           each section its base and journal parts (name, length, checksum of the part's bytes);
 //           the run's state (FileName, LastSection, panels, flags), sealed when protected.
 // Strings are a 4-byte length and the bytes. A journal is frames of an 8-byte length and an

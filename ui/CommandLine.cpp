@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include "core/Recovery.h"
 #include "settings/ProfileFile.h"
 #include "settings/Settings.h"
 
@@ -28,7 +29,8 @@ void PrintUsage(QTextStream& out) {
            "starts with [S].\n"
            "\n"
            "DOCUMENT     the document to open; a name ending in .vle is an enciphered\n"
-           "             document, whose key is asked for\n"
+           "             document, whose key is asked for; one that does not exist yet is\n"
+           "             opened when a recovery record of it is kept\n"
            "--help       print this text and exit\n"
            "--version    print the version and exit\n"
            "\n"
@@ -39,7 +41,12 @@ void PrintUsage(QTextStream& out) {
            "Settings: "
         << settings
         << "\n"
-           "          ($XDG_CONFIG_HOME/QMV.ini, by default ~/.config/QMV.ini)\n";
+           "          ($XDG_CONFIG_HOME/QMV.ini, by default ~/.config/QMV.ini)\n"
+           "Recovery records of unsaved changes: "
+        << QFile::decodeName(RecoveryFolder().c_str())
+        << "\n"
+           "          ($XDG_STATE_HOME/velloran/recovery, by default\n"
+           "          ~/.local/state/velloran/recovery)\n";
 }
 
 }  // namespace

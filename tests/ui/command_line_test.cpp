@@ -58,6 +58,8 @@ class TestCommandLine : public QObject {
         // The settings file where this user's run would keep it, not only the rule.
         const QString settings = QString::fromStdString(*folder_ / "config/QMV.ini");
         QVERIFY2(outcome.output.contains(settings), qPrintable(outcome.output));
+        const QString records = qEnvironmentVariable("XDG_STATE_HOME") + "/velloran/recovery";
+        QVERIFY2(outcome.output.contains(records), qPrintable(outcome.output));
     }
 
     void VersionPrintsOneLineAndSucceeds() {
