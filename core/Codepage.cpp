@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "Encoding.h"
+
 namespace velloran::codepage {
 namespace {
 
@@ -83,44 +85,16 @@ std::optional<std::string> FromUtf8(std::string_view text, bool* replaced) {
     std::string out;
     out.reserve(text.size());
     bool anyReplaced = false;
+    char32_t ch;
     for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t more;
-        char32_t ch;
-        if (lead < 0x80) {
-            more = 0;
-            ch = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            more = 1;
-            ch = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            more = 2;
-            ch = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            more = 3;
-            ch = lead & 0x07;
-        } else {
-            return std::nullopt;
-        }
-        if (text.size() - i <= more) {
-            return std::nullopt;
-        }
-        for (std::size_t j = 1; j <= more; ++j) {
-            const auto cont = static_cast<unsigned char>(text[i + j]);
-            if ((cont & 0xC0) != 0x80) {
-                return std::nullopt;
-            }
-            ch = (ch << 6) | (cont & 0x3F);
-        }
-        // Overlong forms, surrogates and values beyond Unicode are not UTF-8.
-        static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (ch < kLeast[more] || (ch >= 0xD800 && ch <= 0xDFFF) || ch > 0x10FFFF) {
+        const std::size_t n = DecodeUtf8(text, i, ch);
+        if (n == 0) {
             return std::nullopt;
         }
         const auto b = FromUnicode(ch);
         anyReplaced = anyReplaced || !b;
         out.push_back(b ? static_cast<char>(*b) : '?');
-        i += more + 1;
+        i += n;
     }
     if (replaced) {
         *replaced = anyReplaced;
