@@ -147,7 +147,8 @@ double FillAllEditorsSeconds(const std::string& path) {
     SplitSections(session);
     std::vector<QString> converted;
     for (int k = 0; k < kSectionCount; ++k) {
-        converted.push_back(SectionEditor::TextFromBytes(texts.texts[std::size_t(k)]));
+        converted.push_back(
+            SectionEditor::TextFromBytes(texts.texts[std::size_t(k)], state().DocumentEncoding));
     }
     QWidget parent;
     std::vector<QPlainTextEdit*> editors;

@@ -67,7 +67,7 @@ void SearchAll(benchmark::State& state, std::string_view searchText) {
     PlainList list;
     const auto& slots = SlotsOf(static_cast<std::size_t>(state.range(0)), &list);
     for (auto _ : state) {
-        auto rows = SearchAllRows(slots, list, searchText);
+        auto rows = SearchAllRows(slots, list, searchText, Encoding::Windows1252);
         benchmark::DoNotOptimize(rows);
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(TotalBytes(slots)));
@@ -87,7 +87,7 @@ void BM_FindNextToEnd(benchmark::State& state) {
         bench::MakeDocument(static_cast<std::size_t>(state.range(0)) * bench::kMiB, 0);
     text += "Velloran\r\n";
     for (auto _ : state) {
-        auto hit = FindNextMatch(text, {0, 0}, "velloran");
+        auto hit = FindNextMatch(text, {0, 0}, "velloran", Encoding::Windows1252);
         benchmark::DoNotOptimize(hit);
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
@@ -97,7 +97,7 @@ BENCHMARK(BM_FindNextToEnd)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
 void BM_Statistics(benchmark::State& state) {
     const auto& slots = SlotsOf(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        auto report = BuildStatistics(slots, kLastSlot);
+        auto report = BuildStatistics(slots, kLastSlot, Encoding::Windows1252);
         benchmark::DoNotOptimize(report);
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(TotalBytes(slots)));

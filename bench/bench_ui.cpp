@@ -75,7 +75,8 @@ void BM_SplitFloor(benchmark::State& st) {
     SplitSections(session);
     std::vector<QString> texts;
     for (int k = 0; k <= state().LastSection; ++k) {
-        texts.push_back(SectionEditor::TextFromBytes(sectionTexts.texts[std::size_t(k)]));
+        texts.push_back(SectionEditor::TextFromBytes(sectionTexts.texts[std::size_t(k)],
+                                                     state().DocumentEncoding));
     }
     QWidget parent;
     std::vector<QPlainTextEdit*> editors;
@@ -122,7 +123,8 @@ void BM_SelectNeverShown(benchmark::State& st) {
         w.Split();
         w.form->SelectSection(0);
         QApplication::processEvents();
-        const QString text = SectionEditor::TextFromBytes(w.form->SlotText(next));
+        const QString text =
+            SectionEditor::TextFromBytes(w.form->SlotText(next), state().DocumentEncoding);
         bare.hide();
         bare.setPlainText(QString());
         QApplication::processEvents();

@@ -166,12 +166,13 @@ Commands:
 
 Options:
   --json             stats, titles, count, check: one line of JSON for scripts;
-                     document text in it is read through the Windows-1252 table
+                     document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
-  --utf8             write text from documents in UTF-8 (read through the
-                     Windows-1252 table) and read TEXT and keys as UTF-8;
-                     without it, text is written and read as the document's bytes
+  --utf8             write the text of Windows-1252 documents in UTF-8 (through
+                     the table) and read TEXT and keys as UTF-8; without it,
+                     text is written and read as the document's bytes; the text
+                     of UTF-8 documents is UTF-8 either way
   -o, --output OUT   decipher, encipher, seal, unseal: write OUT, replacing it
                      only once it is complete, instead of standard output
   --key              ask for the key of an enciphered (.vle) document on the
@@ -181,6 +182,10 @@ Options:
                      its first line
   --help             print this text and exit
   --version          print the version and exit
+
+A document is read as UTF-8 when its bytes are valid UTF-8 with a byte above
+127, as Windows-1252 when they hold any other byte above 127, and in the
+locale's character set when they are ASCII alone, as the editor reads it.
 
 A key is never taken from the command line. decipher, encipher, seal, unseal
 and every command on a sealed (.vls) document ask for it on the terminal unless

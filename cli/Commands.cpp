@@ -135,16 +135,20 @@ int Stats(const Arguments& a) {
     std::vector<SectionCounts> counts;
     PlainSession p;
     std::optional<MappedFile> mapped;
+    Encoding encoding;
     if (IsSealedName(path) || Deciphers(a, path)) {
         Open(a, path, p);
+        encoding = p.session.st.DocumentEncoding;
         for (int k = 0; k <= p.session.st.LastSection; ++k) {
-            counts.push_back(CountSection(p.sections.texts[static_cast<std::size_t>(k)]));
+            counts.push_back(CountSection(p.sections.texts[static_cast<std::size_t>(k)], encoding));
         }
     } else {
         // Counted in the file's own bytes: the same rows, without copying a large file twice.
         mapped.emplace(Map(path));
-        counts = CountDocumentSections(mapped->Bytes());
+        encoding = DetectEncoding(mapped->Bytes());
+        counts = CountDocumentSections(mapped->Bytes(), encoding);
     }
+    const TextForm text(a.utf8, encoding);
 
     if (a.json) {
         JsonWriter json;
@@ -154,7 +158,7 @@ int Stats(const Arguments& a) {
             const SectionCounts& c = counts[k];
             json.BeginObject().Key("index").Number(k);
             json.Key("lines").Number(c.lines).Key("words").Number(c.words);
-            json.Key("chars").Number(c.chars).Key("title").String(TextForm::ForJson(c.title));
+            json.Key("chars").Number(c.chars).Key("title").String(text.ForJson(c.title));
             json.EndObject();
             total.lines += c.lines;
             total.words += c.words;
@@ -166,7 +170,6 @@ int Stats(const Arguments& a) {
         DeliverJson(json);
         return 0;
     }
-    const TextForm text(a.utf8);
     const std::vector<std::string> report = BuildStatistics(counts);
     Deliver(std::nullopt, [&](OutputFile& out) {
         for (const std::string& line : report) {
@@ -181,17 +184,17 @@ int Titles(const Arguments& a) {
     PlainSession p;
     Open(a, a.operands[0], p);
     const std::vector<std::string>& titles = p.list.titles;
+    const TextForm text(a.utf8, p.session.st.DocumentEncoding);
     if (a.json) {
         JsonWriter json;
         json.BeginObject().Key("titles").BeginArray();
         for (const std::string& title : titles) {
-            json.String(TextForm::ForJson(title));
+            json.String(text.ForJson(title));
         }
         json.EndArray().EndObject();
         DeliverJson(json);
         return 0;
     }
-    const TextForm text(a.utf8);
     Deliver(std::nullopt, [&](OutputFile& out) {
         for (std::size_t k = 0; k < titles.size(); ++k) {
             if (a.numbered) {
@@ -206,27 +209,32 @@ int Titles(const Arguments& a) {
 }
 
 int Count(const Arguments& a) {
-    const TextForm text(a.utf8);
-    const std::string searchText = text.In(a.operands[0], "TEXT");
+    if (a.utf8 && !IsUtf8(a.operands[0])) {
+        // Said before a sealed document asks for its key.
+        throw UsageError("TEXT is not valid UTF-8");
+    }
     PlainSession p;
     Open(a, a.operands[1], p);
+    const Encoding encoding = p.session.st.DocumentEncoding;
+    const TextForm text(a.utf8, encoding);
+    const std::string searchText = text.In(a.operands[0], "TEXT");
     if (a.json) {
         JsonWriter json;
         std::size_t total = 0;
-        json.BeginObject().Key("text").String(TextForm::ForJson(searchText));
+        json.BeginObject().Key("text").String(text.ForJson(searchText));
         json.Key("sections").BeginArray();
         for (int k = 0; k < p.list.Count(); ++k) {
-            const std::size_t n = CountMatches(p.sections.SlotText(k), searchText);
+            const std::size_t n = CountMatches(p.sections.ReadSlot(k), searchText, encoding);
             total += n;
             json.BeginObject().Key("index").Number(static_cast<std::size_t>(k));
-            json.Key("count").Number(n).Key("title").String(TextForm::ForJson(p.list.Title(k)));
+            json.Key("count").Number(n).Key("title").String(text.ForJson(p.list.Title(k)));
             json.EndObject();
         }
         json.EndArray().Key("total").Number(total).EndObject();
         DeliverJson(json);
         return 0;
     }
-    const std::vector<std::string> rows = SearchAllRows(p.sections, p.list, searchText);
+    const std::vector<std::string> rows = SearchAllRows(p.sections, p.list, searchText, encoding);
     Deliver(std::nullopt, [&](OutputFile& out) {
         for (const std::string& row : rows) {
             out.Write(text.Out(row));
@@ -251,7 +259,7 @@ int Show(const Arguments& a) {
         throw UsageError(path + " has no section " + index + ": its sections are 0 to " +
                          std::to_string(last));
     }
-    const TextForm text(a.utf8);
+    const TextForm text(a.utf8, p.session.st.DocumentEncoding);
     Deliver(std::nullopt, [&](OutputFile& out) {
         ForEachLogicalLine(p.sections.texts[static_cast<std::size_t>(k)],
                            [&](std::string_view line) {

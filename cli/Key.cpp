@@ -173,7 +173,8 @@ std::string ReadKey(const Arguments& args, bool confirm) {
 }
 
 std::string ReadCipherKey(const Arguments& args, bool confirm) {
-    return TextForm(args.utf8).In(ReadKey(args, confirm), "the key");
+    // Keys stay in the code page, whatever the document's encoding turns out to be.
+    return TextForm(args.utf8, Encoding::Windows1252).In(ReadKey(args, confirm), "the key");
 }
 
 }  // namespace velloran::cli

@@ -16,7 +16,8 @@ inline bool IsMarkerLine(std::string_view line) {
     return MarkerLetter(line) == 'S';
 }
 
-// Fills the slots and the section list from the document buffer.
+// Fills the slots and the section list from the document buffer, after deciding the document's
+// encoding from its bytes (DetectEncoding), which it never changes.
 void SplitSections(Session& s);
 // Rebuilds the document buffer from slots 0 to LastSection.
 void JoinSections(Session& s);

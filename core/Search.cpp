@@ -104,14 +104,18 @@ class Matcher {
     char lastByte_;
 };
 
+bool Matchable(std::string_view searchText, Encoding encoding) {
+    return encoding == Encoding::Windows1252 || IsUtf8(searchText);
+}
+
 }  // namespace
 
-std::size_t CountMatches(std::string_view text, std::string_view searchText) {
+std::size_t CountMatches(std::string_view text, std::string_view searchText, Encoding encoding) {
     const std::size_t n = searchText.size();
     if (n == 0) {
-        return text.size() + 1;
+        return CountChars(text, encoding) + 1;
     }
-    if (n > text.size()) {
+    if (n > text.size() || !Matchable(searchText, encoding)) {
         return 0;
     }
     if (n == 1) {
@@ -134,9 +138,9 @@ std::size_t CountMatches(std::string_view text, std::string_view searchText) {
 }
 
 std::optional<Selection> FindNextMatch(std::string_view text, Selection current,
-                                       std::string_view searchText) {
+                                       std::string_view searchText, Encoding encoding) {
     const std::size_t n = searchText.size();
-    if (n == 0 || n > text.size()) {
+    if (n == 0 || n > text.size() || !Matchable(searchText, encoding)) {
         return std::nullopt;
     }
     const std::size_t limit = text.size() - n;
@@ -153,15 +157,15 @@ std::optional<Selection> FindNextMatch(std::string_view text, Selection current,
 }
 
 std::vector<std::string> SearchAllRows(const SectionSlots& slots, const SectionList& list,
-                                       std::string_view searchText) {
+                                       std::string_view searchText, Encoding encoding) {
     // The list never holds more entries than there are slots; the bound keeps a stray entry
     // from reading past them.
     const int count = std::min(list.Count(), kSectionCount);
     std::vector<std::string> rows;
     rows.reserve(static_cast<std::size_t>(std::max(count, 0)));
     for (int k = 0; k < count; ++k) {
-        rows.push_back(std::to_string(CountMatches(slots.ReadSlot(k), searchText)) + "    " +
-                       list.Title(k));
+        rows.push_back(std::to_string(CountMatches(slots.ReadSlot(k), searchText, encoding)) +
+                       "    " + list.Title(k));
     }
     return rows;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Encoding.h"
 #include "Host.h"
 
 namespace velloran {
@@ -19,11 +20,16 @@ constexpr char FoldLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
-// Start positions p at which searchText matches text ignoring A-Z case; overlapping matches
-// each count. An empty searchText matches at every position, so it counts text.size() + 1.
-std::size_t CountMatches(std::string_view text, std::string_view searchText);
+// Positions and counts are those of characters in the text's encoding (see Encoding). In UTF-8
+// both texts are whole characters, so a byte match starts at a character and spans as many
+// characters as searchText has; a searchText that is not UTF-8 is no characters and matches
+// nowhere.
 
-// A selection in a text; length 0 is the caret alone, standing before position start.
+// Start positions at which searchText matches text ignoring A-Z case; overlapping matches each
+// count. An empty searchText matches at every position, so it counts the characters plus one.
+std::size_t CountMatches(std::string_view text, std::string_view searchText, Encoding encoding);
+
+// A selection in a text, in bytes; length 0 is the caret alone, standing before position start.
 struct Selection {
     std::size_t start = 0;
     std::size_t length = 0;
@@ -35,10 +41,10 @@ struct Selection {
 // from match to match; with only a caret it begins at the caret, so a match there is found.
 // The scan never wraps; nothing on a miss or for an empty searchText.
 std::optional<Selection> FindNextMatch(std::string_view text, Selection current,
-                                       std::string_view searchText);
+                                       std::string_view searchText, Encoding encoding);
 
 // One row per section list entry: the matches in that entry's slot, four blanks, the title.
 std::vector<std::string> SearchAllRows(const SectionSlots& slots, const SectionList& list,
-                                       std::string_view searchText);
+                                       std::string_view searchText, Encoding encoding);
 
 }  // namespace velloran

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "Encoding.h"
 #include "Seal.h"
 
 namespace velloran {
@@ -50,6 +51,9 @@ struct State {
     int ActiveSection = 0;
     int PanelMode = 1;
     bool Modified = false;
+    // How the document's bytes are read as characters: decided by every split, the locale's
+    // for a document not read yet.
+    Encoding DocumentEncoding = LocaleEncoding();
     std::string SearchText;
     // Editor format.
     std::string FontFace = "Courier New";

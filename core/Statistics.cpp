@@ -27,12 +27,14 @@ std::string Numbers(std::size_t lines, std::size_t words, std::size_t chars) {
 // What the counts of a stretch of text are made of. Each byte is looked at together with the
 // byte before it: a word starts where a byte that is not a separator follows a separator (the
 // blank, CR or LF: a line break ends a word just as a blank does), every CR or LF byte belongs
-// to a line break, and a CR LF pair makes one break. These add up over consecutive stretches,
-// so a document can be counted in one pass and cut into sections wherever it is.
+// to a line break, and a CR LF pair makes one break. A byte that continues a UTF-8 character is
+// no character of its own there. These add up over consecutive stretches, so a document can be
+// counted in one pass and cut into sections wherever it is.
 struct PairCounts {
     std::size_t wordStarts = 0;
     std::size_t breakBytes = 0;
     std::size_t crLfPairs = 0;
+    std::size_t continuations = 0;
 };
 
 constexpr bool IsBreak(unsigned char c) {
@@ -46,6 +48,7 @@ void CountPair(unsigned char before, unsigned char c, PairCounts& n) {
     n.wordStarts += static_cast<std::size_t>(Separates(before) && !Separates(c));
     n.breakBytes += static_cast<std::size_t>(IsBreak(c));
     n.crLfPairs += static_cast<std::size_t>(before == '\r' && c == '\n');
+    n.continuations += static_cast<std::size_t>(IsContinuation(c));
 }
 
 // Many bytes at a time, in vectors of byte lanes: a comparison gives -1 in each lane that holds,
@@ -78,6 +81,8 @@ template <typename Lanes, bool kSpotMarkers>
     const Lanes cr = Lanes{} + '\r';
     const Lanes lf = Lanes{} + '\n';
     const Lanes bracket = Lanes{} + '[';
+    const Lanes top2 = Lanes{} + 0xC0;
+    const Lanes continuing = Lanes{} + 0x80;
     Lanes spotted{};
     std::size_t i = from;
     while (to - i >= kLanes) {
@@ -85,6 +90,7 @@ template <typename Lanes, bool kSpotMarkers>
         Lanes words{};
         Lanes breaks{};
         Lanes pairs{};
+        Lanes continuations{};
         for (; i < end; i += kLanes) {
             // The hardware does not fetch ahead across page boundaries; a mapped file is read
             // at memory speed only when asked for a little ahead of time.
@@ -103,6 +109,7 @@ template <typename Lanes, bool kSpotMarkers>
             breaks -= cCr;
             breaks -= cLf;
             pairs -= bCr & cLf;
+            continuations -= reinterpret_cast<Lanes>((c & top2) == continuing);
             if constexpr (kSpotMarkers) {
                 spotted |= bBreak & reinterpret_cast<Lanes>(c == bracket);
             }
@@ -110,6 +117,7 @@ template <typename Lanes, bool kSpotMarkers>
         n.wordStarts += Sum(words);
         n.breakBytes += Sum(breaks);
         n.crLfPairs += Sum(pairs);
+        n.continuations += Sum(continuations);
     }
     bool found = kSpotMarkers && Sum(spotted) != 0;
     for (; i < to; ++i) {
@@ -142,7 +150,7 @@ bool CountPairs(const unsigned char* p, std::size_t from, std::size_t to, PairCo
 }
 
 // The counts of a section from the pair counts over its bytes.
-SectionCounts Finish(std::string_view text, const PairCounts& n) {
+SectionCounts Finish(std::string_view text, const PairCounts& n, Encoding encoding) {
     SectionCounts counts;
     if (text.empty()) {
         return counts;
@@ -155,7 +163,7 @@ SectionCounts Finish(std::string_view text, const PairCounts& n) {
     counts.title = text.substr(0, title);
     counts.lines = n.breakBytes - n.crLfPairs + (IsBreak(p[text.size() - 1]) ? 0 : 1);
     counts.words = n.wordStarts;
-    counts.chars = text.size() - n.breakBytes;
+    counts.chars = text.size() - n.breakBytes - (encoding == Encoding::Utf8 ? n.continuations : 0);
     return counts;
 }
 
@@ -219,27 +227,27 @@ std::string StatisticsTotals(std::size_t lines, std::size_t words, std::size_t c
     return Numbers(lines, words, chars) + "   TOTALS";
 }
 
-SectionCounts CountSection(std::string_view text) {
+SectionCounts CountSection(std::string_view text, Encoding encoding) {
     PairCounts n;
     if (!text.empty()) {
         const auto* p = reinterpret_cast<const unsigned char*>(text.data());
         CountPair(' ', p[0], n);
         CountPairs<false>(p, 1, text.size(), n);
     }
-    return Finish(text, n);
+    return Finish(text, n, encoding);
 }
 
-std::vector<SectionCounts> CountDocumentSections(std::string_view bytes) {
+std::vector<SectionCounts> CountDocumentSections(std::string_view bytes, Encoding encoding) {
     if (bytes.empty()) {
         // The split reads an empty document as one empty line.
-        return {CountSection("\r\n")};
+        return {CountSection("\r\n", encoding)};
     }
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::vector<SectionCounts> sections;
     std::size_t sectionStart = 0;
     PairCounts n;
     auto cut = [&](std::size_t at) {
-        sections.push_back(Finish(bytes.substr(sectionStart, at - sectionStart), n));
+        sections.push_back(Finish(bytes.substr(sectionStart, at - sectionStart), n, encoding));
         sectionStart = at;
         n = PairCounts{};
     };
@@ -263,6 +271,7 @@ std::vector<SectionCounts> CountDocumentSections(std::string_view bytes) {
             n.wordStarts += block.wordStarts;
             n.breakBytes += block.breakBytes;
             n.crLfPairs += block.crLfPairs;
+            n.continuations += block.continuations;
             i = end;
             continue;
         }
@@ -295,11 +304,12 @@ std::vector<std::string> BuildStatistics(std::span<const SectionCounts> sections
     return report.Finish();
 }
 
-std::vector<std::string> BuildStatistics(const SectionSlots& slots, int lastSection) {
+std::vector<std::string> BuildStatistics(const SectionSlots& slots, int lastSection,
+                                         Encoding encoding) {
     const int last = std::clamp(lastSection, 0, kLastSlot);
     Report report(static_cast<std::size_t>(last) + 1);
     for (int k = 0; k <= last; ++k) {
-        report.Add(CountSection(slots.ReadSlot(k)));
+        report.Add(CountSection(slots.ReadSlot(k), encoding));
     }
     return report.Finish();
 }

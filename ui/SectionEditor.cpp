@@ -8,12 +8,14 @@
 #include <QTextBlock>
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "core/Codepage.h"
+#include "core/Encoding.h"
 #include "core/Lines.h"
 
 namespace {
+
+using velloran::Encoding;
 
 constexpr char16_t kParagraphSeparator = 0x2029;
 constexpr char16_t kLineSeparator = 0x2028;
@@ -44,41 +46,66 @@ const std::array<unsigned char, 65536>& CharToByte() {
     return table;
 }
 
-bool Held(char16_t c) {
-    return c == u'?' || CharToByte()[c] != '?';
+bool IsBreak(char16_t c) {
+    return c == kParagraphSeparator || c == kLineSeparator;
 }
-
 bool IsHighSurrogate(char16_t c) {
     return c >= 0xD800 && c <= 0xDBFF;
 }
 bool IsLowSurrogate(char16_t c) {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
+bool IsSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
+}
+bool IsPairAt(QStringView text, qsizetype i) {
+    return IsHighSurrogate(text[i].unicode()) && i + 1 < text.size() &&
+           IsLowSurrogate(text[i + 1].unicode());
+}
 
-// Characters the code page cannot hold become "?" (a surrogate pair is one character); with
+// A character other than half a surrogate pair, which only UTF-8 holds whole.
+bool Held(char16_t c, Encoding encoding) {
+    if (encoding == Encoding::Utf8) {
+        return !IsSurrogate(c);
+    }
+    return c == u'?' || CharToByte()[c] != '?';
+}
+
+// Characters the encoding cannot hold become "?" (a surrogate pair is one character); with
 // breaks, every form of line break becomes '\n' first.
-QString HeldText(QStringView text, bool breaks) {
+QString HeldText(QStringView text, bool breaks, Encoding encoding) {
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
-        if (breaks &&
-            (c == u'\r' || c == u'\n' || c == kParagraphSeparator || c == kLineSeparator)) {
+        if (breaks && (c == u'\r' || c == u'\n' || IsBreak(c))) {
             if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
                 ++i;
             }
             out.append(u'\n');
-        } else if (Held(c)) {
-            out.append(QChar(c));
-        } else {
-            if (IsHighSurrogate(c) && i + 1 < text.size() &&
-                IsLowSurrogate(text[i + 1].unicode())) {
-                ++i;
+        } else if (IsPairAt(text, i)) {
+            if (encoding == Encoding::Utf8) {
+                out.append(text.mid(i, 2));
+            } else {
+                out.append(u'?');
             }
-            out.append(u'?');
+            ++i;
+        } else {
+            out.append(Held(c, encoding) ? QChar(c) : QChar(u'?'));
         }
     }
     return out;
+}
+
+bool AllHeld(QStringView text, Encoding encoding) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (encoding == Encoding::Utf8 && IsPairAt(text, i)) {
+            ++i;
+        } else if (!Held(text[i].unicode(), encoding)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Every form of line break as CR LF, as the editor gives its text back.
@@ -95,19 +122,7 @@ std::string CrLfBytes(std::string_view bytes) {
     return out;
 }
 
-bool AllHeld(QStringView text) {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return Held(c.unicode()); });
-}
-
-}  // namespace
-
-SectionEditor::SectionEditor(int tag, QWidget* parent) : TextArea(parent), tag_(tag) {
-    setObjectName(QStringLiteral("SectionEditor%1").arg(tag));
-    setProperty("tag", tag);
-    connect(document(), &QTextDocument::contentsChange, this, &SectionEditor::FollowChange);
-}
-
-QString SectionEditor::TextFromBytes(std::string_view bytes) {
+QString TextFromWindows1252(std::string_view bytes) {
     const auto& table = ByteToChar();
     QString out(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     char16_t* const begin = reinterpret_cast<char16_t*>(out.data());
@@ -130,17 +145,51 @@ QString SectionEditor::TextFromBytes(std::string_view bytes) {
     return out;
 }
 
-std::string SectionEditor::BytesFromText(QStringView raw) {
+// No more code units than bytes: a sequence of n bytes is one unit, or two for n = 4.
+QString TextFromUtf8(std::string_view bytes) {
+    QString out(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    char16_t* const begin = reinterpret_cast<char16_t*>(out.data());
+    char16_t* d = begin;
+    const std::size_t n = bytes.size();
+    for (std::size_t i = 0; i < n;) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b == '\r') {
+            i += (i + 1 < n && bytes[i + 1] == '\n') ? 2 : 1;
+            *d++ = u'\n';
+        } else if (b < 0x80) {
+            *d++ = b == '\n' ? u'\n' : static_cast<char16_t>(b);
+            ++i;
+        } else {
+            char32_t ch;
+            const std::size_t length = velloran::DecodeUtf8(bytes, i, ch);
+            if (length == 0) {
+                // A document's text is whole; only a title cut to be shown might not be.
+                *d++ = 0xFFFD;
+                ++i;
+            } else if (ch >= 0x10000) {
+                *d++ = static_cast<char16_t>(0xD800 + ((ch - 0x10000) >> 10));
+                *d++ = static_cast<char16_t>(0xDC00 + ((ch - 0x10000) & 0x3FF));
+                i += length;
+            } else {
+                *d++ = static_cast<char16_t>(ch);
+                i += length;
+            }
+        }
+    }
+    out.truncate(d - begin);
+    return out;
+}
+
+std::string BytesFromWindows1252(QStringView raw) {
     const auto& table = CharToByte();
     const char16_t* p = reinterpret_cast<const char16_t*>(raw.data());
     const char16_t* const end = p + raw.size();
-    const auto breaks = std::count_if(
-        p, end, [](char16_t c) { return c == kParagraphSeparator || c == kLineSeparator; });
+    const auto breaks = std::count_if(p, end, IsBreak);
     std::string out(static_cast<std::size_t>(raw.size() + breaks), '\0');
     char* d = out.data();
     for (; p != end; ++p) {
         const char16_t c = *p;
-        if (c == kParagraphSeparator || c == kLineSeparator) {
+        if (IsBreak(c)) {
             *d++ = '\r';
             *d++ = '\n';
         } else {
@@ -154,75 +203,128 @@ std::string SectionEditor::BytesFromText(QStringView raw) {
     return out;
 }
 
-QString SectionEditor::Representable(QStringView text) {
-    return HeldText(text, true);
+// Measured first, then written, so that a long text is not held twice over.
+std::string BytesFromUtf8(QStringView raw) {
+    const char16_t* const begin = reinterpret_cast<const char16_t*>(raw.data());
+    const char16_t* const end = begin + raw.size();
+    auto pairAt = [end](const char16_t* p) {
+        return IsHighSurrogate(*p) && p + 1 != end && IsLowSurrogate(p[1]);
+    };
+    std::size_t size = 0;
+    for (const char16_t* p = begin; p != end; ++p) {
+        const char16_t c = *p;
+        if (c < 0x80 || IsBreak(c)) {
+            size += IsBreak(c) ? 2 : 1;
+        } else if (c < 0x800) {
+            size += 2;
+        } else if (pairAt(p)) {
+            size += 4;
+            ++p;
+        } else {
+            size += IsSurrogate(c) ? 1 : 3;
+        }
+    }
+    std::string out(size, '\0');
+    char* d = out.data();
+    auto put = [&d](unsigned v) { *d++ = static_cast<char>(v); };
+    for (const char16_t* p = begin; p != end; ++p) {
+        const char16_t c = *p;
+        if (IsBreak(c)) {
+            put('\r');
+            put('\n');
+        } else if (c < 0x80) {
+            put(c);
+        } else if (c < 0x800) {
+            put(0xC0 | (c >> 6));
+            put(0x80 | (c & 0x3F));
+        } else if (pairAt(p)) {
+            const char32_t ch =
+                0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(p[1]) - 0xDC00);
+            put(0xF0 | (ch >> 18));
+            put(0x80 | ((ch >> 12) & 0x3F));
+            put(0x80 | ((ch >> 6) & 0x3F));
+            put(0x80 | (ch & 0x3F));
+            ++p;
+        } else if (IsSurrogate(c)) {
+            put('?');
+        } else {
+            put(0xE0 | (c >> 12));
+            put(0x80 | ((c >> 6) & 0x3F));
+            put(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
 }
 
-void SectionEditor::SetBytes(std::string_view bytes) {
+}  // namespace
+
+SectionEditor::SectionEditor(int tag, QWidget* parent) : TextArea(parent), tag_(tag) {
+    setObjectName(QStringLiteral("SectionEditor%1").arg(tag));
+    setProperty("tag", tag);
+    connect(document(), &QTextDocument::contentsChange, this, &SectionEditor::FollowChange);
+}
+
+QString SectionEditor::TextFromBytes(std::string_view bytes, Encoding encoding) {
+    return encoding == Encoding::Utf8 ? TextFromUtf8(bytes) : TextFromWindows1252(bytes);
+}
+
+std::string SectionEditor::BytesFromText(QStringView raw, Encoding encoding) {
+    return encoding == Encoding::Utf8 ? BytesFromUtf8(raw) : BytesFromWindows1252(raw);
+}
+
+QString SectionEditor::Representable(QStringView text, Encoding encoding) {
+    return HeldText(text, true, encoding);
+}
+
+void SectionEditor::SetBytes(std::string_view bytes, Encoding encoding) {
     settingBytes_ = true;
-    setPlainText(TextFromBytes(bytes));
+    setPlainText(TextFromBytes(bytes, encoding));
     settingBytes_ = false;
-    mirror_ = CrLfBytes(bytes);
-    mirrorChars_ = document()->characterCount() - 1;
+    text_.Assign(CrLfBytes(bytes), encoding);
 }
 
 // The document reports a change as a start and the characters removed and added there, counts
 // that may run past the text (its implicit last break) or that a compound change (a clear, a
 // whole new text) reports in several steps against its end state. So only the start and the
 // added characters, cut to the text, are taken as given; the characters removed follow from the
-// lengths before and after. Text before the start is unchanged, so the byte offset of the start
-// is the same in the old bytes as in the new text.
+// lengths before and after. Text before the start is unchanged, so the start is the same place
+// in the old bytes as in the new text.
 void SectionEditor::FollowChange(int position, int /*removed*/, int added) {
     if (settingBytes_) {
         return;
     }
-    const qsizetype length = document()->characterCount() - 1;
-    const qsizetype start = std::clamp<qsizetype>(position, 0, length);
-    qsizetype now = std::clamp<qsizetype>(added, 0, length - start);
-    qsizetype before = now + mirrorChars_ - length;
-    if (before < 0) {
-        now -= before;
-        before = 0;
+    const auto length = static_cast<std::size_t>(document()->characterCount() - 1);
+    const std::size_t known = text_.End().units;
+    const std::size_t start = std::min(static_cast<std::size_t>(std::max(position, 0)), length);
+    std::size_t now = std::min(static_cast<std::size_t>(std::max(added, 0)), length - start);
+    // The units removed: as many as were added, less what the text grew by.
+    if (now + known < length) {
+        now = length - known;
     }
-    if (start > mirrorChars_ || now > length - start) {
-        const std::size_t old = mirror_.size();
-        mirror_ = Bytes();  // never reported so far; the text itself still tells
-        mirrorChars_ = length;
+    const std::size_t before = now + known - length;
+    if (start > known || now > length - start) {
+        // Never reported so far; the text itself still tells.
+        const std::size_t old = text_.Bytes().size();
+        text_.Assign(Bytes(), TextEncoding());
         if (onBytesChanged) {
-            onBytesChanged(0, old, mirror_);
+            onBytesChanged(0, old, text_.Bytes());
         }
         return;
     }
-    const auto from = static_cast<std::size_t>(ToCrLf(static_cast<int>(start)));
-    // The old bytes of `before` characters, a CR LF break being one.
-    std::size_t to = from;
-    for (qsizetype left = before; left > 0 && to < mirror_.size();) {
-        const void* cr = std::memchr(mirror_.data() + to, '\r', mirror_.size() - to);
-        const std::size_t run =
-            (cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - mirror_.data())
-                : mirror_.size()) -
-            to;
-        if (run >= static_cast<std::size_t>(left)) {
-            to += static_cast<std::size_t>(left);
-            break;
-        }
-        to += run;
-        left -= static_cast<qsizetype>(run) + 1;
-        to += (to + 1 < mirror_.size() && mirror_[to + 1] == '\n') ? 2 : 1;
-    }
+    const velloran::TextPlace from = text_.AtUnits(start);
+    const velloran::TextPlace to = text_.AtUnits(start + before);
     QTextCursor c(document());
     c.setPosition(static_cast<int>(start));
     c.setPosition(static_cast<int>(start + now), QTextCursor::KeepAnchor);
-    const std::string inserted = BytesFromText(c.selectedText());
-    mirror_.replace(from, to - from, inserted);
-    mirrorChars_ = length;
+    const std::string inserted = BytesFromText(c.selectedText(), TextEncoding());
+    text_.Replace(from.bytes, to.bytes, inserted);
     if (onBytesChanged) {
-        onBytesChanged(from, to - from, inserted);
+        onBytesChanged(from.bytes, to.bytes - from.bytes, inserted);
     }
 }
 
 std::string SectionEditor::Bytes() const {
-    return BytesFromText(document()->toRawText());
+    return BytesFromText(document()->toRawText(), TextEncoding());
 }
 
 QString SectionEditor::FirstLine() const {
@@ -234,31 +336,12 @@ QString SectionEditor::FirstLine() const {
     return line;
 }
 
-// Line separators never enter the text (Shift+Enter and pasting make paragraph breaks), so the
-// breaks before a position are the block separators before it, and its block number counts them.
 int SectionEditor::ToCrLf(int qtPos) const {
-    const int last = document()->characterCount() - 1;
-    qtPos = std::clamp(qtPos, 0, last);
-    return qtPos + document()->findBlock(qtPos).blockNumber();
+    return static_cast<int>(text_.AtUnits(static_cast<std::size_t>(std::max(qtPos, 0))).chars);
 }
 
 int SectionEditor::FromCrLf(int crlfPos) const {
-    const QTextDocument* doc = document();
-    crlfPos = std::max(crlfPos, 0);
-    auto start = [&](int n) { return doc->findBlockByNumber(n).position() + n; };
-    int lo = 0;
-    int hi = doc->blockCount() - 1;
-    while (lo < hi) {
-        const int mid = lo + (hi - lo + 1) / 2;
-        if (start(mid) <= crlfPos) {
-            lo = mid;
-        } else {
-            hi = mid - 1;
-        }
-    }
-    const QTextBlock block = doc->findBlockByNumber(lo);
-    const int offset = std::min(crlfPos - start(lo), block.length() - 1);
-    return block.position() + offset;
+    return static_cast<int>(text_.AtChars(static_cast<std::size_t>(std::max(crlfPos, 0))).units);
 }
 
 int SectionEditor::CaretPos() const {
@@ -286,6 +369,22 @@ void SectionEditor::Select(int crlfStart, int crlfLength) {
     ensureCursorVisible();
 }
 
+velloran::Selection SectionEditor::ByteSelection() const {
+    const QTextCursor c = textCursor();
+    const std::size_t start = text_.AtUnits(static_cast<std::size_t>(c.selectionStart())).bytes;
+    const std::size_t end = text_.AtUnits(static_cast<std::size_t>(c.selectionEnd())).bytes;
+    return {start, end - start};
+}
+
+void SectionEditor::SelectBytes(velloran::Selection bytes) {
+    QTextCursor c = textCursor();
+    c.setPosition(static_cast<int>(text_.AtBytes(bytes.start).units));
+    c.setPosition(static_cast<int>(text_.AtBytes(bytes.start + bytes.length).units),
+                  QTextCursor::KeepAnchor);
+    setTextCursor(c);
+    ensureCursorVisible();
+}
+
 void SectionEditor::keyPressEvent(QKeyEvent* e) {
     if (!TakesInput()) {
         e->accept();
@@ -298,15 +397,15 @@ void SectionEditor::keyPressEvent(QKeyEvent* e) {
         return;
     }
     const bool lineSeparator = e->matches(QKeySequence::InsertLineSeparator);
-    if (lineSeparator || !AllHeld(e->text())) {
+    if (lineSeparator || !AllHeld(e->text(), TextEncoding())) {
         // Shift+Enter would insert a line separator, which a save cannot tell from a paragraph
         // break; both become the ordinary break the rest of the editor counts on.
         const auto modifiers = lineSeparator
                                    ? e->modifiers() & ~(Qt::ShiftModifier | Qt::MetaModifier)
                                    : e->modifiers();
         QKeyEvent held(e->type(), e->key(), modifiers, e->nativeScanCode(), e->nativeVirtualKey(),
-                       e->nativeModifiers(), HeldText(e->text(), false), e->isAutoRepeat(),
-                       static_cast<quint16>(e->count()));
+                       e->nativeModifiers(), HeldText(e->text(), false, TextEncoding()),
+                       e->isAutoRepeat(), static_cast<quint16>(e->count()));
         QPlainTextEdit::keyPressEvent(&held);
         e->setAccepted(held.isAccepted());
         return;
@@ -324,12 +423,12 @@ void SectionEditor::inputMethodEvent(QInputMethodEvent* e) {
         e->accept();
         return;
     }
-    if (AllHeld(e->commitString())) {
+    if (AllHeld(e->commitString(), TextEncoding())) {
         QPlainTextEdit::inputMethodEvent(e);
         return;
     }
     QInputMethodEvent held(e->preeditString(), e->attributes());
-    held.setCommitString(HeldText(e->commitString(), false), e->replacementStart(),
+    held.setCommitString(HeldText(e->commitString(), false, TextEncoding()), e->replacementStart(),
                          e->replacementLength());
     QPlainTextEdit::inputMethodEvent(&held);
     e->setAccepted(held.isAccepted());
@@ -357,7 +456,7 @@ void SectionEditor::insertFromMimeData(const QMimeData* source) {
         return;
     }
     QMimeData held;
-    held.setText(Representable(source->text()));
+    held.setText(Representable(source->text(), TextEncoding()));
     QPlainTextEdit::insertFromMimeData(&held);
 }
 

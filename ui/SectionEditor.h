@@ -6,31 +6,37 @@
 #include <string>
 #include <string_view>
 
+#include "core/Encoding.h"
+#include "core/IndexedText.h"
+#include "core/Search.h"
 #include "ui/TextArea.h"
 
-// The editor of one section slot, and the one place where editor text meets the core's bytes.
-// Bytes are shown through the code page one to one; positions the editor's own algorithms use
-// (search, caret, selection) count a line break as two characters, CR LF, so that they are byte
-// offsets into Bytes().
+// The editor of one section slot, and the one place where editor text meets the core's bytes:
+// bytes are read and written in the encoding the editor was filled in, the document's, which
+// holds every byte. Positions the editor's own algorithms use (search, caret, selection) count
+// characters of that encoding, a line break as two, CR LF.
 // An editor placed in a window takes keys, pastes, drops and input-method text only while it is
 // shown: a section whose editor a layout hid never changes, whatever still sends it input.
 class SectionEditor : public TextArea {
     Q_OBJECT
 
   public:
+    // Starts empty, in Windows-1252 until SetBytes gives it the document's encoding.
     explicit SectionEditor(int tag, QWidget* parent = nullptr);
 
     int Tag() const { return tag_; }
     // False for an editor that its window does not show.
     bool TakesInput() const { return isWindow() || isVisible(); }
 
-    // Bytes with CR LF, a lone CR or a lone LF as line breaks. Starts the undo history afresh.
-    void SetBytes(std::string_view bytes);
+    // Bytes with CR LF, a lone CR or a lone LF as line breaks, in an encoding that the editor
+    // keeps for what is typed from now on. Starts the undo history afresh.
+    void SetBytes(std::string_view bytes, velloran::Encoding encoding);
+    velloran::Encoding TextEncoding() const { return text_.TextEncoding(); }
     // The whole text as bytes, CR LF after each line.
     std::string Bytes() const;
     // The same bytes, kept in step with every change of the text, so that reading them copies
     // nothing: what the search and every other reader of the section scan.
-    std::string_view ByteView() const { return mirror_; }
+    std::string_view ByteView() const { return text_.Bytes(); }
     // The first line of the text, empty when there is none.
     QString FirstLine() const;
     // Told of every change of the bytes after it was made: at position, `removed` bytes gave way
@@ -38,7 +44,7 @@ class SectionEditor : public TextArea {
     std::function<void(std::size_t position, std::size_t removed, std::string_view inserted)>
         onBytesChanged;
 
-    // Conversions between Qt positions and positions that count a line break as two characters.
+    // Conversions between Qt positions and positions in characters, a line break counting two.
     // A position between the CR and the LF of a break stands for the end of that line.
     int ToCrLf(int qtPos) const;
     int FromCrLf(int crlfPos) const;
@@ -49,12 +55,15 @@ class SectionEditor : public TextArea {
     int SelLength() const;
     // Selects length characters from start, the caret at the end, and scrolls it into view.
     void Select(int crlfStart, int crlfLength);
+    // The selection, and selecting, in byte offsets into ByteView().
+    velloran::Selection ByteSelection() const;
+    void SelectBytes(velloran::Selection bytes);
 
     // The one-pass conversions behind SetBytes and Bytes.
-    static QString TextFromBytes(std::string_view bytes);
-    static std::string BytesFromText(QStringView raw);
-    // Characters the code page cannot hold become "?", line breaks of any form become '\n'.
-    static QString Representable(QStringView text);
+    static QString TextFromBytes(std::string_view bytes, velloran::Encoding encoding);
+    static std::string BytesFromText(QStringView raw, velloran::Encoding encoding);
+    // Characters the encoding cannot hold become "?", line breaks of any form become '\n'.
+    static QString Representable(QStringView text, velloran::Encoding encoding);
 
   signals:
     // Sent before the editor handles the key, which it then handles as usual.
@@ -76,8 +85,7 @@ class SectionEditor : public TextArea {
     void FollowChange(int position, int removed, int added);
 
     int tag_;
-    std::string mirror_;
-    // Characters of the text that mirror_ stands for.
-    qsizetype mirrorChars_ = 0;
+    // The text's bytes: Qt positions of the text are its code units.
+    velloran::IndexedText text_;
     bool settingBytes_ = false;
 };

@@ -63,8 +63,11 @@ void TForm2::FormCreate() {
 
     QFont font(QStringLiteral("Courier New"));
     font.setPointSize(10);
+    auto& st = state();
     for (int k = 0; k < kSectionCount; ++k) {
         auto* ed = new SectionEditor(k, this);
+        // What is typed into a document not read yet takes the locale's encoding.
+        ed->SetBytes({}, st.DocumentEncoding);
         editors_[Index(k)] = ed;
         ed->setGeometry(0, 0, 200, 200);
         filled_[Index(k)] = true;
@@ -101,7 +104,6 @@ void TForm2::FormCreate() {
     }
     editors_[0]->show();
 
-    auto& st = state();
     st.LastSection = 0;
     st.Panel1Section = 0;
     st.Panel2Section = 0;
@@ -144,11 +146,12 @@ void TForm2::SetSections(const velloran::SharedBytes& block,
 
 void TForm2::TextStored(int k) {
     holdsText_[Index(k)] = false;
+    storedEncodings_[Index(k)] = state().DocumentEncoding;
     SectionEditor* ed = editors_[Index(k)];
     if (!ed->isHidden()) {
         Filled(k);
     } else if (!ed->document()->isEmpty()) {
-        ed->SetBytes({});
+        ed->SetBytes({}, storedEncodings_[Index(k)]);
     }
 }
 
@@ -157,7 +160,7 @@ SectionEditor* TForm2::Filled(int k) const {
     if (!holdsText_[Index(k)]) {
         auto& st = state();
         const bool modified = st.Modified;
-        ed->SetBytes(store_.Text(k));
+        ed->SetBytes(store_.Text(k), storedEncodings_[Index(k)]);
         st.Modified = modified;
         // An editor keeps line breaks of every form as CR LF: edits count from its bytes.
         if (observer_ && ed->ByteView() != store_.Text(k)) {
@@ -299,7 +302,8 @@ void TForm2::resizeEvent(QResizeEvent* e) {
 
 void TForm2::ApplyFormat() {
     const auto& st = state();
-    QFont font(SectionEditor::TextFromBytes(st.FontFace));
+    // The settings file's text is Windows-1252, whatever the document's encoding.
+    QFont font(SectionEditor::TextFromBytes(st.FontFace, velloran::Encoding::Windows1252));
     // A size of zero or less would leave Qt's own default in place with a warning.
     font.setPointSize(st.FontSize > 0 ? st.FontSize : 10);
     const auto wrap = st.WordWrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap;

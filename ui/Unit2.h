@@ -83,8 +83,9 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
 
     std::array<SectionEditor*, velloran::kSectionCount> editors_{};
     velloran::SlotObserver* observer_ = nullptr;
-    // The texts of sections whose editors do not hold them.
+    // The texts of sections whose editors do not hold them, and the encoding each was stored in.
     mutable velloran::SectionStore store_;
+    std::array<velloran::Encoding, velloran::kSectionCount> storedEncodings_{};
     mutable std::array<bool, velloran::kSectionCount> holdsText_{};
     // Editors aligned to fill the client area; the others keep the bounds they are given.
     std::array<bool, velloran::kSectionCount> filled_{};

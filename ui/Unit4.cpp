@@ -7,7 +7,7 @@
 #include "core/State.h"
 #include "core/Statistics.h"
 #include "ui/Geometry.h"
-#include "ui/SectionEditor.h"
+#include "ui/ShownText.h"
 #include "ui/TextArea.h"
 
 TForm4::TForm4(const velloran::SectionSlots* sections, QWidget* parent)
@@ -36,7 +36,8 @@ void TForm4::ShowAt(const QWidget* beside) {
 }
 
 void TForm4::BuildStatistics() {
-    const auto lines = velloran::BuildStatistics(*sections_, velloran::state().LastSection);
+    const auto& st = velloran::state();
+    const auto lines = velloran::BuildStatistics(*sections_, st.LastSection, st.DocumentEncoding);
     std::string report;
     for (const auto& line : lines) {
         if (!report.empty()) {
@@ -44,7 +45,7 @@ void TForm4::BuildStatistics() {
         }
         report += line;
     }
-    Memo1->setPlainText(SectionEditor::TextFromBytes(report));
+    Memo1->setPlainText(velloran::ui::DocumentText(report));
 }
 
 void TForm4::showEvent(QShowEvent* e) {

@@ -12,6 +12,8 @@ const char kHelpText[] = R"help(VELLORAN EDITOR
 Sectioned documents
 A document is one plain text file, divided into sections. A section begins at a line that starts with the marker [S] (a lower-case [s] works too). The marker must stand at the very start of the line, and the line must be at least six characters long, so put a title after it, for example "[S] Chapter one". Everything before the first marker is section 0, the preamble. A document holds up to 50 marked sections; a 51st marker line stays ordinary text of the last section.
 
+A document is read as UTF-8 when its bytes are valid UTF-8 with a character beyond ASCII (a leading byte-order mark is kept), as Windows-1252, the code page of documents made on Windows, when they hold any other byte above 127, and in your locale's character set when they are plain ASCII or the document is new; this never changes a byte, and Reload and Decript decide it again.
+
 The left window lists the sections by their title lines; the first entry is the first line of the document. Click an entry, or move through the list with the arrow keys, to show that section in the document window. Each section has its own editor, with its own undo, caret and scroll position. Closing the document window only hides it; a click in the section list brings it back.
 
 Which document is opened
@@ -59,7 +61,7 @@ A document whose name ends in .vle is deciphered when it is opened, after the ke
 File > Decript deciphers the text as it was last read, saved or reloaded, with a key you type, and shows it again. If you have unsaved changes, you are asked first whether to discard them.
 
 Editing and sections
-Type in a section as in any plain text editor. Ctrl+Z undoes, Ctrl+X cuts, Ctrl+C copies, Ctrl+V pastes. Shift+Enter starts a new line like Enter. Characters that the document's code page cannot hold are turned into "?" as you type or paste them.
+Type in a section as in any plain text editor. Ctrl+Z undoes, Ctrl+X cuts, Ctrl+C copies, Ctrl+V pastes. Shift+Enter starts a new line like Enter. A UTF-8 document holds every character; in a Windows-1252 document, characters it cannot hold are turned into "?" as you type or paste them.
 To add a section, type a new marker line. To move a section, cut its marker line and its text and paste them where they belong, even into another section. To remove a section, delete its marker line (its text then joins the section before it).
 File > Reload then cuts the text into sections again and renews the section list. Reload does not read the file again; it uses the text in the editors, and the result counts as an unsaved change.
 View > Word Wrap switches line wrapping on and off for all editors.

@@ -61,7 +61,7 @@ void TForm6::ShowAt(const QWidget* beside) {
 }
 
 void TForm6::TakeSearchText() {
-    state().SearchText = SectionEditor::BytesFromText(Edit1->text());
+    state().SearchText = velloran::ui::DocumentBytes(Edit1->text());
 }
 
 void TForm6::Button1Click() {
@@ -87,15 +87,15 @@ bool TForm6::FindNext() {
     if (searchText.empty()) {
         return false;
     }
-    const velloran::Selection current{static_cast<std::size_t>(editor->SelStart()),
-                                      static_cast<std::size_t>(editor->SelLength())};
-    const auto hit = velloran::FindNextMatch(editor->ByteView(), current, searchText);
+    const velloran::Selection current = editor->ByteSelection();
+    const auto hit =
+        velloran::FindNextMatch(editor->ByteView(), current, searchText, editor->TextEncoding());
     if (hit) {
-        editor->Select(static_cast<int>(hit->start), static_cast<int>(hit->length));
+        editor->SelectBytes(*hit);
         return true;
     }
     if (current.length > 0) {
-        editor->SetCaretPos(static_cast<int>(current.start));
+        editor->SelectBytes({current.start, 0});
     }
     return false;
 }
@@ -108,7 +108,8 @@ void TForm6::Button2Click() {
             ListBox1->clear();
         }
         TakeSearchText();
-        const auto rows = velloran::SearchAllRows(*form2_, *list_, state().SearchText);
+        const auto rows =
+            velloran::SearchAllRows(*form2_, *list_, state().SearchText, state().DocumentEncoding);
         const QSignalBlocker block(ListBox1);
         for (const auto& row : rows) {
             ListBox1->addItem(velloran::ui::ShownTitle(row));

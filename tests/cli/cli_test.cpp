@@ -99,7 +99,8 @@ TEST_F(CliTest, StatsTitlesAndCountShowWhatTheWindowsShow) {
         SCOPED_TRACE(doc.name);
         Put("doc.vlp", doc.bytes);
         Opened w(doc.bytes);
-        const auto report = BuildStatistics(w.p.sections, state().LastSection);
+        const auto report =
+            BuildStatistics(w.p.sections, state().LastSection, state().DocumentEncoding);
         EXPECT_EQ(Cli({"stats", "doc.vlp"}).out, Lines(report));
         EXPECT_EQ(Cli({"stats", "--crlf", "doc.vlp"}).out, Lines(report, "\r\n"));
 
@@ -113,7 +114,9 @@ TEST_F(CliTest, StatsTitlesAndCountShowWhatTheWindowsShow) {
         for (const std::string text : {"a", "[s]", "", "\xe4", "\r\n"}) {
             const ProcessResult r = Cli({"count", "--", text, "doc.vlp"});
             EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(r.out, Lines(SearchAllRows(w.p.sections, w.p.list, text))) << text;
+            EXPECT_EQ(r.out,
+                      Lines(SearchAllRows(w.p.sections, w.p.list, text, state().DocumentEncoding)))
+                << text;
         }
     }
 }
@@ -140,7 +143,7 @@ TEST_F(CliTest, JsonIsValidAndCarriesEveryByteThroughTheCodePage) {
     for (int k = 0; k <= state().LastSection; ++k) {
         const Json& row = (*s)["sections"][static_cast<std::size_t>(k)];
         const std::string text = w.p.sections.SlotText(k);
-        const SectionCounts c = CountSection(text);
+        const SectionCounts c = CountSection(text, state().DocumentEncoding);
         EXPECT_EQ(row["index"].Uint(), static_cast<std::uint64_t>(k));
         EXPECT_EQ(row["lines"].Uint(), c.lines);
         EXPECT_EQ(row["words"].Uint(), c.words);
@@ -184,7 +187,7 @@ TEST_F(CliTest, Utf8ConvertsDocumentTextAndTextGiven) {
     EXPECT_EQ(Cli({"count", "--utf8", "\xc3\xa9", "doc.vlp"}).out,
               "1    caf\xc3\xa9 \xe2\x82\xac caf\xc3\x89\n0    [S] \xc3\x84rger \xc2\x9d\n");
     EXPECT_EQ(Cli({"count", "\xc3\xa9", "doc.vlp"}).out,
-              Lines(SearchAllRows(w.p.sections, w.p.list, "\xc3\xa9")));
+              Lines(SearchAllRows(w.p.sections, w.p.list, "\xc3\xa9", state().DocumentEncoding)));
     const ProcessResult replaced = Cli({"count", "--utf8", "\xc5\x82", "doc.vlp"});
     EXPECT_EQ(replaced.status, 0);
     EXPECT_THAT(replaced.err, HasSubstr("taken as \"?\""));
@@ -291,7 +294,7 @@ TEST_F(CliTest, SealedDocumentsAreReadWithTheirKeyOnly) {
     Opened w(plain);
     EXPECT_EQ(WithKey("pass phrase", {"titles", "doc.vls"}).out, Lines(w.p.list.titles));
     EXPECT_EQ(WithKey("pass phrase", {"stats", "doc.vls"}).out,
-              Lines(BuildStatistics(w.p.sections, state().LastSection)));
+              Lines(BuildStatistics(w.p.sections, state().LastSection, state().DocumentEncoding)));
     EXPECT_EQ(WithKey("pass phrase", {"show", "doc.vls", "1"}).out,
               "[S] Monday\r\nrain, \xe9t\xe9\r\n");
     const ProcessResult check = WithKey("pass phrase", {"check", "doc.vls"});
@@ -378,7 +381,7 @@ TEST_F(CliTest, KeyFileIsItsFirstLineAndMustBeReadableByItsOwnerAlone) {
     const std::string key = "key";
     Opened w(Read("doc.vle"), &key);
     EXPECT_EQ(WithKey("key", {"stats", "doc.vle"}).out,
-              Lines(BuildStatistics(w.p.sections, state().LastSection)));
+              Lines(BuildStatistics(w.p.sections, state().LastSection, state().DocumentEncoding)));
 
     const ProcessResult missing = Cli({"decipher", "--key-file", "nokey", "doc.vle"});
     EXPECT_EQ(missing.status, 3);

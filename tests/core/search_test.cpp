@@ -8,6 +8,9 @@
 namespace velloran {
 namespace {
 
+// One byte, one character: what these cases were written for.
+constexpr Encoding kCp1252 = Encoding::Windows1252;
+
 // Straightforward readings of the matching rules, to check the fast scans against.
 bool MatchesAt(std::string_view text, std::size_t p, std::string_view s) {
     if (p + s.size() > text.size()) {
@@ -63,12 +66,12 @@ TEST(Folding, CoversOnlyAToZ) {
 }
 
 TEST(CountMatches, CountsOverlappingAndIgnoresLetterCase) {
-    EXPECT_EQ(CountMatches("aaaa", "aa"), 3u);
-    EXPECT_EQ(CountMatches("The theme THE", "the"), 3u);
-    EXPECT_EQ(CountMatches("abcab", "AB"), 2u);
-    EXPECT_EQ(CountMatches("xx ab", "ab"), 1u);  // a match that ends the text
-    EXPECT_EQ(CountMatches("aAaA", "a"), 4u);
-    EXPECT_EQ(CountMatches("one\r\ntwo\r\n", "\r\n"), 2u);
+    EXPECT_EQ(CountMatches("aaaa", "aa", kCp1252), 3u);
+    EXPECT_EQ(CountMatches("The theme THE", "the", kCp1252), 3u);
+    EXPECT_EQ(CountMatches("abcab", "AB", kCp1252), 2u);
+    EXPECT_EQ(CountMatches("xx ab", "ab", kCp1252), 1u);  // a match that ends the text
+    EXPECT_EQ(CountMatches("aAaA", "a", kCp1252), 4u);
+    EXPECT_EQ(CountMatches("one\r\ntwo\r\n", "\r\n", kCp1252), 2u);
 }
 
 TEST(CountMatches, FoldsNothingBeyondLetters) {
@@ -78,19 +81,20 @@ TEST(CountMatches, FoldsNothingBeyondLetters) {
                            "b \xC4"
                            "b",
                            "\xC4"
-                           "B"),
+                           "B",
+                           kCp1252),
               2u);
-    EXPECT_EQ(CountMatches("@`@", "`"), 1u);
-    EXPECT_EQ(CountMatches("[{[", "{"), 1u);
-    EXPECT_EQ(CountMatches("x@", "x`"), 0u);
+    EXPECT_EQ(CountMatches("@`@", "`", kCp1252), 1u);
+    EXPECT_EQ(CountMatches("[{[", "{", kCp1252), 1u);
+    EXPECT_EQ(CountMatches("x@", "x`", kCp1252), 0u);
 }
 
 TEST(CountMatches, EmptyAndOversizedSearchText) {
-    EXPECT_EQ(CountMatches("", ""), 1u);
-    EXPECT_EQ(CountMatches("ab\r\n", ""), 5u);
-    EXPECT_EQ(CountMatches("", "a"), 0u);
-    EXPECT_EQ(CountMatches("ab", "abc"), 0u);
-    EXPECT_EQ(CountMatches("ab", "AB"), 1u);
+    EXPECT_EQ(CountMatches("", "", kCp1252), 1u);
+    EXPECT_EQ(CountMatches("ab\r\n", "", kCp1252), 5u);
+    EXPECT_EQ(CountMatches("", "a", kCp1252), 0u);
+    EXPECT_EQ(CountMatches("ab", "abc", kCp1252), 0u);
+    EXPECT_EQ(CountMatches("ab", "AB", kCp1252), 1u);
 }
 
 TEST(CountMatches, AgreesWithDirectReading) {
@@ -98,7 +102,8 @@ TEST(CountMatches, AgreesWithDirectReading) {
     for (int round = 0; round < 400; ++round) {
         const std::string text = RandomText(rng, rng() % 60);
         const std::string s = RandomText(rng, 1 + rng() % 3);
-        ASSERT_EQ(CountMatches(text, s), NaiveCount(text, s)) << "text '" << text << "' s '" << s;
+        ASSERT_EQ(CountMatches(text, s, kCp1252), NaiveCount(text, s))
+            << "text '" << text << "' s '" << s;
     }
 }
 
@@ -109,9 +114,10 @@ TEST(CountMatches, AgreesWithDirectReadingAcrossScanSteps) {
     for (int round = 0; round < 300; ++round) {
         const std::string text = RandomText(rng, rng() % 300);
         const std::string s = RandomText(rng, 1 + rng() % 20);
-        ASSERT_EQ(CountMatches(text, s), NaiveCount(text, s)) << "text '" << text << "' s '" << s;
+        ASSERT_EQ(CountMatches(text, s, kCp1252), NaiveCount(text, s))
+            << "text '" << text << "' s '" << s;
         const std::size_t from = rng() % (text.size() + 1);
-        const auto found = FindNextMatch(text, {from, 0}, s);
+        const auto found = FindNextMatch(text, {from, 0}, s, kCp1252);
         ASSERT_EQ(found ? std::optional(found->start) : std::nullopt, NaiveFind(text, from, s));
     }
 }
@@ -119,21 +125,21 @@ TEST(CountMatches, AgreesWithDirectReadingAcrossScanSteps) {
 TEST(FindNextMatch, FindsAtTheCaretAndStepsFromASelection) {
     const std::string text = "The cat saw the other";
     // A caret at the very start finds the match there, as in a section's title line.
-    EXPECT_EQ(FindNextMatch(text, {0, 0}, "the"), (Selection{0, 3}));
+    EXPECT_EQ(FindNextMatch(text, {0, 0}, "the", kCp1252), (Selection{0, 3}));
     // With that match selected, the next search moves on; "other" holds a third one.
-    EXPECT_EQ(FindNextMatch(text, {0, 3}, "the"), (Selection{12, 3}));
-    EXPECT_EQ(FindNextMatch(text, {12, 3}, "the"), (Selection{17, 3}));
-    EXPECT_EQ(FindNextMatch(text, {17, 3}, "the"), std::nullopt);
+    EXPECT_EQ(FindNextMatch(text, {0, 3}, "the", kCp1252), (Selection{12, 3}));
+    EXPECT_EQ(FindNextMatch(text, {12, 3}, "the", kCp1252), (Selection{17, 3}));
+    EXPECT_EQ(FindNextMatch(text, {17, 3}, "the", kCp1252), std::nullopt);
     // A caret just past a match's start does not find it again, and nothing wraps round.
-    EXPECT_EQ(FindNextMatch(text, {1, 0}, "THE"), (Selection{12, 3}));
-    EXPECT_EQ(FindNextMatch(text, {18, 0}, "the"), std::nullopt);
+    EXPECT_EQ(FindNextMatch(text, {1, 0}, "THE", kCp1252), (Selection{12, 3}));
+    EXPECT_EQ(FindNextMatch(text, {18, 0}, "the", kCp1252), std::nullopt);
 }
 
 TEST(FindNextMatch, StepsThroughEveryMatchInOrder) {
     const std::string text = "aaaa\r\naa";
     std::vector<std::size_t> starts;
     Selection sel{0, 0};
-    while (auto next = FindNextMatch(text, sel, "AA")) {
+    while (auto next = FindNextMatch(text, sel, "AA", kCp1252)) {
         starts.push_back(next->start);
         sel = *next;
     }
@@ -141,18 +147,19 @@ TEST(FindNextMatch, StepsThroughEveryMatchInOrder) {
 }
 
 TEST(FindNextMatch, MissesWithoutAnything) {
-    EXPECT_EQ(FindNextMatch("abc", {0, 0}, ""), std::nullopt);
-    EXPECT_EQ(FindNextMatch("ab", {0, 0}, "abc"), std::nullopt);
-    EXPECT_EQ(FindNextMatch("", {0, 0}, "a"), std::nullopt);
-    EXPECT_EQ(FindNextMatch("abc", {99, 0}, "c"), std::nullopt);
-    EXPECT_EQ(FindNextMatch("abc", {static_cast<std::size_t>(-1), 5}, "c"), std::nullopt);
-    EXPECT_EQ(FindNextMatch("abc", {2, 0}, "c"), (Selection{2, 1}));
-    EXPECT_EQ(FindNextMatch("abc", {2, 1}, "c"), std::nullopt);
+    EXPECT_EQ(FindNextMatch("abc", {0, 0}, "", kCp1252), std::nullopt);
+    EXPECT_EQ(FindNextMatch("ab", {0, 0}, "abc", kCp1252), std::nullopt);
+    EXPECT_EQ(FindNextMatch("", {0, 0}, "a", kCp1252), std::nullopt);
+    EXPECT_EQ(FindNextMatch("abc", {99, 0}, "c", kCp1252), std::nullopt);
+    EXPECT_EQ(FindNextMatch("abc", {static_cast<std::size_t>(-1), 5}, "c", kCp1252), std::nullopt);
+    EXPECT_EQ(FindNextMatch("abc", {2, 0}, "c", kCp1252), (Selection{2, 1}));
+    EXPECT_EQ(FindNextMatch("abc", {2, 1}, "c", kCp1252), std::nullopt);
     EXPECT_EQ(FindNextMatch("\xE4"
                             "b",
                             {0, 0},
                             "\xC4"
-                            "B"),
+                            "B",
+                            kCp1252),
               std::nullopt);
 }
 
@@ -163,7 +170,7 @@ TEST(FindNextMatch, AgreesWithDirectReading) {
         const std::string s = RandomText(rng, 1 + rng() % 3);
         const Selection sel{rng() % (text.size() + 2), rng() % 3};
         const auto expected = NaiveFind(text, sel.length > 0 ? sel.start + 1 : sel.start, s);
-        const auto got = FindNextMatch(text, sel, s);
+        const auto got = FindNextMatch(text, sel, s, kCp1252);
         ASSERT_EQ(got.has_value(), expected.has_value()) << "text '" << text << "' s '" << s;
         if (got) {
             EXPECT_EQ(got->start, *expected);
@@ -179,12 +186,12 @@ TEST(SearchAllRows, OneRowPerListedSection) {
     slots.texts[1] = "[S] The One\r\nthere\r\n";
     slots.texts[2] = "[S] Stale\r\nthe the the\r\n";  // left over from an earlier split
     list.titles = {"Intro", "[S] The One"};
-    EXPECT_EQ(SearchAllRows(slots, list, "the"),
+    EXPECT_EQ(SearchAllRows(slots, list, "the", kCp1252),
               (std::vector<std::string>{"1    Intro", "2    [S] The One"}));
-    EXPECT_EQ(SearchAllRows(slots, list, ""),
+    EXPECT_EQ(SearchAllRows(slots, list, "", kCp1252),
               (std::vector<std::string>{"17    Intro", "21    [S] The One"}));
     list.titles.clear();
-    EXPECT_TRUE(SearchAllRows(slots, list, "the").empty());
+    EXPECT_TRUE(SearchAllRows(slots, list, "the", kCp1252).empty());
 }
 
 }  // namespace

@@ -61,10 +61,11 @@ TEST_P(StoreReadsLikeCopies, EveryReaderSeesTheSameSections) {
         EXPECT_EQ(both.store.SlotText(k), both.copies.SlotText(k)) << "slot " << k;
     }
     EXPECT_EQ(both.Joined(both.store), both.Joined(both.copies));
-    EXPECT_EQ(SearchAllRows(both.store, both.list, "e"),
-              SearchAllRows(both.copies, both.list, "e"));
-    EXPECT_EQ(BuildStatistics(both.store, state().LastSection),
-              BuildStatistics(both.copies, state().LastSection));
+    const Encoding encoding = state().DocumentEncoding;
+    EXPECT_EQ(SearchAllRows(both.store, both.list, "e", encoding),
+              SearchAllRows(both.copies, both.list, "e", encoding));
+    EXPECT_EQ(BuildStatistics(both.store, state().LastSection, encoding),
+              BuildStatistics(both.copies, state().LastSection, encoding));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -11,6 +11,9 @@
 namespace velloran {
 namespace {
 
+// One byte, one character: what these cases were written for.
+constexpr Encoding kCp1252 = Encoding::Windows1252;
+
 TEST(CountWords, OnlyTheBlankSeparates) {
     EXPECT_EQ(CountWords(""), 0u);
     EXPECT_EQ(CountWords("    "), 0u);
@@ -38,7 +41,7 @@ TEST(BuildStatistics, DocumentWithoutMarkers) {
     PlainSlots slots;
     slots.texts[0] = "First line here\r\n\r\nlast  one \r\n";
     slots.texts[1] = "[S] stale\r\n";  // beyond the last section, so never reported
-    const auto report = BuildStatistics(slots, 0);
+    const auto report = BuildStatistics(slots, 0, kCp1252);
     ASSERT_EQ(report.size(), 3u);
     EXPECT_EQ(report[0], "Lines  Words  Char  Section");
     EXPECT_EQ(report[1], "   3     5     25   First line here");
@@ -50,7 +53,7 @@ TEST(BuildStatistics, CountsLogicalLinesOfEverySection) {
     // The document opened with a marker, so section 0 is empty.
     slots.texts[1] = "[S] One\r\n" + std::string(5000, 'w') + "\r\n";  // shown wrapped: one line
     slots.texts[2] = "[S] Two\ra b\nc";  // lone CR, LF, no final break
-    const auto report = BuildStatistics(slots, 2);
+    const auto report = BuildStatistics(slots, 2, kCp1252);
     ASSERT_EQ(report.size(), 5u);
     EXPECT_EQ(report[1], "   0     0      0   ");
     EXPECT_EQ(report[2], "   2     3   5007   [S] One");
@@ -64,11 +67,12 @@ std::vector<std::string> WindowReport(const std::string& bytes) {
     PlainSession p;
     p.buffer.AssignText(bytes);
     SplitSections(p.session);
-    return BuildStatistics(p.sections, state().LastSection);
+    return BuildStatistics(p.sections, state().LastSection, state().DocumentEncoding);
 }
 
+// The report velloran-cli gives from the file's bytes, in the encoding they are found to have.
 std::vector<std::string> FileReport(const std::string& bytes) {
-    return BuildStatistics(CountDocumentSections(bytes));
+    return BuildStatistics(CountDocumentSections(bytes, DetectEncoding(bytes)));
 }
 
 // Every vector width the counting can use on this machine.
@@ -97,7 +101,7 @@ TEST_P(CountingWidths, CountSectionAgreesWithCountingLogicalLines) {
             expected.words += CountWords(line);
             expected.chars += line.size();
         });
-        const SectionCounts got = CountSection(text);
+        const SectionCounts got = CountSection(text, kCp1252);
         ASSERT_EQ(got.lines, expected.lines) << round;
         ASSERT_EQ(got.words, expected.words) << round;
         ASSERT_EQ(got.chars, expected.chars) << round;
@@ -142,7 +146,7 @@ TEST(CountDocumentSections, LaterMarkersStayInTheLastSection) {
 }
 
 TEST(CountDocumentSections, EmptyFileIsOneEmptyLine) {
-    const auto sections = CountDocumentSections("");
+    const auto sections = CountDocumentSections("", kCp1252);
     ASSERT_EQ(sections.size(), 1u);
     EXPECT_EQ(sections[0].lines, 1u);
     EXPECT_EQ(sections[0].title, "");

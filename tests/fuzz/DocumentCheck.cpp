@@ -42,8 +42,9 @@ const char* Check(std::string_view bytes) {
         }
     }
 
-    if (BuildStatistics(CountDocumentSections(bytes)) !=
-        BuildStatistics(p.sections, st.LastSection)) {
+    if (DetectEncoding(bytes) != st.DocumentEncoding ||
+        BuildStatistics(CountDocumentSections(bytes, st.DocumentEncoding)) !=
+            BuildStatistics(p.sections, st.LastSection, st.DocumentEncoding)) {
         return "the statistics counted in the file's bytes are not those of its sections";
     }
 

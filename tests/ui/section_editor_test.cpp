@@ -12,6 +12,9 @@
 
 namespace {
 
+using velloran::Encoding;
+constexpr Encoding kCp1252 = Encoding::Windows1252;
+
 // Every byte value but CR and LF, the ones a line can hold.
 std::string AllLineBytes() {
     std::string bytes;
@@ -54,14 +57,14 @@ class SectionEditorTest : public QObject {
     void everyByteSurvives() {
         QFETCH(QByteArray, text);
         SectionEditor ed(0);
-        ed.SetBytes(text.toStdString());
+        ed.SetBytes(text.toStdString(), kCp1252);
         QCOMPARE(Show(ed.Bytes()), text.toHex(' '));
     }
 
     void everyByteSurvivesTypingElsewhere() {
         SectionEditor ed(0);
         const std::string all = AllLineBytes();
-        ed.SetBytes("title\r\n" + all + "\r\n");
+        ed.SetBytes("title\r\n" + all + "\r\n", kCp1252);
         ed.moveCursor(QTextCursor::Start);
         ed.moveCursor(QTextCursor::EndOfLine);
         QTest::keyClicks(&ed, "!x");
@@ -90,7 +93,7 @@ class SectionEditorTest : public QObject {
         QFETCH(QByteArray, out);
         QFETCH(int, blocks);
         SectionEditor ed(0);
-        ed.SetBytes(in.toStdString());
+        ed.SetBytes(in.toStdString(), kCp1252);
         QCOMPARE(QByteArray::fromStdString(ed.Bytes()), out);
         QCOMPARE(ed.blockCount(), blocks);
     }
@@ -128,7 +131,8 @@ class SectionEditorTest : public QObject {
             Type(&ed, entered);
             QCOMPARE(QByteArray::fromStdString(ed.Bytes()), bytes);
             // What is shown is what will be saved.
-            QCOMPARE(ed.document()->toRawText(), SectionEditor::TextFromBytes(bytes.toStdString()));
+            QCOMPARE(ed.document()->toRawText(),
+                     SectionEditor::TextFromBytes(bytes.toStdString(), kCp1252));
         }
         {
             SectionEditor ed(0);
@@ -147,7 +151,7 @@ class SectionEditorTest : public QObject {
 
     void pastedBreaksBecomeLines() {
         SectionEditor ed(0);
-        ed.SetBytes("<>");
+        ed.SetBytes("<>", kCp1252);
         ed.Select(1, 0);
         QGuiApplication::clipboard()->setText(QStringLiteral(u"a\r\nb\rc\nd\u2028e\u2029f"));
         ed.paste();
@@ -158,7 +162,7 @@ class SectionEditorTest : public QObject {
     void copyAndPasteKeepEveryByte() {
         SectionEditor ed(0);
         const std::string all = AllLineBytes();
-        ed.SetBytes(all + "\r\nend");
+        ed.SetBytes(all + "\r\nend", kCp1252);
         ed.selectAll();
         ed.copy();
         ed.moveCursor(QTextCursor::End);
@@ -172,7 +176,7 @@ class SectionEditorTest : public QObject {
         SectionEditor ed(0);
         QTest::keyClicks(&ed, "typed");
         QVERIFY(ed.document()->isUndoAvailable());
-        ed.SetBytes("filled\r\n");
+        ed.SetBytes("filled\r\n", kCp1252);
         QVERIFY(!ed.document()->isUndoAvailable());
         QCOMPARE(ed.CaretPos(), 0);
         ed.moveCursor(QTextCursor::End);
@@ -203,7 +207,7 @@ class SectionEditorTest : public QObject {
         QFETCH(int, qt);
         QFETCH(int, crlf);
         SectionEditor ed(0);
-        ed.SetBytes("ab\r\n\r\ncd\r\n");
+        ed.SetBytes("ab\r\n\r\ncd\r\n", kCp1252);
         QCOMPARE(ed.ToCrLf(qt), crlf);
         QCOMPARE(ed.FromCrLf(crlf), qt);
         ed.SetCaretPos(crlf);
@@ -213,7 +217,7 @@ class SectionEditorTest : public QObject {
 
     void positionsInsideOrBeyondTheText() {
         SectionEditor ed(0);
-        ed.SetBytes("ab\r\ncd");
+        ed.SetBytes("ab\r\ncd", kCp1252);
         QCOMPARE(ed.FromCrLf(3), 2);  // between CR and LF: end of the line
         QCOMPARE(ed.FromCrLf(100), 5);
         QCOMPARE(ed.FromCrLf(-1), 0);
@@ -237,14 +241,14 @@ class SectionEditorTest : public QObject {
         QFETCH(int, length);
         SectionEditor ed(0);
         const std::string text = "abcd\r\nef\r\n\r\ngh";
-        ed.SetBytes(text);
+        ed.SetBytes(text, kCp1252);
         ed.Select(start, length);
         QCOMPARE(ed.SelStart(), start);
         QCOMPARE(ed.SelLength(), length);
         QCOMPARE(ed.CaretPos(), start + length);
         // The selection is the same text a search found in the bytes.
         const QString selected = ed.textCursor().selectedText();
-        QCOMPARE(QByteArray::fromStdString(SectionEditor::BytesFromText(selected)),
+        QCOMPARE(QByteArray::fromStdString(SectionEditor::BytesFromText(selected, kCp1252)),
                  QByteArray::fromStdString(text.substr(static_cast<std::size_t>(start),
                                                        static_cast<std::size_t>(length))));
     }
@@ -263,7 +267,7 @@ class SectionEditorTest : public QObject {
         QFETCH(QByteArray, start);
         QFETCH(unsigned, seed);
         SectionEditor ed(0);
-        ed.SetBytes(start.toStdString());
+        ed.SetBytes(start.toStdString(), kCp1252);
         QCOMPARE(Show(std::string(ed.ByteView())), Show(ed.Bytes()));
         std::mt19937 rng(seed);
         auto pick = [&](int n) { return n <= 0 ? 0 : static_cast<int>(rng() % (unsigned(n) + 1)); };

@@ -445,11 +445,14 @@ class Unit2Test : public QObject {
     void searchAllAndStatistics() {
         QFETCH(QByteArray, text);
         LazyAndFilled w(text.toStdString());
-        const auto rows =
-            w.Both([](Side& s) { return velloran::SearchAllRows(s.form, s.list, "the"); });
+        const auto rows = w.Both([](Side& s) {
+            return velloran::SearchAllRows(s.form, s.list, "the",
+                                           velloran::state().DocumentEncoding);
+        });
         QCOMPARE(rows.first, rows.second);
         const auto report = w.Both([](Side& s) {
-            return velloran::BuildStatistics(s.form, velloran::state().LastSection);
+            return velloran::BuildStatistics(s.form, velloran::state().LastSection,
+                                             velloran::state().DocumentEncoding);
         });
         QCOMPARE(report.first, report.second);
         QCOMPARE(w.Filled(), QList<int>{0});
