@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <random>
 
 #include "core/Cipher.h"
@@ -67,10 +68,24 @@ std::string EveryByteDocument() {
     return testing::AllLineBytes() + "\r\n[S] " + testing::AllLineBytes() + "\r\nend\r\n";
 }
 
+// The locale these tests run in, which the program is given too: a document of ASCII alone
+// takes its encoding from there, here and there alike.
+std::string TestsLocale() {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        if (const char* value = std::getenv(name); value && *value) {
+            return value;
+        }
+    }
+    return "C";
+}
+
 class CliTest : public ::testing::Test {
   protected:
     ProcessResult Cli(const std::vector<std::string>& args, ProcessOptions options = {}) {
         options.folder = dir.path();
+        if (options.locale.empty()) {
+            options.locale = TestsLocale();
+        }
         return testing::RunProcess(VELLORAN_CLI, args, options);
     }
     ProcessResult WithKey(const std::string& key, std::vector<std::string> args) {
@@ -111,8 +126,14 @@ TEST_F(CliTest, StatsTitlesAndCountShowWhatTheWindowsShow) {
         }
         EXPECT_EQ(Cli({"titles", "-n", "doc.vlp"}).out, Lines(numbered));
 
-        for (const std::string text : {"a", "[s]", "", "\xe4", "\r\n"}) {
+        for (const std::string text : {"a", "[s]", "", "\xe4", "\xc3\xa9", "\r\n"}) {
             const ProcessResult r = Cli({"count", "--", text, "doc.vlp"});
+            if (state().DocumentEncoding == Encoding::Utf8 && !IsUtf8(text)) {
+                // No characters of the document's could match.
+                EXPECT_EQ(r.status, 2);
+                EXPECT_THAT(r.err, HasSubstr("TEXT is not valid UTF-8"));
+                continue;
+            }
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(r.out,
                       Lines(SearchAllRows(w.p.sections, w.p.list, text, state().DocumentEncoding)))
@@ -194,6 +215,53 @@ TEST_F(CliTest, Utf8ConvertsDocumentTextAndTextGiven) {
     const ProcessResult invalid = Cli({"count", "--utf8", "\xe9", "doc.vlp"});
     EXPECT_EQ(invalid.status, 2);
     EXPECT_THAT(invalid.err, HasSubstr("TEXT is not valid UTF-8"));
+}
+
+// "Café 日本" and "[S] Łódź 😀": counted in characters, a character beyond U+FFFF as one, and
+// written as they are with or without --utf8.
+TEST_F(CliTest, Utf8DocumentsAreCountedInCharactersAndWrittenAsTheyAre) {
+    const std::string title0 = "Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac";
+    const std::string title1 =
+        "[S] \xc5\x81\xc3\xb3"
+        "d\xc5\xba \xf0\x9f\x98\x80";
+    Put("doc.vlp", title0 + "\r\n" + title1 + "\r\n");
+    const std::string report =
+        "Lines  Words  Char  Section\n"
+        "   1     2      7   " +
+        title0 +
+        "\n"
+        "   1     3     10   " +
+        title1 +
+        "\n"
+        "   2     5     17   TOTALS\n";
+    EXPECT_EQ(Cli({"stats", "doc.vlp"}).out, report);
+    EXPECT_EQ(Cli({"stats", "--utf8", "doc.vlp"}).out, report);
+    EXPECT_EQ(Cli({"titles", "--utf8", "doc.vlp"}).out, title0 + "\n" + title1 + "\n");
+    const auto json = Json::Parse(Cli({"titles", "--json", "doc.vlp"}).out);
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["titles"][1].Str(), title1);
+
+    // An empty text counts every character position, a line break as two, plus one.
+    EXPECT_EQ(Cli({"count", "", "doc.vlp"}).out, "10    " + title0 + "\n13    " + title1 + "\n");
+    const std::string eAcute = "1    " + title0 + "\n0    " + title1 + "\n";
+    EXPECT_EQ(Cli({"count", "\xc3\xa9", "doc.vlp"}).out, eAcute);
+    EXPECT_EQ(Cli({"count", "--utf8", "\xc3\xa9", "doc.vlp"}).out, eAcute);
+    const ProcessResult notUtf8 = Cli({"count", "\xe9", "doc.vlp"});
+    EXPECT_EQ(notUtf8.status, 2);
+    EXPECT_THAT(notUtf8.err, HasSubstr("TEXT is not valid UTF-8"));
+}
+
+// A document of ASCII alone takes the locale's encoding, and the text given has to fit it.
+TEST_F(CliTest, AsciiDocumentsTakeTheLocalesEncoding) {
+    Put("doc.vlp", "plain\r\n");
+    ProcessOptions utf8;
+    utf8.locale = "C.UTF-8";
+    EXPECT_EQ(Cli({"count", "\xe9", "doc.vlp"}, utf8).status, 2);
+    ProcessOptions c;
+    c.locale = "C";
+    const ProcessResult r = Cli({"count", "\xe9", "doc.vlp"}, c);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "0    plain\n");
 }
 
 TEST_F(CliTest, ShowWritesASectionAsASaveWritesIt) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "core/Cipher.h"
+#include "core/Document.h"
 #include "core/Error.h"
 #include "core/Saving.h"
 #include "support/TempDir.h"
@@ -133,6 +134,28 @@ TEST_F(CommandsTest, DecriptDeciphersTheBufferAndSplits) {
     EXPECT_TRUE(Decript(p.session));
     EXPECT_THAT(p.list.titles, ElementsAre("[S] Title", "[S] Title"));
     EXPECT_FALSE(state().Modified);
+}
+
+// Each way a document is cut into sections decides its encoding from the bytes it cuts, and
+// leaves them as they are.
+TEST_F(CommandsTest, EveryWayInDecidesTheEncodingAfresh) {
+    const std::string utf8 = "caf\xc3\xa9";  // or "cafÃ©" in Windows-1252
+    const std::string key = "K";
+    WriteBytes("mine.vle", Enciphered(utf8, key) + "\r\n");
+    p.dialogs.onKeyPrompt = [] { return PromptResult{ModalResult::Cancel, ""}; };
+    Open("mine.vle");
+    EXPECT_EQ(state().DocumentEncoding, Encoding::Windows1252);  // still enciphered
+
+    p.dialogs.onKeyPrompt = [&] { return PromptResult{ModalResult::OK, key}; };
+    ASSERT_TRUE(Decript(p.session));
+    EXPECT_EQ(state().DocumentEncoding, Encoding::Utf8);
+    EXPECT_EQ(p.sections.texts[0], utf8 + "\r\n");
+
+    // A byte of Windows-1252 typed into the section's bytes: Reload decides again.
+    p.sections.texts[0] = "caf\xe9\r\n";
+    ReloadSections(p.session);
+    EXPECT_EQ(state().DocumentEncoding, Encoding::Windows1252);
+    EXPECT_EQ(p.sections.texts[0], "caf\xe9\r\n");
 }
 
 TEST_F(CommandsTest, DecriptAsksBeforeDiscardingUnsavedChanges) {

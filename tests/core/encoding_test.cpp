@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+#include "support/Documents.h"
+
 namespace velloran {
 namespace {
 
@@ -30,8 +32,6 @@ class LocaleScope {
   private:
     std::optional<std::string> old_;
 };
-
-using namespace std::string_literals;
 
 // Well-formed UTF-8 as the Unicode standard tabulates it (table 3-7), an independent account of
 // it: nothing when s is not, else whether it has a byte above 127. With held, the characters the
@@ -81,44 +81,8 @@ ByteForm ReferenceForm(const std::string& s) {
     return !utf8 ? ByteForm::Other : (*utf8 ? ByteForm::Utf8 : ByteForm::Ascii);
 }
 
-enum class Expect { Utf8, Cp1252, Locale };
-
-struct DetectionCase {
-    const char* name;
-    std::string bytes;
-    Expect expect;
-};
-
-const DetectionCase kCases[] = {
-    {"Utf8WithAccents",
-     "Caf\xc3\xa9 na\xc3\xafve, \xc5\x82\xc3\xb3"
-     "d\xc5\xba\r\n",
-     Expect::Utf8},
-    {"Utf8BeyondTheBasicPlane", "smile \xf0\x9f\x98\x80\r\n", Expect::Utf8},
-    {"Utf8HighestCharacter", "\xf4\x8f\xbf\xbf", Expect::Utf8},
-    {"ByteOrderMark", "\xef\xbb\xbf[S] Title\r\nplain\r\n", Expect::Utf8},
-    {"ByteOrderMarkThenCp1252",
-     "\xef\xbb\xbf"
-     "caf\xe9\r\n",
-     Expect::Cp1252},
-    {"Cp1252EAcute", "caf\xe9\r\n", Expect::Cp1252},
-    {"Cp1252EuroAndQuotes", "\x80 5 \x93quoted\x94\r\n", Expect::Cp1252},
-    {"LoneContinuation", "a\x80z", Expect::Cp1252},
-    {"OverlongTwoBytes", "\xc0\xaf", Expect::Cp1252},
-    {"OverlongThreeBytes", "\xe0\x80\xaf", Expect::Cp1252},
-    {"OverlongFourBytes", "\xf0\x80\x80\xaf", Expect::Cp1252},
-    {"TruncatedAtTheEnd", "caf\xc3", Expect::Cp1252},
-    {"TruncatedBeforeAscii", "\xe6\x97x", Expect::Cp1252},
-    {"TruncatedBeforeALead", "\xf0\x9f\x98\xc3\xa9", Expect::Cp1252},
-    {"Surrogate", "\xed\xa0\x80", Expect::Cp1252},
-    {"AboveUnicode", "\xf4\x90\x80\x80", Expect::Cp1252},
-    {"LeadNeverUsed", "\xf8\x88\x80\x80\x80", Expect::Cp1252},
-    {"LineSeparatorCharacter", "one\xe2\x80\xa8two", Expect::Cp1252},
-    {"ParagraphSeparatorCharacter", "one\xe2\x80\xa9two", Expect::Cp1252},
-    {"FrameMarkCharacter", "\xef\xb7\x91", Expect::Cp1252},
-    {"AsciiOnly", "[S] Plain\r\ntext\0only\r\n"s, Expect::Locale},
-    {"Empty", "", Expect::Locale},
-};
+using testing::EncodingSample;
+using testing::Found;
 
 struct Locale {
     const char* name;
@@ -127,7 +91,7 @@ struct Locale {
 const Locale kLocales[] = {{"C.UTF-8", Encoding::Utf8}, {"C", Encoding::Windows1252}};
 
 class Detection
-    : public ::testing::TestWithParam<std::tuple<DetectionCase, Locale, bool /*vectors*/>> {
+    : public ::testing::TestWithParam<std::tuple<EncodingSample, Locale, bool /*vectors*/>> {
   protected:
     void TearDown() override { SetDetectionVectors(true); }
 };
@@ -138,9 +102,9 @@ TEST_P(Detection, FindsTheDocumentsEncoding) {
     const auto& [c, locale, vectors] = GetParam();
     SetDetectionVectors(vectors);
     const LocaleScope scope(locale.name);
-    const Encoding want = c.expect == Expect::Utf8     ? Encoding::Utf8
-                          : c.expect == Expect::Cp1252 ? Encoding::Windows1252
-                                                       : locale.encoding;
+    const Encoding want = c.found == Found::Utf8     ? Encoding::Utf8
+                          : c.found == Found::Cp1252 ? Encoding::Windows1252
+                                                     : locale.encoding;
     EXPECT_EQ(DetectEncoding(c.bytes), want);
     for (std::size_t before = 0; before <= 70; ++before) {
         for (std::size_t after : {0, 1, 3, 33}) {
@@ -159,7 +123,7 @@ std::string CaseName(const ::testing::TestParamInfo<Detection::ParamType>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Detection,
-                         ::testing::Combine(::testing::ValuesIn(kCases),
+                         ::testing::Combine(::testing::ValuesIn(testing::EncodingSamples()),
                                             ::testing::ValuesIn(kLocales), ::testing::Bool()),
                          CaseName);
 

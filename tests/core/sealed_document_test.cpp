@@ -107,6 +107,18 @@ TEST_F(SealedDocumentTest, EveryByteAndLineEndSealsAsAPlainSaveWritesThemAndOpen
     EXPECT_TRUE(state().UnopenedSealed.empty());
 }
 
+TEST_F(SealedDocumentTest, OpeningDecidesTheEncodingOfTheUnsealedBytes) {
+    Sealed("June.vls",
+           "\xc5\x81\xc3\xb3"
+           "d\xc5\xba\r\n");
+    keys = {kPass};
+    Open("June.vls");
+    EXPECT_EQ(st.DocumentEncoding, Encoding::Utf8);
+    EXPECT_EQ(p.sections.texts[0],
+              "\xc5\x81\xc3\xb3"
+              "d\xc5\xba\r\n");
+}
+
 TEST_F(SealedDocumentTest, SamePassphraseKeepsTheKeyAndEverySaveDiffers) {
     Sections({"same text\r\n"});
     st.FileName = "June.vls";

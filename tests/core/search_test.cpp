@@ -179,6 +179,29 @@ TEST(FindNextMatch, AgreesWithDirectReading) {
     }
 }
 
+// "Café café\r\n😀 É": matches and counts are of characters, and only whole characters match.
+TEST(CountMatches, CountsCharacterPositionsInUtf8) {
+    const std::string text = "Caf\xc3\xa9 caf\xc3\xa9\r\n\xf0\x9f\x98\x80 \xc3\x89";
+    EXPECT_EQ(CountMatches(text, "CAF\xc3\xa9", Encoding::Utf8), 2u);
+    EXPECT_EQ(CountMatches(text, "\xc3\xa9", Encoding::Utf8), 2u);  // "É" is not folded
+    EXPECT_EQ(CountMatches(text, "\xf0\x9f\x98\x80", Encoding::Utf8), 1u);
+    // 9 characters, a break counting two, 3 more, and one.
+    EXPECT_EQ(CountMatches(text, "", Encoding::Utf8), 15u);
+    EXPECT_EQ(CountMatches(text, "", kCp1252), text.size() + 1);
+    // Parts of characters are no characters.
+    EXPECT_EQ(CountMatches(text, "\xa9", Encoding::Utf8), 0u);
+    EXPECT_EQ(CountMatches(text, "\xc3", Encoding::Utf8), 0u);
+    EXPECT_EQ(CountMatches(text, "\xa9", kCp1252), 2u);
+}
+
+TEST(FindNextMatch, SelectsWholeCharactersInUtf8) {
+    const std::string text = "Caf\xc3\xa9 caf\xc3\xa9";
+    EXPECT_EQ(FindNextMatch(text, {0, 0}, "caf\xc3\xa9", Encoding::Utf8), (Selection{0, 5}));
+    EXPECT_EQ(FindNextMatch(text, {0, 5}, "caf\xc3\xa9", Encoding::Utf8), (Selection{6, 5}));
+    EXPECT_EQ(FindNextMatch(text, {0, 0}, "\xa9", Encoding::Utf8), std::nullopt);
+    EXPECT_EQ(FindNextMatch(text, {0, 0}, "\xa9", kCp1252), (Selection{4, 1}));
+}
+
 TEST(SearchAllRows, OneRowPerListedSection) {
     PlainSlots slots;
     PlainList list;

@@ -82,30 +82,53 @@ class CountingWidths : public ::testing::TestWithParam<CountingWidth> {
     void TearDown() override { SetCountingWidth(CountingWidth::Widest); }
 };
 
+// The characters of a UTF-8 line, one sequence at a time.
+std::size_t Utf8Characters(std::string_view line) {
+    std::size_t chars = 0;
+    char32_t ch;
+    for (std::size_t i = 0; i < line.size(); i += DecodeUtf8(line, i, ch)) {
+        ++chars;
+    }
+    return chars;
+}
+
 TEST_P(CountingWidths, CountSectionAgreesWithCountingLogicalLines) {
-    // Lengths around the counting blocks, so that words and CR LF pairs straddle block ends.
+    // Lengths around the counting blocks, so that words, CR LF pairs and characters of several
+    // bytes straddle block ends.
     std::mt19937 rng(3);
-    static constexpr char kBytes[] = {'a', ' ', ' ', '\r', '\n', '\t', 'x'};
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kBytes - 1);
+    static const char* const kPieces[] = {"a",
+                                          " ",
+                                          " ",
+                                          "\r",
+                                          "\n",
+                                          "\t",
+                                          "x",
+                                          "\xc3\xa9",
+                                          "\xe6\x97\xa5",
+                                          "\xef\xbb\xbf",
+                                          "\xf0\x9f\x98\x80"};
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
     for (int round = 0; round < 300; ++round) {
         std::string text;
         const std::size_t size = round < 20 ? static_cast<std::size_t>(round) : rng() % 9000;
-        for (std::size_t i = 0; i < size; ++i) {
-            text.push_back(kBytes[pick(rng)]);
+        while (text.size() < size) {
+            text += kPieces[pick(rng)];
         }
-        SectionCounts expected;
-        ForEachLogicalLine(text, [&](std::string_view line) {
-            if (expected.lines++ == 0) {
-                expected.title = line;
-            }
-            expected.words += CountWords(line);
-            expected.chars += line.size();
-        });
-        const SectionCounts got = CountSection(text, kCp1252);
-        ASSERT_EQ(got.lines, expected.lines) << round;
-        ASSERT_EQ(got.words, expected.words) << round;
-        ASSERT_EQ(got.chars, expected.chars) << round;
-        ASSERT_EQ(got.title, expected.title) << round;
+        for (Encoding encoding : {Encoding::Utf8, Encoding::Windows1252}) {
+            SectionCounts expected;
+            ForEachLogicalLine(text, [&](std::string_view line) {
+                if (expected.lines++ == 0) {
+                    expected.title = line;
+                }
+                expected.words += CountWords(line);
+                expected.chars += encoding == Encoding::Utf8 ? Utf8Characters(line) : line.size();
+            });
+            const SectionCounts got = CountSection(text, encoding);
+            ASSERT_EQ(got.lines, expected.lines) << round;
+            ASSERT_EQ(got.words, expected.words) << round;
+            ASSERT_EQ(got.chars, expected.chars) << round;
+            ASSERT_EQ(got.title, expected.title) << round;
+        }
     }
 }
 
@@ -143,6 +166,14 @@ TEST(CountDocumentSections, LaterMarkersStayInTheLastSection) {
     EXPECT_EQ(report[1], "   0     0      0   ");
     EXPECT_EQ(report[51], "   6    21     78   [S] Part 50");  // parts 50 to 52
     EXPECT_EQ(report[52], " 104   364   1334   TOTALS");
+}
+
+TEST(CountSection, CountsUtf8CharactersAsTheWriterDoes) {
+    // "Café 日" and "😀 ok": a character beyond U+FFFF is one, like any other.
+    const std::string text = "Caf\xc3\xa9 \xe6\x97\xa5\r\n\xf0\x9f\x98\x80 ok\r\n";
+    EXPECT_EQ(CountSection(text, Encoding::Utf8).chars, 10u);
+    EXPECT_EQ(CountSection(text, Encoding::Utf8).words, 4u);
+    EXPECT_EQ(CountSection(text, kCp1252).chars, 16u);
 }
 
 TEST(CountDocumentSections, EmptyFileIsOneEmptyLine) {

@@ -25,6 +25,8 @@ struct ProcessOptions {
     std::optional<std::string> descriptor3;
     // Standard output goes to this file instead of being collected.
     std::optional<std::string> outputFile;
+    // The locale the program runs in (LC_ALL), none when empty.
+    std::string locale;
 };
 
 // The argument vector for exec: the program, then args.
@@ -54,7 +56,8 @@ inline void Detach(const std::string& folder) {
 }
 
 // Runs program with args in a session of its own, so that it has no controlling terminal, and
-// with a bare environment: no display, no locale, nothing from the user who runs the tests.
+// with a bare environment: no display, no locale unless one is given, nothing from the user who
+// runs the tests.
 inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                                 const ProcessOptions& options = {}) {
     int out[2];
@@ -67,7 +70,8 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
     const ArgVector argv(program, args);
     std::string home = "HOME=" + options.folder;
     char path[] = "PATH=/usr/bin:/bin";
-    char* envp[] = {path, home.data(), nullptr};
+    std::string locale = "LC_ALL=" + options.locale;
+    char* envp[] = {path, home.data(), options.locale.empty() ? nullptr : locale.data(), nullptr};
 
     // A program that ends before reading descriptor 3 must not take the tests down with it.
     ::signal(SIGPIPE, SIG_IGN);
