@@ -287,21 +287,21 @@ void SectionEditor::SetBytes(std::string_view bytes, Encoding encoding) {
 // that may run past the text (its implicit last break) or that a compound change (a clear, a
 // whole new text) reports in several steps against its end state. So only the start and the
 // added characters, cut to the text, are taken as given; the characters removed follow from the
-// lengths before and after. Text before the start is unchanged, so the start is the same place
-// in the old bytes as in the new text.
+// lengths before and after. Text outside the change is the same before and after it, so a
+// position there is the same place in the old bytes as in the new text.
 void SectionEditor::FollowChange(int position, int /*removed*/, int added) {
     if (settingBytes_) {
         return;
     }
-    const auto length = static_cast<std::size_t>(document()->characterCount() - 1);
+    const QTextDocument* doc = document();
+    const auto length = static_cast<std::size_t>(doc->characterCount() - 1);
     const std::size_t known = text_.End().units;
-    const std::size_t start = std::min(static_cast<std::size_t>(std::max(position, 0)), length);
+    std::size_t start = std::min(static_cast<std::size_t>(std::max(position, 0)), length);
     std::size_t now = std::min(static_cast<std::size_t>(std::max(added, 0)), length - start);
     // The units removed: as many as were added, less what the text grew by.
     if (now + known < length) {
         now = length - known;
     }
-    const std::size_t before = now + known - length;
     if (start > known || now > length - start) {
         // Never reported so far; the text itself still tells.
         const std::size_t old = text_.Bytes().size();
@@ -311,11 +311,33 @@ void SectionEditor::FollowChange(int position, int /*removed*/, int added) {
         }
         return;
     }
+    std::size_t oldEnd = start + now + known - length;
+    std::size_t newEnd = start + now;
+    // A change that cuts a surrogate pair (only a program can place the caret inside one), in
+    // the old text or in the new, is widened to the whole pair, so that it replaces whole
+    // characters by whole characters.
+    auto splitsPair = [doc, length](std::size_t at) {
+        return at > 0 && at < length &&
+               doc->characterAt(static_cast<int>(at - 1)).isHighSurrogate() &&
+               doc->characterAt(static_cast<int>(at)).isLowSurrogate();
+    };
+    for (bool widened = true; widened;) {
+        widened = false;
+        if (text_.AtUnits(start).units < start || splitsPair(start)) {
+            --start;
+            widened = true;
+        }
+        if (text_.AtUnits(oldEnd).units < oldEnd || splitsPair(newEnd)) {
+            ++oldEnd;
+            ++newEnd;
+            widened = true;
+        }
+    }
     const velloran::TextPlace from = text_.AtUnits(start);
-    const velloran::TextPlace to = text_.AtUnits(start + before);
+    const velloran::TextPlace to = text_.AtUnits(oldEnd);
     QTextCursor c(document());
     c.setPosition(static_cast<int>(start));
-    c.setPosition(static_cast<int>(start + now), QTextCursor::KeepAnchor);
+    c.setPosition(static_cast<int>(newEnd), QTextCursor::KeepAnchor);
     const std::string inserted = BytesFromText(c.selectedText(), TextEncoding());
     text_.Replace(from.bytes, to.bytes, inserted);
     if (onBytesChanged) {

@@ -10,9 +10,12 @@
 
 #include "ui/SectionEditor.h"
 
+Q_DECLARE_METATYPE(velloran::Encoding)
+
 namespace {
 
 using velloran::Encoding;
+using namespace std::string_literals;
 constexpr Encoding kCp1252 = Encoding::Windows1252;
 
 // Every byte value but CR and LF, the ones a line can hold.
@@ -48,17 +51,32 @@ class SectionEditorTest : public QObject {
 
     void everyByteSurvives_data() {
         QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<Encoding>("encoding");
         const QByteArray all = QByteArray::fromStdString(AllLineBytes());
-        QTest::newRow("one line") << all + "\r\n";
-        QTest::newRow("between lines") << "first\r\n" + all + "\r\nlast\r\n";
-        QTest::newRow("no final break") << "first\r\n" + all;
-        QTest::newRow("empty lines around") << "\r\n\r\n" + all + "\r\n\r\n";
+        QTest::newRow("one line") << all + "\r\n" << kCp1252;
+        QTest::newRow("between lines") << "first\r\n" + all + "\r\nlast\r\n" << kCp1252;
+        QTest::newRow("no final break") << "first\r\n" + all << kCp1252;
+        QTest::newRow("empty lines around") << "\r\n\r\n" + all + "\r\n\r\n" << kCp1252;
+        // What the toolkit's text might treat as its own: a byte-order mark and U+FEFF within,
+        // NUL, controls, U+00A0, U+FFFC, noncharacters, the last code point.
+        QTest::newRow("UTF-8 characters the toolkit could take for its own")
+            << QByteArray::fromStdString(
+                   "\xef\xbb\xbftitle\r\na\xef\xbb\xbf"
+                   "b\x01\x1f\x7f\xc2\x80\xc2\x9f\xc2\xa0"
+                   "\xef\xbf\xbc\xef\xbf\xbe\xef\xbf\xbf\xef\xb7\x92\xf4\x8f\xbf\xbf\r\n"s +
+                   std::string(1, '\0') + "end")
+            << Encoding::Utf8;
+        QTest::newRow("UTF-8 of every length")
+            << QByteArray("\xc5\x82 \xd1\x8f \xce\xac \xe6\x97\xa5 \xf0\x9f\x98\x80\r\n\r\n")
+            << Encoding::Utf8;
     }
     void everyByteSurvives() {
         QFETCH(QByteArray, text);
+        QFETCH(Encoding, encoding);
         SectionEditor ed(0);
-        ed.SetBytes(text.toStdString(), kCp1252);
+        ed.SetBytes(text.toStdString(), encoding);
         QCOMPARE(Show(ed.Bytes()), text.toHex(' '));
+        QCOMPARE(Show(std::string(ed.ByteView())), text.toHex(' '));
     }
 
     void everyByteSurvivesTypingElsewhere() {
@@ -110,32 +128,48 @@ class SectionEditorTest : public QObject {
         QCOMPARE(ed.CaretPos(), 5);
     }
 
-    void unheldCharactersBecomeQuestionMarks_data() {
+    // Typed, committed by an input method, and pasted.
+    void enteredCharactersAsTheEncodingHoldsThem_data() {
+        QTest::addColumn<Encoding>("encoding");
         QTest::addColumn<QString>("entered");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("Latin-1") << QStringLiteral(u"caf\u00e9") << QByteArray("caf\xe9");
-        QTest::newRow("euro sign held") << QStringLiteral(u"\u20ac5")
+        QTest::newRow("Latin-1") << kCp1252 << QStringLiteral(u"caf\u00e9")
+                                 << QByteArray("caf\xe9");
+        QTest::newRow("euro sign held") << kCp1252 << QStringLiteral(u"\u20ac5")
                                         << QByteArray(
                                                "\x80"
                                                "5");
-        QTest::newRow("outside the code page") << QStringLiteral(u"A\u0100B") << QByteArray("A?B");
-        QTest::newRow("Cyrillic") << QStringLiteral(u"\u0416\u0436") << QByteArray("??");
+        QTest::newRow("outside the code page")
+            << kCp1252 << QStringLiteral(u"A\u0100B") << QByteArray("A?B");
+        QTest::newRow("Cyrillic") << kCp1252 << QStringLiteral(u"\u0416\u0436") << QByteArray("??");
         QTest::newRow("surrogate pair is one character")
-            << QStringLiteral(u"x\U0001F600y") << QByteArray("x?y");
+            << kCp1252 << QStringLiteral(u"x\U0001F600y") << QByteArray("x?y");
+        QTest::newRow("letters of four scripts, Windows-1252")
+            << kCp1252 << QStringLiteral(u"\u0142 \u044f \u03ac \u65e5") << QByteArray("? ? ? ?");
+        QTest::newRow("letters of four scripts, UTF-8")
+            << Encoding::Utf8 << QStringLiteral(u"\u0142 \u044f \u03ac \u65e5")
+            << QByteArray("\xc5\x82 \xd1\x8f \xce\xac \xe6\x97\xa5");
+        QTest::newRow("beyond U+FFFF, UTF-8") << Encoding::Utf8 << QStringLiteral(u"x\U0001F600y")
+                                              << QByteArray("x\xf0\x9f\x98\x80y");
+        QTest::newRow("half a surrogate pair, UTF-8")
+            << Encoding::Utf8 << QString(QChar(0xD83D)) + "y" << QByteArray("?y");
     }
-    void unheldCharactersBecomeQuestionMarks() {
+    void enteredCharactersAsTheEncodingHoldsThem() {
+        QFETCH(Encoding, encoding);
         QFETCH(QString, entered);
         QFETCH(QByteArray, bytes);
         {
             SectionEditor ed(0);
+            ed.SetBytes({}, encoding);
             Type(&ed, entered);
             QCOMPARE(QByteArray::fromStdString(ed.Bytes()), bytes);
             // What is shown is what will be saved.
             QCOMPARE(ed.document()->toRawText(),
-                     SectionEditor::TextFromBytes(bytes.toStdString(), kCp1252));
+                     SectionEditor::TextFromBytes(bytes.toStdString(), encoding));
         }
         {
             SectionEditor ed(0);
+            ed.SetBytes({}, encoding);
             QInputMethodEvent im;
             im.setCommitString(entered);
             QApplication::sendEvent(&ed, &im);
@@ -143,9 +177,11 @@ class SectionEditorTest : public QObject {
         }
         {
             SectionEditor ed(0);
+            ed.SetBytes({}, encoding);
             QGuiApplication::clipboard()->setText(entered);
             ed.paste();
             QCOMPARE(QByteArray::fromStdString(ed.Bytes()), bytes);
+            QCOMPARE(Show(std::string(ed.ByteView())), Show(ed.Bytes()));
         }
     }
 
@@ -190,24 +226,36 @@ class SectionEditorTest : public QObject {
         QCOMPARE(QByteArray::fromStdString(ed.Bytes()), QByteArray("filled\r\n"));
     }
 
-    // Text "ab\r\n\r\ncd\r\n": Qt positions and positions counting a break as two.
+    // Qt positions and positions in characters, a break counting two: "ab\r\n\r\ncd\r\n" in
+    // Windows-1252, "é\r\n日😀x" in UTF-8, where 😀 is two Qt positions and one character.
     void positionConversion_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<Encoding>("encoding");
         QTest::addColumn<int>("qt");
         QTest::addColumn<int>("crlf");
-        QTest::newRow("start") << 0 << 0;
-        QTest::newRow("middle of first line") << 1 << 1;
-        QTest::newRow("end of first line") << 2 << 2;
-        QTest::newRow("empty line") << 3 << 4;
-        QTest::newRow("start of third line") << 4 << 6;
-        QTest::newRow("middle of third line") << 5 << 7;
-        QTest::newRow("end of third line") << 6 << 8;
-        QTest::newRow("empty last line, end of text") << 7 << 10;
+        const QByteArray lines("ab\r\n\r\ncd\r\n");
+        QTest::newRow("start") << lines << kCp1252 << 0 << 0;
+        QTest::newRow("middle of first line") << lines << kCp1252 << 1 << 1;
+        QTest::newRow("end of first line") << lines << kCp1252 << 2 << 2;
+        QTest::newRow("empty line") << lines << kCp1252 << 3 << 4;
+        QTest::newRow("start of third line") << lines << kCp1252 << 4 << 6;
+        QTest::newRow("middle of third line") << lines << kCp1252 << 5 << 7;
+        QTest::newRow("end of third line") << lines << kCp1252 << 6 << 8;
+        QTest::newRow("empty last line, end of text") << lines << kCp1252 << 7 << 10;
+        const QByteArray utf8("\xc3\xa9\r\n\xe6\x97\xa5\xf0\x9f\x98\x80x");
+        QTest::newRow("UTF-8 after two bytes") << utf8 << Encoding::Utf8 << 1 << 1;
+        QTest::newRow("UTF-8 after the break") << utf8 << Encoding::Utf8 << 2 << 3;
+        QTest::newRow("UTF-8 after three bytes") << utf8 << Encoding::Utf8 << 3 << 4;
+        QTest::newRow("UTF-8 after a pair") << utf8 << Encoding::Utf8 << 5 << 5;
+        QTest::newRow("UTF-8 end") << utf8 << Encoding::Utf8 << 6 << 6;
     }
     void positionConversion() {
+        QFETCH(QByteArray, text);
+        QFETCH(Encoding, encoding);
         QFETCH(int, qt);
         QFETCH(int, crlf);
         SectionEditor ed(0);
-        ed.SetBytes("ab\r\n\r\ncd\r\n", kCp1252);
+        ed.SetBytes(text.toStdString(), encoding);
         QCOMPARE(ed.ToCrLf(qt), crlf);
         QCOMPARE(ed.FromCrLf(crlf), qt);
         ed.SetCaretPos(crlf);
@@ -253,21 +301,47 @@ class SectionEditorTest : public QObject {
                                                        static_cast<std::size_t>(length))));
     }
 
+    // A selection in characters and in bytes is the same stretch of text.
+    void selectionInBytes() {
+        SectionEditor ed(0);
+        // "Łódź\r\n😀 日"
+        const std::string text =
+            "\xc5\x81\xc3\xb3"
+            "d\xc5\xba\r\n\xf0\x9f\x98\x80 \xe6\x97\xa5";
+        ed.SetBytes(text, Encoding::Utf8);
+        ed.Select(3, 4);  // "ź", the break and "😀"
+        QCOMPARE(ed.ByteSelection(), (velloran::Selection{5, 8}));
+        QCOMPARE(ed.textCursor().selectedText(), QStringLiteral(u"\u017a\u2029\U0001F600"));
+        ed.SelectBytes({13, 4});
+        QCOMPARE(ed.SelStart(), 7);
+        QCOMPARE(ed.SelLength(), 2);
+        QCOMPARE(ed.textCursor().selectedText(), QStringLiteral(u" \u65e5"));
+    }
+
     // The bytes a search scans follow every kind of change the user or the program makes, in a
     // long seeded run of them, and always equal the editor's text read whole.
     void byteViewFollowsEveryChange_data() {
         QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<Encoding>("encoding");
         QTest::addColumn<unsigned>("seed");
         QTest::newRow("from lines of every byte")
-            << QByteArray::fromStdString("one\r\n" + AllLineBytes() + "\r\n\r\nlast") << 1u;
-        QTest::newRow("from lone breaks") << QByteArray("a\rb\nc\r\n\n\rd") << 2u;
-        QTest::newRow("from nothing") << QByteArray() << 3u;
+            << QByteArray::fromStdString("one\r\n" + AllLineBytes() + "\r\n\r\nlast") << kCp1252
+            << 1u;
+        QTest::newRow("from lone breaks") << QByteArray("a\rb\nc\r\n\n\rd") << kCp1252 << 2u;
+        QTest::newRow("from nothing") << QByteArray() << kCp1252 << 3u;
+        QByteArray utf8;
+        for (int i = 0; i < 900; ++i) {
+            utf8 += i % 9 == 8 ? "\r\n" : "w\xc3\xb6rd \xe6\x97\xa5\xf0\x9f\x98\x80 ";
+        }
+        QTest::newRow("from a long UTF-8 text") << utf8 << Encoding::Utf8 << 4u;
+        QTest::newRow("from nothing in UTF-8") << QByteArray() << Encoding::Utf8 << 5u;
     }
     void byteViewFollowsEveryChange() {
         QFETCH(QByteArray, start);
+        QFETCH(Encoding, encoding);
         QFETCH(unsigned, seed);
         SectionEditor ed(0);
-        ed.SetBytes(start.toStdString(), kCp1252);
+        ed.SetBytes(start.toStdString(), encoding);
         QCOMPARE(Show(std::string(ed.ByteView())), Show(ed.Bytes()));
         std::mt19937 rng(seed);
         auto pick = [&](int n) { return n <= 0 ? 0 : static_cast<int>(rng() % (unsigned(n) + 1)); };
@@ -282,7 +356,7 @@ class SectionEditorTest : public QObject {
                 case 0:
                     done << "type";
                     QTest::keyClicks(&ed, "xY ");
-                    Type(&ed, QStringLiteral("\u00e9\u20ac"));
+                    Type(&ed, QStringLiteral(u"\u00e9\u20ac\u0142\U0001F600"));
                     break;
                 case 1:
                     done << "return";

@@ -4,22 +4,31 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStringDecoder>
 #include <QWindow>
 #include <QtTest>
 #include <random>
 
 #include "core/Cipher.h"
+#include "core/Codepage.h"
 #include "core/Seal.h"
 #include "core/State.h"
+#include "support/Documents.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
 #include "ui/Forms.h"
@@ -27,9 +36,13 @@
 #include "ui/ShownText.h"
 #include "ui/Unit11.h"
 #include "ui/Unit2.h"
+#include "ui/Unit4.h"
+#include "ui/Unit6.h"
 #include "ui/Unit8.h"
 
+using velloran::Encoding;
 using velloran::state;
+using velloran::testing::Found;
 using velloran::testing::ModalScript;
 using velloran::testing::ReadBytes;
 using velloran::testing::TempDir;
@@ -53,6 +66,37 @@ std::string Unseal(const std::string& path, const QString& passphrase) {
 // A passphrase that the legacy key's code page cannot hold.
 const QString kPassphrase = QString::fromUtf8("\u043a\u043b\u044e\u0447 \u00e9");
 
+// What a document of that kind is opened as, in the locale of this run.
+Encoding Expected(Found found) {
+    switch (found) {
+        case Found::Utf8:
+            return Encoding::Utf8;
+        case Found::Cp1252:
+            return Encoding::Windows1252;
+        case Found::Locale:
+            break;
+    }
+    return velloran::LocaleEncoding();
+}
+
+// Bytes read as the encoding reads them, independently of the program's own reading.
+QString Read(const QByteArray& bytes, Encoding encoding) {
+    if (encoding == Encoding::Utf8) {
+        // A byte-order mark is a character of the text.
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        return decoder(bytes);
+    }
+    QString text;
+    for (char b : bytes) {
+        text += QChar(velloran::codepage::ToUnicode(static_cast<unsigned char>(b)));
+    }
+    return text;
+}
+
+QByteArray Hex(const std::string& bytes) {
+    return QByteArray::fromStdString(bytes).toHex(' ');
+}
+
 std::string Enciphered(const std::string& line, const std::string& key) {
     std::string out = line;
     velloran::KeyIndex index;
@@ -61,6 +105,8 @@ std::string Enciphered(const std::string& line, const std::string& key) {
 }
 
 }  // namespace
+
+Q_DECLARE_METATYPE(velloran::testing::Found)
 
 class TestUnit1 : public QObject {
     Q_OBJECT
@@ -544,6 +590,158 @@ class TestUnit1 : public QObject {
                               "the file has since been removed or replaced; its previous version "
                               "is kept in /s/unrestored-1-3 until you remove it."}));
         QCOMPARE(form2().SlotText(0), std::string("x\r\n"));
+    }
+
+    // Each document by which an encoding is told opens in that encoding, shows its first line
+    // through it, and saves back byte for byte from editors that were all filled; a save only
+    // ends the last line with CR LF.
+    void documentsOpenInTheirEncodingAndSaveByteForByte_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<Found>("found");
+        for (const auto& sample : velloran::testing::EncodingSamples()) {
+            QTest::newRow(sample.name) << QByteArray::fromStdString(sample.bytes) << sample.found;
+        }
+    }
+    void documentsOpenInTheirEncodingAndSaveByteForByte() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(Found, found);
+        WriteBytes("doc.vlp", bytes.toStdString());
+        Start({"doc.vlp"});
+        const Encoding encoding = Expected(found);
+        QCOMPARE(state().DocumentEncoding, encoding);
+        const auto firstLine = bytes.indexOf('\r');
+        QCOMPARE(form1().ListBox1->item(0)->text(),
+                 Read(firstLine < 0 ? bytes : bytes.left(firstLine), encoding));
+        for (int k = 0; k <= state().LastSection; ++k) {
+            form2().SectionEditors(k);
+        }
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_F1);
+        std::string saved = bytes.toStdString();
+        if (!saved.ends_with("\r\n")) {
+            saved += "\r\n";
+        }
+        QCOMPARE(Hex(ReadBytes("doc.vlp")), Hex(saved));
+    }
+
+    // "ł я ά 日" typed and pasted at the end: a UTF-8 document saves their UTF-8 bytes, a
+    // Windows-1252 one "?" for each; one of ASCII alone, and a new one, go by the locale.
+    void typedAndPastedLettersSaveInTheDocumentsEncoding_data() {
+        QTest::addColumn<QByteArray>("bytes");  // null for no document
+        QTest::addColumn<Found>("found");
+        QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9\r\n") << Found::Utf8;
+        QTest::newRow("Windows-1252") << QByteArray("caf\xe9\r\n") << Found::Cp1252;
+        QTest::newRow("ASCII alone") << QByteArray("cafe\r\n") << Found::Locale;
+        QTest::newRow("new") << QByteArray() << Found::Locale;
+    }
+    void typedAndPastedLettersSaveInTheDocumentsEncoding() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(Found, found);
+        ModalScript script;
+        if (bytes.isNull()) {
+            script.ChooseFile(std::nullopt);
+        } else {
+            WriteBytes("Velloran.vlp", bytes.toStdString());
+        }
+        Start();
+        QVERIFY(script.Done());
+        SectionEditor* ed = form2().SectionEditors(0);
+        ed->moveCursor(QTextCursor::End);
+        const QString letters = QStringLiteral(u"\u0142 \u044f \u03ac \u65e5");
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, letters);
+        QApplication::sendEvent(ed, &typed);
+        QGuiApplication::clipboard()->setText(letters);
+        ed->paste();
+        QTest::keyClick(ed, Qt::Key_F1);
+        const std::string entered = Expected(found) == Encoding::Utf8
+                                        ? "\xc5\x82 \xd1\x8f \xce\xac \xe6\x97\xa5"
+                                        : "? ? ? ?";
+        QCOMPARE(Hex(ReadBytes("Velloran.vlp")),
+                 Hex(bytes.toStdString() + entered + entered + "\r\n"));
+    }
+
+    // Titles through the document's encoding, in the list, the document window's caption, the
+    // search rows and the statistics; a long one is cut before a whole character.
+    void titlesAndCaptionsShowTheDocumentsCharacters_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("titles");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QString>("statistics");
+        const QString smiles = QString(QStringLiteral(u"\U0001F600")).repeated(400);
+        QTest::newRow("UTF-8")
+            << QByteArray("Caf\xc3\xa9\r\n[S] \xe6\x97\xa5\xe6\x9c\xac\r\ntext\r\n[S] x" +
+                          QByteArray("\xf0\x9f\x98\x80").repeated(400) + "\r\n")
+            << QStringList{QStringLiteral(u"Caf\u00e9"), QStringLiteral(u"[S] \u65e5\u672c"),
+                           // 299 code units: the 300th would be half of a pair
+                           "[S] x" + smiles.left(294) + QChar(0x2026)}
+            << QStringLiteral(u"\u65e5") << QStringLiteral(u"   2     3     10   [S] \u65e5\u672c");
+        QTest::newRow("Windows-1252")
+            << QByteArray("Caf\xe9\r\n[S] \x80uro\r\ntext\r\n[S] x" + QByteArray(400, '\xe9') +
+                          "\r\n")
+            << QStringList{QStringLiteral(u"Caf\u00e9"), QStringLiteral(u"[S] \u20acuro"),
+                           "[S] x" + QString(295, QChar(0xe9)) + QChar(0x2026)}
+            << QStringLiteral(u"\u20ac") << QStringLiteral(u"   2     3     12   [S] \u20acuro");
+    }
+    void titlesAndCaptionsShowTheDocumentsCharacters() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, titles);
+        QFETCH(QString, search);
+        QFETCH(QString, statistics);
+        WriteBytes("Velloran.vlp", bytes.toStdString());
+        Start();
+        QStringList shown;
+        for (int k = 0; k < form1().ListBox1->count(); ++k) {
+            shown << form1().ListBox1->item(k)->text();
+        }
+        QCOMPARE(shown, titles);
+        form1().ListBox1->setCurrentRow(1);
+        QCOMPARE(form2().windowTitle(), titles[1]);
+        form1().ListBox1->setCurrentRow(2);
+        QCOMPARE(form2().windowTitle(), titles[2]);
+
+        auto& form6 = *forms_->form6;
+        form6.Edit1->setText(search);
+        form6.Button2->click();
+        QCOMPARE(form6.ListBox1->count(), 3);
+        QCOMPARE(form6.ListBox1->item(0)->text(), "0    " + titles[0]);
+        QCOMPARE(form6.ListBox1->item(1)->text(), "1    " + titles[1]);
+
+        form1().Statistics1->trigger();
+        const QString report = forms_->form4->Memo1->toPlainText();
+        QVERIFY2(report.contains(statistics), qPrintable(report.left(200)));
+    }
+
+    // Deciphered with its key, an enciphered UTF-8 document shows its characters, saves back
+    // to the same bytes, and what is typed into it is enciphered as UTF-8.
+    void anEncipheredUtf8DocumentRoundTrips() {
+        const std::string plain =
+            "Caf\xc3\xa9\r\n[S] \xc5\x81\xc3\xb3"
+            "d\xc5\xba\r\n";
+        const std::string file = velloran::testing::EncipherInPlace(plain, "k3y");
+        WriteBytes("Diary.vle", file);
+        ModalScript script;
+        script.Click("TForm7", "Button1", "k3y");
+        Start({"Diary.vle"});
+        QVERIFY(script.Done());
+        QCOMPARE(state().DocumentEncoding, Encoding::Utf8);
+        QCOMPARE(form1().ListBox1->item(1)->text(), QStringLiteral(u"[S] \u0141\u00f3d\u017a"));
+        form2().SectionEditors(1);
+
+        script.Click("TForm7", "Button1", "k3y");
+        QTest::keyClick(form2().SectionEditors(0), Qt::Key_F1);
+        QVERIFY(script.Done());
+        QCOMPARE(Hex(ReadBytes("Diary.vle")), Hex(file));
+
+        form1().ListBox1->setCurrentRow(1);
+        SectionEditor* ed = form2().SectionEditors(1);
+        ed->moveCursor(QTextCursor::End);
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier,
+                        QStringLiteral(u"\u0142"));
+        QApplication::sendEvent(ed, &typed);
+        script.Click("TForm7", "Button1", "k3y");
+        QTest::keyClick(ed, Qt::Key_F1);
+        QVERIFY(script.Done());
+        QCOMPARE(Hex(ReadBytes("Diary.vle")),
+                 Hex(velloran::testing::EncipherInPlace(plain + "\xc5\x82\r\n", "k3y")));
     }
 
     // A file name that is not UTF-8 reaches the program as its bytes, opens, and is saved under

@@ -93,6 +93,33 @@ class Unit4Test : public QObject {
     }
 
     // A line shown wrapped in its editor is still one line.
+    // Characters as the writer counts them: "Łódź 日本" and "😀 ok" against a reading of each
+    // line character by character.
+    void utf8CharactersCountOnceEach() {
+        const QString text =
+            QStringLiteral(u"\u0141\u00f3d\u017a \u65e5\u672c\r\n[S] \U0001F600 ok\r\nmore\r\n");
+        TForm2 form2;
+        Split(form2, text.toUtf8().toStdString());
+        QCOMPARE(state().DocumentEncoding, velloran::Encoding::Utf8);
+        TForm4 form4(&form2);
+        form4.show();
+        const QStringList lines = text.split(QStringLiteral("\r\n"));
+        auto chars = [&](qsizetype from, qsizetype to) {
+            qsizetype n = 0;
+            for (qsizetype i = from; i < to; ++i) {
+                n += lines[i].toUcs4().size();
+            }
+            return n;
+        };
+        QCOMPARE(chars(0, 1), 7);
+        QCOMPARE(chars(1, 3), 12);
+        QCOMPARE(Report(form4),
+                 (QStringList{"Lines  Words  Char  Section",
+                              QStringLiteral("   1     2      %1   ").arg(chars(0, 1)) + lines[0],
+                              QStringLiteral("   2     4     %1   ").arg(chars(1, 3)) + lines[1],
+                              QStringLiteral("   3     6     %1   TOTALS").arg(chars(0, 3))}));
+    }
+
     void wrappedLinesCountOnce() {
         TForm2 form2;
         TForm4 form4(&form2);

@@ -197,6 +197,52 @@ class Unit6Test : public QObject {
         QCOMPARE(w.SearchAll(search), rows);
     }
 
+    // A UTF-8 document with characters of one to four bytes: Search steps through the matches
+    // and Search All counts them at the positions a reading of the text character by character
+    // gives, a line break counting two.
+    void searchInCharactersOfEveryLength() {
+        const QString text = QStringLiteral(
+            u"\u00c7a caf\u00e9 \u65e5\u672c CAF\u00e9\r\n\U0001F600caf\u00e9!\r\n"
+            u"\U0001F600 CAFE caf\u00c9 cAf\u00e9\r\n");
+        const QString needle = QStringLiteral(u"caf\u00e9");
+        const QList<uint> chars = text.toUcs4();
+        const QList<uint> wanted = needle.toUcs4();
+        auto fold = [](uint c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+        QList<int> starts;
+        for (qsizetype p = 0; p + wanted.size() <= chars.size(); ++p) {
+            bool same = true;
+            for (qsizetype j = 0; j < wanted.size(); ++j) {
+                same = same && fold(chars[p + j]) == fold(wanted[j]);
+            }
+            if (same) {
+                starts << static_cast<int>(p);
+            }
+        }
+        QCOMPARE(starts.size(), 4);  // "café", "CAFé", "café", "cAfé"; not "CAFE", "cafÉ"
+
+        Windows w(text.toUtf8().toStdString());
+        QCOMPARE(state().DocumentEncoding, velloran::Encoding::Utf8);
+        SectionEditor* ed = w.Editor(0);
+        ed->SetCaretPos(0);
+        QStringList seen;
+        QStringList expected;
+        for (int p : starts) {
+            w.Search(needle);
+            seen << Selected(ed);
+            expected << QStringLiteral("%1+4").arg(p);
+            QCOMPARE(ed->textCursor().selectedText().toUpper(), needle.toUpper());
+        }
+        w.Search(needle);
+        seen << Selected(ed);
+        expected << QStringLiteral("%1+0").arg(starts.last());
+        QCOMPARE(seen, expected);
+
+        const QString title = text.left(text.indexOf(u'\r'));
+        QCOMPARE(w.SearchAll(needle), QStringList{QStringLiteral("4    ") + title});
+        QCOMPARE(w.SearchAll(QString()),
+                 QStringList{QStringLiteral("%1    ").arg(chars.size() + 1) + title});
+    }
+
     void rowClickShowsSection() {
         Windows w("Intro\r\n[S] One\r\n[S] Two\r\n[S] Three\r\n");
         w.form6.show();
