@@ -10,6 +10,7 @@ bool RunMemoryProbe(int argc, char** argv);
 bool RunReadSplitProbe(int argc, char** argv);
 #endif
 void ReleaseWindows();
+void ReleaseEncodingWindows();
 }  // namespace velloran::bench
 #endif
 
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 #ifdef VELLORAN_BENCH_QT
     velloran::bench::ReleaseWindows();
+    velloran::bench::ReleaseEncodingWindows();
 #endif
     return 0;
 }

@@ -29,13 +29,14 @@ QString ShownTitle(QString text) {
 }
 
 QString ShownTitle(std::string_view bytes) {
-    // Only what is shown is converted: no character takes more than four bytes, and the cut
-    // falls before a character.
-    std::size_t shown =
-        std::min(bytes.size(), 4 * (static_cast<std::size_t>(kShownTitleLength) + 1));
-    if (state().DocumentEncoding == Encoding::Utf8) {
-        while (shown < bytes.size() && shown > 0 &&
-               IsContinuation(static_cast<unsigned char>(bytes[shown]))) {
+    // Only what is shown is converted: a character takes one byte of Windows-1252 or up to four
+    // of UTF-8, where the cut falls before a character.
+    const bool utf8 = state().DocumentEncoding == Encoding::Utf8;
+    std::size_t shown = (static_cast<std::size_t>(kShownTitleLength) + 1) * (utf8 ? 4 : 1);
+    if (shown >= bytes.size()) {
+        shown = bytes.size();
+    } else if (utf8) {
+        while (shown > 0 && IsContinuation(static_cast<unsigned char>(bytes[shown]))) {
             --shown;
         }
     }

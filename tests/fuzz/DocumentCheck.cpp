@@ -4,6 +4,7 @@
 #include "Checks.h"
 #include "core/Check.h"
 #include "core/Document.h"
+#include "core/Encoding.h"
 #include "core/Error.h"
 #include "core/FileIO.h"
 #include "core/Host.h"
@@ -42,6 +43,12 @@ const char* Check(std::string_view bytes) {
         }
     }
 
+    SetDetectionVectors(false);
+    const ByteForm byteByByte = FormOf(bytes);
+    SetDetectionVectors(true);
+    if (FormOf(bytes) != byteByByte) {
+        return "detection reading many bytes at a time tells another form than byte by byte";
+    }
     if (DetectEncoding(bytes) != st.DocumentEncoding ||
         BuildStatistics(CountDocumentSections(bytes, st.DocumentEncoding)) !=
             BuildStatistics(p.sections, st.LastSection, st.DocumentEncoding)) {
