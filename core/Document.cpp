@@ -43,25 +43,14 @@ std::vector<std::size_t> MarkerOffsets(std::string_view text) {
     return starts;
 }
 
-// The encoding of the buffer's bytes, read line by line when they are not in one piece: no
-// character spans a line break.
-Encoding BufferEncoding(const DocumentBuffer& buf) {
-    if (auto text = buf.CrLfText()) {
-        return DetectEncoding(*text);
-    }
-    ByteForm form = ByteForm::Ascii;
-    for (std::size_t i = 0; i < buf.LineCount() && form != ByteForm::Other; ++i) {
-        form = Combined(form, FormOf(buf.Line(i)));
-    }
-    return EncodingFor(form);
-}
-
 }  // namespace
 
 void SplitSections(Session& s) {
     const DocumentBuffer& buf = s.buffer;
     // Before anything shows the text: the list, the slots and the editors read it through this.
-    s.st.DocumentEncoding = BufferEncoding(buf);
+    // The buffer's block holds its lines and the line breaks between them, which no character
+    // spans, so the block tells as much as the lines.
+    s.st.DocumentEncoding = DetectEncoding(*buf.Bytes());
     SharedBytes block;
     std::string_view whole;
     std::vector<std::size_t> starts;  // byte offsets of the sections in whole
