@@ -124,9 +124,30 @@ constexpr std::uint8_t kOverlong4 = 1 << 6;
 constexpr std::uint8_t kTwoConts = 1 << 7;
 constexpr std::uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
 
-struct Avx2Scan {
-    __m256i errors;
-    __m256i high;
+// The three look-up tables, by the high half of a byte and the low half of the byte before it,
+// and by the high half of a byte, each in both halves of a vector.
+struct Tables {
+    std::array<std::uint8_t, 16> byte1High;
+    std::array<std::uint8_t, 16> byte1Low;
+    std::array<std::uint8_t, 16> byte2High;
+};
+constexpr Tables kTables = {
+    {kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
+     kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+     kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4},
+    {kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry,
+     kCarry | kTooLarge, kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+     kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+     kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+     kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+     kCarry | kTooLarge | kTooLarge1000 | kSurrogate, kCarry | kTooLarge | kTooLarge1000,
+     kCarry | kTooLarge | kTooLarge1000},
+    {kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+     kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,
+     kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,
+     kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
+     kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge, kTooShort, kTooShort, kTooShort,
+     kTooShort},
 };
 
 #define VELLORAN_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
@@ -140,44 +161,37 @@ VELLORAN_AVX2 __m256i Bytes(int b) {
 VELLORAN_AVX2 __m256i High4(__m256i v) {
     return _mm256_and_si256(_mm256_srli_epi16(v, 4), Bytes(0x0F));
 }
-// A table of 16 bytes in both halves, for looking up half bytes.
-VELLORAN_AVX2 __m256i Table(const std::array<std::uint8_t, 16>& t) {
-    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data())));
-}
 VELLORAN_AVX2 __m256i Equal(__m256i v, int b) {
     return _mm256_cmpeq_epi8(v, Bytes(b));
 }
+VELLORAN_AVX2 __m256i BothHalves(const std::array<std::uint8_t, 16>& t) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data())));
+}
 
-VELLORAN_AVX2 void ScanBlock(const unsigned char* at, Avx2Scan& s) {
-    const __m256i input = Load(at);
-    const __m256i prev1 = Load(at - 1);
-    const __m256i prev2 = Load(at - 2);
-    const __m256i prev3 = Load(at - 3);
-    const __m256i byte1High = _mm256_shuffle_epi8(
-        Table({kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
-               kTwoConts, kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
-               kTooShort | kOverlong3 | kSurrogate,
-               kTooShort | kTooLarge | kTooLarge1000 | kOverlong4}),
-        High4(prev1));
-    const __m256i byte1Low = _mm256_shuffle_epi8(
-        Table({kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry,
-               kCarry | kTooLarge, kCarry | kTooLarge | kTooLarge1000,
-               kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
-               kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
-               kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
-               kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000 | kSurrogate,
-               kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000}),
-        _mm256_and_si256(prev1, Bytes(0x0F)));
-    const __m256i byte2High = _mm256_shuffle_epi8(
-        Table({kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
-               kTooShort,
-               kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,
-               kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,
-               kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
-               kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge, kTooShort, kTooShort,
-               kTooShort, kTooShort}),
-        High4(input));
-    const __m256i special = _mm256_and_si256(_mm256_and_si256(byte1High, byte1Low), byte2High);
+// The tables, and what the blocks read so far hold: errors, and the bytes, or-ed together.
+struct Avx2Scan {
+    __m256i byte1High;
+    __m256i byte1Low;
+    __m256i byte2High;
+    __m256i errors;
+    __m256i high;
+};
+
+// The 32 bytes that end n bytes before input, n of them taken from the block before it.
+template <int n>
+VELLORAN_AVX2 __m256i Before(__m256i input, __m256i previous) {
+    return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(previous, input, 0x21), 16 - n);
+}
+
+// Checks the block input, whose bytes before are those of the block previous.
+VELLORAN_AVX2 void ScanBlock(__m256i input, __m256i previous, Avx2Scan& s) {
+    const __m256i prev1 = Before<1>(input, previous);
+    const __m256i prev2 = Before<2>(input, previous);
+    const __m256i prev3 = Before<3>(input, previous);
+    const __m256i special = _mm256_and_si256(
+        _mm256_and_si256(_mm256_shuffle_epi8(s.byte1High, High4(prev1)),
+                         _mm256_shuffle_epi8(s.byte1Low, _mm256_and_si256(prev1, Bytes(0x0F)))),
+        _mm256_shuffle_epi8(s.byte2High, High4(input)));
     // The look-ups see pairs of bytes; that the third byte after a lead of three or four, and
     // the fourth after a lead of four, are continuations is checked apart.
     const __m256i third = _mm256_subs_epu8(prev2, Bytes(0xE0 - 0x80));
@@ -199,30 +213,37 @@ VELLORAN_AVX2 bool Failed(const Avx2Scan& s) {
 }
 
 #undef VELLORAN_AVX2
+
 [[gnu::target("avx2")]] ByteForm FormAvx2(const unsigned char* p, std::size_t n) {
     constexpr std::size_t kBlock = 32;
-    Avx2Scan s{_mm256_setzero_si256(), _mm256_setzero_si256()};
-    // Blocks read the three bytes before them; before the text and after it come zero bytes,
-    // ASCII, so that a sequence cut short at the end fails where its next byte should be.
-    alignas(32) unsigned char edge[3 + 2 * kBlock] = {};
-    std::size_t i = kBlock;
-    if (n <= kBlock) {
-        std::memcpy(edge + 3, p, n);
-        ScanBlock(edge + 3, s);
-        ScanBlock(edge + 3 + kBlock, s);
-    } else {
-        std::memcpy(edge + 3, p, kBlock);
-        ScanBlock(edge + 3, s);
-        for (; i + kBlock <= n; i += kBlock) {
-            if ((i & 2047) == 0 && Failed(s)) {
+    Avx2Scan s{BothHalves(kTables.byte1High), BothHalves(kTables.byte1Low),
+               BothHalves(kTables.byte2High), _mm256_setzero_si256(), _mm256_setzero_si256()};
+    // Before the text come zero bytes, ASCII, and after it too, so that a sequence cut short at
+    // the end fails where its next byte should be.
+    __m256i previous = _mm256_setzero_si256();
+    std::size_t i = 0;
+    // Two blocks a step; ASCII after ASCII cannot be wrong, the common case in most texts.
+    for (; i + 2 * kBlock <= n; i += 2 * kBlock) {
+        const __m256i first = Load(p + i);
+        const __m256i second = Load(p + i + kBlock);
+        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(first, second), previous)) != 0) {
+            ScanBlock(first, previous, s);
+            ScanBlock(second, first, s);
+            if ((i & 4095) == 0 && Failed(s)) {
                 return ByteForm::Other;
             }
-            ScanBlock(p + i, s);
         }
-        std::memset(edge, 0, sizeof edge);
-        std::memcpy(edge, p + i - 3, n - i + 3);
-        ScanBlock(edge + 3, s);
+        previous = second;
     }
+    if (i + kBlock <= n) {
+        const __m256i input = Load(p + i);
+        ScanBlock(input, previous, s);
+        previous = input;
+        i += kBlock;
+    }
+    alignas(32) unsigned char tail[kBlock] = {};
+    std::memcpy(tail, p + i, n - i);
+    ScanBlock(Load(tail), previous, s);
     if (Failed(s)) {
         return ByteForm::Other;
     }

@@ -165,6 +165,25 @@ TEST(Detection, AgreesWithTheStandardsTable) {
     SetDetectionVectors(true);
 }
 
+// Long texts with long runs of ASCII, which are read fastest, and one fault anywhere in them.
+TEST(Detection, FindsOneFaultAnywhereInALongText) {
+    std::string text;
+    for (int i = 0; text.size() < 9000; ++i) {
+        text += i % 5 == 0 ? std::string(200, 'a') : "w\xc3\xb6rt \xe6\x97\xa5 \xf0\x9f\x98\x80 ";
+    }
+    for (bool vectors : {true, false}) {
+        SetDetectionVectors(vectors);
+        ASSERT_EQ(FormOf(text), ByteForm::Utf8);
+        for (std::size_t at = 0; at < text.size(); at += 37) {
+            std::string cut = text;
+            cut.insert(at, "\xc3");  // a lead without its continuation, or one too many
+            ASSERT_EQ(FormOf(cut), ByteForm::Other) << at << " " << vectors;
+            ASSERT_EQ(FormOf(text.substr(0, at) + "\xe2\x80\xa9"), ByteForm::Other) << at;
+        }
+    }
+    SetDetectionVectors(true);
+}
+
 TEST(Detection, PiecesCombineAsTheWhole) {
     EXPECT_EQ(Combined(ByteForm::Ascii, ByteForm::Ascii), ByteForm::Ascii);
     EXPECT_EQ(Combined(ByteForm::Ascii, ByteForm::Utf8), ByteForm::Utf8);
