@@ -2,22 +2,26 @@
 // ten beyond ASCII, through the real windows: opening (reading, deciding the encoding, cutting
 // into sections, filling the editor shown), Search All and the statistics report. Both are
 // measured in the same iterations; the counter x_cp1252 is the UTF-8 time over the other.
-// Then typing into a large section of either, beside the toolkit's own editor.
-#ifdef VELLORAN_BENCH_QT
-
+// Then velloran-cli stats on both, and typing into a large section of either, beside the
+// toolkit's own editor.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QApplication>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <array>
 #include <chrono>
 #include <memory>
 #include <random>
 #include <string>
+
+#include "core/Encoding.h"
+#include "util.h"
+
+#ifdef VELLORAN_BENCH_QT
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 
 #include "core/Document.h"
 #include "core/Host.h"
@@ -25,16 +29,10 @@
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
 #include "ui/Unit6.h"
-#include "util.h"
+#endif
 
 namespace velloran::bench {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
 
 // About `bytes` bytes of words in lines of 40 to 100 characters and 50 marker lines, one
 // letter in ten beyond ASCII: in UTF-8 letters of two and three bytes, in Windows-1252 of one.
@@ -71,15 +69,57 @@ std::string MakeText(std::size_t bytes, Encoding encoding) {
     return out;
 }
 
-// One document in its file and in a shown document window with its search and statistics
-// windows, with a run state of its own.
-struct Opened {
-    Opened(std::size_t mib, Encoding encoding) {
+// A document of the encoding in a file of its own, made once.
+const std::string& DocumentFile(Encoding encoding, std::size_t mib) {
+    static std::string paths[2];
+    std::string& path = paths[encoding == Encoding::Utf8 ? 1 : 0];
+    if (path.empty()) {
         path = TempFolder() + "/doc.vlp";
         const std::string text = MakeText(mib * kMiB, encoding);
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         benchmark::DoNotOptimize(::write(fd, text.data(), text.size()));
         ::close(fd);
+    }
+    return path;
+}
+
+// The command-line statistics as whole processes, reading the files from the page cache.
+void BM_CliStatsUtf8BesideCp1252(benchmark::State& st) {
+    const auto mib = static_cast<std::size_t>(st.range(0));
+    const std::string& utf8 = DocumentFile(Encoding::Utf8, mib);
+    const std::string& cp1252 = DocumentFile(Encoding::Windows1252, mib);
+    RunProcess({"/bin/cat", utf8});
+    RunProcess({"/bin/cat", cp1252});
+    double utf8Seconds = 0;
+    double cp1252Seconds = 0;
+    for (auto _ : st) {
+        const double c = RunProcess({VELLORAN_CLI, "stats", cp1252});
+        const double u = RunProcess({VELLORAN_CLI, "stats", utf8});
+        if (c < 0 || u < 0) {
+            st.SkipWithError("a process failed");
+            break;
+        }
+        cp1252Seconds += c;
+        utf8Seconds += u;
+        st.SetIterationTime(u);
+    }
+    st.counters["cp1252_ms"] = cp1252Seconds * 1e3 / static_cast<double>(st.iterations());
+    st.counters["x_cp1252"] = utf8Seconds / cp1252Seconds;
+}
+BENCHMARK(BM_CliStatsUtf8BesideCp1252)->Arg(100)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+#ifdef VELLORAN_BENCH_QT
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// One document in its file and in a shown document window with its search and statistics
+// windows, with a run state of its own.
+struct Opened {
+    Opened(std::size_t mib, Encoding encoding) : path(DocumentFile(encoding, mib)) {
         form2.show();
         On([this] { Open(); });
     }
@@ -214,13 +254,15 @@ BENCHMARK(BM_TypeInALargeSection)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+#endif
+
 }  // namespace
 
+#ifdef VELLORAN_BENCH_QT
 void ReleaseEncodingWindows() {
     utf8.reset();
     cp1252.reset();
 }
+#endif
 
 }  // namespace velloran::bench
-
-#endif

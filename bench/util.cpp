@@ -1,10 +1,14 @@
 #include "util.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <vector>
 
 namespace velloran::bench {
 
@@ -53,6 +57,26 @@ std::string TempFolder() {
     char* made_path = mkdtemp(pattern.data());
     made.emplace_back(made_path);
     return made_path;
+}
+
+double RunProcess(std::vector<std::string> argv) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (auto& a : argv) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    const auto t0 = Clock::now();
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+        ::waitpid(pid, &status, 0);
+    }
+    const double seconds = SecondsSince(t0);
+    posix_spawn_file_actions_destroy(&actions);
+    return status == 0 ? seconds : -1;
 }
 
 }  // namespace velloran::bench

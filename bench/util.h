@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace velloran::bench {
 
@@ -21,5 +22,9 @@ using Clock = std::chrono::steady_clock;
 inline double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+// Seconds from starting the program argv[0] to its end, its output thrown away; -1 when it
+// failed.
+double RunProcess(std::vector<std::string> argv);
 
 }  // namespace velloran::bench
