@@ -268,13 +268,6 @@ ByteForm FormOf(std::string_view bytes) {
     return FormByteByByte(bytes);
 }
 
-ByteForm Combined(ByteForm a, ByteForm b) {
-    if (a == ByteForm::Other || b == ByteForm::Other) {
-        return ByteForm::Other;
-    }
-    return a == ByteForm::Utf8 || b == ByteForm::Utf8 ? ByteForm::Utf8 : ByteForm::Ascii;
-}
-
 Encoding EncodingFor(ByteForm form) {
     switch (form) {
         case ByteForm::Utf8:

@@ -32,9 +32,6 @@ enum class ByteForm {
 // (U+2028, U+2029, U+FDD0, U+FDD1): such a document could not be saved as it was read, so it
 // is Other, which keeps its bytes.
 ByteForm FormOf(std::string_view bytes);
-// The form of bytes made of pieces, from the forms of the pieces, when no UTF-8 sequence spans
-// two pieces (pieces cut at line breaks).
-ByteForm Combined(ByteForm a, ByteForm b);
 
 // The encoding of bytes of that form: UTF-8, Windows-1252, or for ASCII alone (and a document
 // that has no bytes yet) the locale's.

@@ -184,13 +184,6 @@ TEST(Detection, FindsOneFaultAnywhereInALongText) {
     SetDetectionVectors(true);
 }
 
-TEST(Detection, PiecesCombineAsTheWhole) {
-    EXPECT_EQ(Combined(ByteForm::Ascii, ByteForm::Ascii), ByteForm::Ascii);
-    EXPECT_EQ(Combined(ByteForm::Ascii, ByteForm::Utf8), ByteForm::Utf8);
-    EXPECT_EQ(Combined(ByteForm::Utf8, ByteForm::Other), ByteForm::Other);
-    EXPECT_EQ(Combined(ByteForm::Other, ByteForm::Ascii), ByteForm::Other);
-}
-
 TEST(LocaleEncoding, FollowsTheCodesetOfTheLocaleInForce) {
     {
         const LocaleScope scope("C.UTF-8");
