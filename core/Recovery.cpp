@@ -11,6 +11,7 @@
 
 #include "Cipher.h"
 #include "Document.h"
+#include "Encoding.h"
 #include "SealedDocument.h"
 #include "StateFolder.h"
 
@@ -415,6 +416,16 @@ void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legac
     } else if (record.manifest.protection == RecordProtection::DerivedKey) {
         st.CipherKey = legacyKey;
     }
+    // Told as a read tells it, before anything shows the text: no character spans two
+    // sections, so the document is UTF-8 when no section holds another form.
+    ByteForm form = ByteForm::Ascii;
+    for (const auto& section : record.sections) {
+        const ByteForm f = FormOf(section.text);
+        if (f == ByteForm::Other || (f == ByteForm::Utf8 && form == ByteForm::Ascii)) {
+            form = f;
+        }
+    }
+    st.DocumentEncoding = EncodingFor(form);
     for (std::size_t k = 0; k < record.sections.size(); ++k) {
         s.sections.SetSlotText(static_cast<int>(k), std::move(record.sections[k].text));
     }

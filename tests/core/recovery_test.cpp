@@ -589,6 +589,36 @@ TEST_F(RecoveryTest, YesRestoresTheRunAndGoesOnWithItsRecord) {
               (std::vector<std::string>{FileNamePart(lock), FileNamePart(lock) + ".d"}));
 }
 
+// A restored run is read in the encoding its text tells, whatever the crashed run had taken.
+struct TypedText {
+    const char* name;
+    const char* typed;
+    Encoding told;
+};
+class RestoredEncodingTest : public RecoveryTest, public ::testing::WithParamInterface<TypedText> {};
+
+TEST_P(RestoredEncodingTest, IsToldByTheRestoredText) {
+    auto before = Start();
+    before->Open(kSections);
+    before->Type(2, 0, GetParam().typed);
+    state().DocumentEncoding =
+        GetParam().told == Encoding::Utf8 ? Encoding::Windows1252 : Encoding::Utf8;
+    before->Record();
+    Crash(before);
+    state().FileName = "June.vlp";
+    const InFolder here(docs_.path());
+    EditorRun after;
+    after.answers = {true};
+    ASSERT_EQ(OfferRecovery(after.session, after.recorder), StartRecovery::Restored);
+    EXPECT_EQ(state().DocumentEncoding, GetParam().told);
+}
+
+INSTANTIATE_TEST_SUITE_P(, RestoredEncodingTest,
+                         ::testing::Values(TypedText{"Utf8", "caf\xc3\xa9 ", Encoding::Utf8},
+                                           TypedText{"Windows1252", "caf\xe9 ",
+                                                     Encoding::Windows1252}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(RecoveryTest, NoSetsTheRecordAsideAndItIsNotOfferedAgain) {
     auto before = Start();
     before->Open(kSections);
