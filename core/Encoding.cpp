@@ -242,7 +242,9 @@ VELLORAN_AVX2 bool Failed(const Avx2Scan& s) {
         i += kBlock;
     }
     alignas(32) unsigned char tail[kBlock] = {};
-    std::memcpy(tail, p + i, n - i);
+    if (n > i) {  // an empty text may have no data at all
+        std::memcpy(tail, p + i, n - i);
+    }
     ScanBlock(Load(tail), previous, s);
     if (Failed(s)) {
         return ByteForm::Other;

@@ -106,6 +106,9 @@ TEST_P(Detection, FindsTheDocumentsEncoding) {
                           : c.found == Found::Cp1252 ? Encoding::Windows1252
                                                      : locale.encoding;
     EXPECT_EQ(DetectEncoding(c.bytes), want);
+    if (c.bytes.empty()) {
+        EXPECT_EQ(DetectEncoding(std::string_view()), want);  // an empty mapped file: no data
+    }
     for (std::size_t before = 0; before <= 70; ++before) {
         for (std::size_t after : {0, 1, 3, 33}) {
             const std::string bytes = std::string(before, 'a') + c.bytes + std::string(after, 'z');
