@@ -20,6 +20,35 @@ using velloran::Encoding;
 constexpr char16_t kParagraphSeparator = 0x2029;
 constexpr char16_t kLineSeparator = 0x2028;
 
+// Word wrap looks back over the whole run for a break at each line it lays out: quadratic in a
+// run without blanks, so that one wrapped line of a few megabytes of a single word would hang
+// the window for minutes. Prose never holds a run this long; a text that does wraps anywhere.
+constexpr std::size_t kLongestWrappedRun = 16 * 1024;
+
+bool Blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Whether bytes [from, to) and the bytes around them make a run without blanks too long to wrap
+// at word boundaries; reads no further than it must.
+bool HasLongRun(std::string_view bytes, std::size_t from, std::size_t to) {
+    std::size_t run = 0;
+    for (std::size_t at = from; at > 0 && !Blank(bytes[at - 1]) && run < kLongestWrappedRun; --at) {
+        ++run;
+    }
+    for (std::size_t at = from; at < bytes.size() && run < kLongestWrappedRun; ++at) {
+        if (Blank(bytes[at])) {
+            if (at >= to) {
+                return false;
+            }
+            run = 0;
+        } else {
+            ++run;
+        }
+    }
+    return run >= kLongestWrappedRun;
+}
+
 const std::array<char16_t, 256>& ByteToChar() {
     static const auto table = [] {
         std::array<char16_t, 256> t{};
@@ -277,6 +306,7 @@ QString SectionEditor::Representable(QStringView text, Encoding encoding) {
 }
 
 void SectionEditor::SetBytes(std::string_view bytes, Encoding encoding) {
+    WrapAnywhereFor(bytes, 0, bytes.size(), true);
     settingBytes_ = true;
     setPlainText(TextFromBytes(bytes, encoding));
     settingBytes_ = false;
@@ -340,8 +370,23 @@ void SectionEditor::FollowChange(int position, int /*removed*/, int added) {
     c.setPosition(static_cast<int>(newEnd), QTextCursor::KeepAnchor);
     const std::string inserted = BytesFromText(c.selectedText(), TextEncoding());
     text_.Replace(from.bytes, to.bytes, inserted);
+    WrapAnywhereFor(text_.Bytes(), from.bytes, from.bytes + inserted.size(), false);
     if (onBytesChanged) {
         onBytesChanged(from.bytes, to.bytes - from.bytes, inserted);
+    }
+}
+
+// Set before the toolkit lays the text out: the change is reported first.
+void SectionEditor::WrapAnywhereFor(std::string_view bytes, std::size_t from, std::size_t to,
+                                    bool afresh) {
+    const bool anywhere = wordWrapMode() == QTextOption::WrapAnywhere;
+    if (anywhere && !afresh) {
+        return;  // until the next fill: runs only grow so long by pasting
+    }
+    const bool wanted = HasLongRun(bytes, from, to);
+    if (wanted != anywhere) {
+        setWordWrapMode(wanted ? QTextOption::WrapAnywhere
+                               : QTextOption::WrapAtWordBoundaryOrAnywhere);
     }
 }
 

@@ -83,6 +83,9 @@ class SectionEditor : public TextArea {
   private:
     // Brings the bytes in step with a change the document reports.
     void FollowChange(int position, int removed, int added);
+    // Wraps anywhere when the bytes hold a run without blanks that touches [from, to) and is
+    // too long to wrap at word boundaries; afresh decides again for a whole new text.
+    void WrapAnywhereFor(std::string_view bytes, std::size_t from, std::size_t to, bool afresh);
 
     int tag_;
     // The text's bytes: Qt positions of the text are its code units.

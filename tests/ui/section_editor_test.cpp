@@ -318,6 +318,50 @@ class SectionEditorTest : public QObject {
         QCOMPARE(ed.textCursor().selectedText(), QStringLiteral(u" \u65e5"));
     }
 
+    // A run without blanks too long for word wrap, however it comes in, makes the editor wrap
+    // anywhere, which lays it out in linear time: word wrap would take minutes over a few
+    // megabytes. Prose keeps word wrap, and a new fill decides again.
+    void longRunsWrapAnywhere_data() {
+        QTest::addColumn<QByteArray>("filled");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<bool>("anywhere");
+        const QByteArray word(20000, 'w');
+        QByteArray prose;
+        for (int i = 0; i < 4000; ++i) {
+            prose += "words of a long paragraph ";
+        }
+        QTest::newRow("prose") << prose << QString() << false;
+        QTest::newRow("one long word") << "title\r\n" + word << QString() << true;
+        QTest::newRow("long word after a tab") << "\t" + word + "\r\n" << QString() << true;
+        QTest::newRow("pasted long word") << prose << QString(word) << true;
+        QTest::newRow("paste joins two halves")
+            << "a " + word.left(10000) + "|" + word.left(10000) + " z" << QStringLiteral("xx")
+            << true;
+        QTest::newRow("paste beside a short word")
+            << QByteArray("ab cd") << QString(word.left(100)) << false;
+    }
+    void longRunsWrapAnywhere() {
+        QFETCH(QByteArray, filled);
+        QFETCH(QString, pasted);
+        QFETCH(bool, anywhere);
+        SectionEditor ed(0);
+        ed.SetBytes(filled.toStdString(), kCp1252);
+        if (!pasted.isEmpty()) {
+            // Over the "|" when there is one, else at the end.
+            QTextCursor c = ed.document()->find(QStringLiteral("|"));
+            if (c.isNull()) {
+                c = ed.textCursor();
+                c.movePosition(QTextCursor::End);
+            }
+            ed.setTextCursor(c);
+            QGuiApplication::clipboard()->setText(pasted);
+            ed.paste();
+        }
+        QCOMPARE(ed.wordWrapMode() == QTextOption::WrapAnywhere, anywhere);
+        ed.SetBytes("short words", kCp1252);
+        QCOMPARE(ed.wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+    }
+
     // The bytes a search scans follow every kind of change the user or the program makes, in a
     // long seeded run of them, and always equal the editor's text read whole.
     void byteViewFollowsEveryChange_data() {
