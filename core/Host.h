@@ -45,6 +45,8 @@ class SlotObserver {
     // In slot k, at byte position, `removed` bytes gave way to inserted.
     virtual void SlotEdited(int k, std::size_t position, std::size_t removed,
                             std::string_view inserted) = 0;
+    // The sections on screen, or the one worked on, changed; a record of the run holds them.
+    virtual void ViewChanged() {}
 };
 
 // The list of section titles; entry k belongs to slot k.

@@ -59,6 +59,12 @@ void RecoveryKeeper::TimerDue() {
     }
 }
 
+void RecoveryKeeper::ViewChanged() {
+    if (session_.st.Modified) {
+        Changed();
+    }
+}
+
 void RecoveryKeeper::Settle() {
     if (session_.st.Modified) {
         Changed();

@@ -25,6 +25,8 @@ class RecoveryKeeper : public QObject, public velloran::SlotObserver {
     void SlotReplaced(int k, const velloran::SharedBytes& block, std::string_view text) override;
     void SlotEdited(int k, std::size_t position, std::size_t removed,
                     std::string_view inserted) override;
+    // Whatever changed the panes (a list click, a search result, a key), a record follows.
+    void ViewChanged() override;
 
     // After a command: a document without unsaved changes has no record from now on; the state
     // of one with them (panes, sections, names) is recorded soon.

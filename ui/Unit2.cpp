@@ -179,6 +179,9 @@ void TForm2::SectionEditorChange() {
 
 void TForm2::SectionEditorClick(int tag) {
     state().ActiveSection = tag;
+    if (observer_) {
+        observer_->ViewChanged();
+    }
 }
 
 void TForm2::SelectSection(int a) {
@@ -254,6 +257,9 @@ void TForm2::LayoutPanels() {
     // Closing the window only hides it; without this nothing would bring the text back.
     if (isHidden()) {
         show();
+    }
+    if (observer_) {
+        observer_->ViewChanged();
     }
 }
 

@@ -11,6 +11,7 @@
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
 #include "ui/Forms.h"
+#include "ui/Unit6.h"
 
 using velloran::state;
 using velloran::testing::ModalScript;
@@ -119,6 +120,56 @@ class TestRecoveryKeeper : public QObject {
         form1().MFExit->trigger();
         QVERIFY(script.Done());
         QVERIFY(fs::is_empty(velloran::RecoveryFolder()));
+    }
+
+    // However the sections on screen change, the record follows within its pause, with no
+    // further typing: a killed run comes back showing what the user last saw.
+    void everyWayOfChangingTheViewIsRecorded_data() {
+        QTest::addColumn<int>("way");
+        QTest::newRow("a click in the list") << 0;
+        QTest::newRow("a search result") << 1;
+        QTest::newRow("Shift+Page Down") << 2;
+        QTest::newRow("a click into the other pane") << 3;
+    }
+    void everyWayOfChangingTheViewIsRecorded() {
+        QFETCH(int, way);
+        WriteBytes("June.vlp", kDocument);
+        Start("June.vlp");
+        // Two panes showing sections 0 and 1; one pane showing section 1 for the keys.
+        QTest::keyClick(form1().ListBox1, way == 2 ? Qt::Key_F5 : Qt::Key_F6);
+        form1().ListBox1->setCurrentRow(1);
+        Type(1, "typed");
+        auto recordedView = [] {
+            const auto r = ReadRecorded();
+            const velloran::State& st = state();
+            return r &&
+                   std::tie(r->run.panelMode, r->run.panel1Section, r->run.panel2Section,
+                            r->run.activeSection) ==
+                       std::tie(st.PanelMode, st.Panel1Section, st.Panel2Section, st.ActiveSection);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(RecordHolds("typed[S] One") && recordedView(), 10000);
+        const velloran::RecordRun before = ReadRecorded()->run;
+        switch (way) {
+            case 0:
+                form1().ListBox1->setCurrentRow(2);
+                break;
+            case 1: {
+                TForm6& search = *forms_->form6;
+                search.Edit1->setText("body");
+                search.Button2->click();
+                search.ListBox1->setCurrentRow(2);
+                break;
+            }
+            case 2:
+                QTest::keyClick(form2().SectionEditors(1), Qt::Key_PageDown, Qt::ShiftModifier);
+                break;
+            default:
+                QTest::mouseClick(form2().SectionEditors(0)->viewport(), Qt::LeftButton);
+                break;
+        }
+        QVERIFY(state().Panel2Section != before.panel2Section ||
+                state().ActiveSection != before.activeSection);
+        QTRY_VERIFY_WITH_TIMEOUT(recordedView(), 10000);
     }
 
     // What the record holds of the windows comes back as it was: texts, the list's titles as
