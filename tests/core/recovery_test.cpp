@@ -595,7 +595,8 @@ struct TypedText {
     const char* typed;
     Encoding told;
 };
-class RestoredEncodingTest : public RecoveryTest, public ::testing::WithParamInterface<TypedText> {};
+class RestoredEncodingTest : public RecoveryTest,
+                             public ::testing::WithParamInterface<TypedText> {};
 
 TEST_P(RestoredEncodingTest, IsToldByTheRestoredText) {
     auto before = Start();
