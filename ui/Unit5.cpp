@@ -64,7 +64,7 @@ Editing and sections
 Type in a section as in any plain text editor. Ctrl+Z undoes, Ctrl+X cuts, Ctrl+C copies, Ctrl+V pastes. Shift+Enter starts a new line like Enter. A UTF-8 document holds every character; in a Windows-1252 document, characters it cannot hold are turned into "?" as you type or paste them.
 To add a section, type a new marker line. To move a section, cut its marker line and its text and paste them where they belong, even into another section. To remove a section, delete its marker line (its text then joins the section before it).
 File > Reload then cuts the text into sections again and renews the section list. Reload does not read the file again; it uses the text in the editors, and the result counts as an unsaved change.
-View > Word Wrap switches line wrapping on and off for all editors.
+View > Word Wrap switches line wrapping on and off for all editors. Lines wrap between words; a section holding a run of 16 KiB or more without a blank (a pasted blob, a generated line) wraps anywhere instead, which keeps such a line quick to show.
 
 Search and Search All
 View > Search - F3 opens the search window. Type a text in its field.
