@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <QResizeEvent>
 #include <algorithm>
+#include <utility>
 
 #include "ui/Geometry.h"
 #include "ui/ShownText.h"
@@ -178,8 +179,8 @@ void TForm2::SectionEditorChange() {
 }
 
 void TForm2::SectionEditorClick(int tag) {
-    state().ActiveSection = tag;
-    if (observer_) {
+    const int before = std::exchange(state().ActiveSection, tag);
+    if (observer_ && tag != before) {
         observer_->ViewChanged();
     }
 }
