@@ -11,18 +11,19 @@
 #include "cli/Json.h"
 #include "cli/Key.h"
 #include "cli/Text.h"
-#include "core/Check.h"
-#include "core/Cipher.h"
-#include "core/Document.h"
-#include "core/Error.h"
-#include "core/FileIO.h"
-#include "core/Lines.h"
-#include "core/Saving.h"
-#include "core/Seal.h"
-#include "core/SealedDocument.h"
-#include "core/Search.h"
-#include "core/State.h"
-#include "core/Statistics.h"
+#include "core/document/Error.h"
+#include "core/document/Lines.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
+#include "core/protection/Cipher.h"
+#include "core/protection/Protection.h"
+#include "core/protection/Seal.h"
+#include "core/protection/SealedDocument.h"
+#include "core/storage/DocumentFile.h"
+#include "core/storage/FileIO.h"
+#include "core/tools/Check.h"
+#include "core/tools/Search.h"
+#include "core/tools/Statistics.h"
 
 namespace velloran::cli {
 namespace {
@@ -60,7 +61,7 @@ void DeliverJson(const JsonWriter& json) {
 // The editor deciphers a document named as enciphered when it opens it; here that takes a key
 // option, so that no script waits on a prompt it did not ask for.
 bool Deciphers(const Arguments& a, const std::string& path) {
-    if (!IsEncipheredName(path)) {
+    if (ProtectionOfName(path) != Protection::Enciphered) {
         return false;
     }
     if (a.keySource == KeySource::None && ::isatty(STDERR_FILENO)) {
@@ -99,7 +100,7 @@ std::string Unsealed(const Arguments& a, const std::string& path) {
 // The document as the editor opens it: read, unsealed when it is named as sealed, deciphered
 // when it is named as enciphered and a key is given, and cut into sections.
 void Open(const Arguments& a, const std::string& path, PlainSession& p) {
-    if (IsSealedName(path)) {
+    if (ProtectionOfName(path) == Protection::Sealed) {
         std::string plain = Unsealed(a, path);
         p.buffer.AssignText(std::move(plain));
     } else {
@@ -136,7 +137,7 @@ int Stats(const Arguments& a) {
     PlainSession p;
     std::optional<MappedFile> mapped;
     Encoding encoding;
-    if (IsSealedName(path) || Deciphers(a, path)) {
+    if (ProtectionOfName(path) == Protection::Sealed || Deciphers(a, path)) {
         Open(a, path, p);
         encoding = p.session.st.DocumentEncoding;
         for (int k = 0; k <= p.session.st.LastSection; ++k) {
@@ -305,8 +306,9 @@ int CheckCommand(const Arguments& a) {
     const std::string& path = a.operands[0];
     // A sealed document is sealed anew at every save, so its file's bytes always change: what
     // is checked is the bytes sealed inside, against what a save would seal.
-    const bool sealed = IsSealedName(path);
-    const bool enciphered = IsEncipheredName(path);
+    const Protection protection = ProtectionOfName(path);
+    const bool sealed = protection == Protection::Sealed;
+    const bool enciphered = protection == Protection::Enciphered;
     std::optional<MappedFile> mapped;
     std::string plain;
     if (sealed) {
@@ -439,9 +441,9 @@ int Seal(const Arguments& a) {
     if (passphrase.empty()) {
         throw UsageError(std::string(kEmptySealKey));
     }
-    const auto key = SealKey::Derive(passphrase, state().SealingParams);
+    const auto key = SealKey::Derive(passphrase, SealingParams());
     Wipe(passphrase);
-    if (a.output && !IsSealedName(*a.output)) {
+    if (a.output && ProtectionOfName(*a.output) != Protection::Sealed) {
         std::fprintf(stderr,
                      "velloran-cli: %s is not a sealed (.vls) name: the editor will open it as a "
                      "plain document\n",

@@ -9,9 +9,9 @@
 #include <cerrno>
 
 #include "cli/Text.h"
-#include "core/Document.h"
-#include "core/Error.h"
-#include "core/Seal.h"
+#include "core/document/Error.h"
+#include "core/protection/Seal.h"
+#include "core/storage/DocumentFile.h"
 
 namespace velloran::cli {
 namespace {

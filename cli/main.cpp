@@ -4,8 +4,9 @@
 
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
-#include "core/InPlaceWrite.h"
-#include "core/State.h"
+#include "core/document/State.h"
+#include "core/protection/Protection.h"
+#include "core/storage/InPlaceWrite.h"
 
 #ifndef VELLORAN_VERSION
 #error "VELLORAN_VERSION must name the project's version"

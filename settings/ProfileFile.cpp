@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
-#include "core/FileIO.h"
-#include "core/Lines.h"
-#include "core/StateFolder.h"
+#include "core/document/Lines.h"
+#include "core/storage/FileIO.h"
+#include "core/storage/StateFolder.h"
 
 namespace velloran {
 namespace {

@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QMessageBox>
 
-#include "core/Error.h"
+#include "core/document/Error.h"
 
 namespace velloran::ui {
 

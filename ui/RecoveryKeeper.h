@@ -3,8 +3,8 @@
 #include <QObject>
 #include <QTimer>
 
-#include "core/Host.h"
-#include "core/Recovery.h"
+#include "core/document/Host.h"
+#include "core/recovery/Recovery.h"
 
 class QWidget;
 

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "core/Codepage.h"
+#include "core/document/Codepage.h"
 
 namespace {
 

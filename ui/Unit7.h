@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QPoint>
 
-#include "core/Host.h"
+#include "core/document/Host.h"
 
 class QLineEdit;
 class QPushButton;

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "core/Error.h"
+#include "core/document/Error.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/Unit11.h"

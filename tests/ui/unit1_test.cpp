@@ -24,10 +24,10 @@
 #include <QtTest>
 #include <random>
 
-#include "core/Cipher.h"
-#include "core/Codepage.h"
-#include "core/Seal.h"
-#include "core/State.h"
+#include "core/document/Codepage.h"
+#include "core/document/State.h"
+#include "core/protection/Cipher.h"
+#include "core/protection/Seal.h"
 #include "support/Documents.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
@@ -53,7 +53,7 @@ namespace {
 
 // A sealed file as an earlier run wrote it; the runs of these tests derive keys quickly.
 void Seal(const std::string& path, const std::string& plain, const QString& passphrase) {
-    state().SealingParams = velloran::kQuickestSealParams;
+    velloran::SealingParams() = velloran::kQuickestSealParams;
     const auto key =
         velloran::SealKey::Derive(passphrase.toUtf8().toStdString(), velloran::kQuickestSealParams);
     WriteBytes(path, velloran::SealBytes(*key, plain));
@@ -329,7 +329,7 @@ class TestUnit1 : public QObject {
     }
 
     void savingUnderASealedNameSealsWithThePassphraseAsTyped() {
-        state().SealingParams = velloran::kQuickestSealParams;
+        velloran::SealingParams() = velloran::kQuickestSealParams;
         WriteBytes("June.vlp", "plain\r\n");
         Start({"June.vlp"});
         Type(0, "more");
