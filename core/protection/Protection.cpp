@@ -94,9 +94,10 @@ bool ReadWithNewKey(Session& s) {
     if (!AskKey(s)) {
         return false;
     }
-    // As last saved: under the enciphered name once the document is enciphered.
+    // As last saved: under the enciphered name once the document is enciphered. A buffer that
+    // a wrong key deciphered is known not to be the file's text: the file is read again.
     const std::string source = SaveTarget(st);
-    if (s.buffer.Empty() && IsExistingFile(source)) {
+    if ((s.buffer.Empty() || st.DecipheredBreaks > 0) && IsExistingFile(source)) {
         ReadDocument(source, s.buffer);
     }
     DecipherAndTell(s);

@@ -54,7 +54,7 @@ bool OpenDocumentFile(Session& s, const std::string& path);
 
 // Decript's reading: the document again with a key from the prompt, from its file for a sealed
 // document, else from the buffer (read from the file first when it holds nothing read in this
-// run). False when the prompt was cancelled and nothing changed.
+// run, or what a wrong key made of it). False when the prompt was cancelled and nothing changed.
 bool ReadWithNewKey(Session& s);
 
 // Save Encript's key: for the legacy cipher, the key prompt, after which the document is

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "core/document/Encoding.h"
@@ -226,6 +227,11 @@ void RecoveryRecorder::Record(const Session& s) {
     job.sections = std::exchange(pending_, {});
     job.sectionCount = st.LastSection + 1;
     job.keying = RecordKeyingOf(st);
+    const bool suspended = st.Modified && !job.keying;
+    if (suspended && !suspended_) {
+        suspension_ = Format(kRecordsSuspended, RecordPath(st));
+    }
+    suspended_ = suspended;
     if (!st.Modified) {
         job.kind = RecordJob::Kind::Discard;
     } else {
@@ -289,6 +295,10 @@ void RecoveryRecorder::Wait() {
     if (writer_) {
         writer_->Wait();
     }
+}
+
+std::optional<std::string> RecoveryRecorder::TakeSuspension() {
+    return std::exchange(suspension_, std::nullopt);
 }
 
 std::optional<std::string> RecoveryRecorder::TakeFailure() {

@@ -77,11 +77,16 @@ class RecoveryRecorder : public SlotObserver {
     void Wait();
     // A failure of the writer since the last call, as a message for the user.
     std::optional<std::string> TakeFailure();
+    // Once each time unsaved changes stop being recorded because the document needs a key it
+    // does not have yet (a new ".vle" or ".vls" document), the message that tells the user.
+    std::optional<std::string> TakeSuspension();
 
   private:
     std::array<SectionUpdate, kSectionCount> pending_;
     bool titlesChanged_ = true;
     bool stopped_ = false;
+    bool suspended_ = false;
+    std::optional<std::string> suspension_;
     std::string lockPath_;
     std::unique_ptr<RecordWriter> writer_;
 };
@@ -122,6 +127,9 @@ void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legac
 // Removes what was set aside in folder longer than 30 days before now.
 void RemoveOldAside(const std::string& folder, std::time_t now);
 
+inline constexpr std::string_view kRecordsSuspended =
+    "Unsaved changes to %s are not kept for recovery until it has a key: a crash now would lose "
+    "them. Save it (F1) to give it its key.";
 inline constexpr std::string_view kRecoverChanges =
     "Unsaved changes to %s from %s were found. Recover them?";
 inline constexpr std::string_view kOpenElsewhere =

@@ -14,12 +14,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/commands/Commands.h"
 #include "core/document/Error.h"
 #include "core/document/Sections.h"
 #include "core/protection/Cipher.h"
+#include "core/protection/Protection.h"
+#include "core/protection/SealedDocument.h"
 #include "core/storage/FileIO.h"
 
 namespace velloran {
@@ -191,6 +195,124 @@ TEST_F(SavingTest, CancelledPromptOfEncipheredDocumentUsesTheKeyInForce) {
     ASSERT_TRUE(SaveDocument(s));  // no prompt callback: cancelled
     EXPECT_EQ(ReadBytes(At("June.vle")), Enciphered({"text"}, "key"));
     EXPECT_TRUE(p.dialogs.questions.empty());
+}
+
+// Under an enciphered name nothing is written in clear: not after a cancelled prompt without a
+// key in force, nor with an empty key.
+TEST_F(SavingTest, EncipheredNameWithoutAKeyWritesNothing) {
+    struct Row {
+        const char* name;
+        bool enciphered;  // the document is enciphered already, without a key
+        std::optional<std::string> typed;
+        std::string_view message;
+    };
+    const Row rows[] = {
+        {"new .vle name, Cancel", false, std::nullopt, kNoKeyNothingSaved},
+        {"default .vle chosen at start, Cancel", true, std::nullopt, kNoKeyNothingSaved},
+        {"new .vle name, empty key", false, "", kEmptyCipherKey},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResetState();
+        p.dialogs = {};
+        st.FileName = At("secret.vle");
+        st.Enciphered = row.enciphered;
+        if (row.typed) {
+            Keys({*row.typed});
+        }
+        Sections({"Dear diary\r\n"});
+        st.Modified = true;
+        try {
+            SaveDocument(s);
+            ADD_FAILURE() << "saved";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.what(), Format(row.message, At("secret.vle")));
+        }
+        EXPECT_FALSE(fs::exists(At("secret.vle")));
+        EXPECT_TRUE(st.Modified);
+        EXPECT_TRUE(p.dialogs.notices.empty());
+    }
+}
+
+// A key that deciphered bytes into line breaks cannot be the right one: the text shown is not
+// the file's, and enciphered again it would leave the file unreadable with any key.
+TEST_F(SavingTest, TextDecipheredIntoLineBreaksReplacesTheFileOnlyAfterAQuestion) {
+    const std::string right = "ok";
+    const std::string file = Enciphered({"Intro", "[S] One", "text"}, right);
+    WriteBytes(At("June.vle"), file);
+    // A one-byte key that turns the file's first byte into LF.
+    const std::string wrong(1, static_cast<char>(file[0] - '\n'));
+    Keys({wrong});
+    st.FileName = At("June.vle");
+    OpenChosenDocument(s);
+    ASSERT_GT(st.DecipheredBreaks, 0u);
+    ASSERT_EQ(p.dialogs.messages.size(), 1u);
+    EXPECT_NE(p.dialogs.messages[0].find("line break"), std::string::npos);
+    EXPECT_NE(p.dialogs.messages[0].find("most likely wrong"), std::string::npos);
+
+    EXPECT_FALSE(SaveDocument(s));  // the question's default is No
+    EXPECT_EQ(p.dialogs.questions,
+              std::vector<std::string>{
+                  Format(Format(kReplaceAfterWrongKey, At("June.vle")), At("June.vle"))});
+    EXPECT_EQ(ReadBytes(At("June.vle")), file);
+
+    // Decript reads the file again, since the text shown is known not to be its text; with the
+    // right key, no word and no question.
+    Keys({right});
+    p.dialogs.messages.clear();
+    p.dialogs.questions.clear();
+    ASSERT_TRUE(Decript(s));
+    EXPECT_EQ(st.DecipheredBreaks, 0u);
+    EXPECT_TRUE(p.dialogs.messages.empty());
+    ASSERT_TRUE(SaveDocument(s));
+    EXPECT_TRUE(p.dialogs.questions.empty());
+    EXPECT_EQ(ReadBytes(At("June.vle")), file);
+}
+
+// A Save As that does not go on names nothing new: while its prompts are open the run goes on,
+// and what it records must still be the document as it is.
+TEST_F(SavingTest, SaveAsThatDoesNotGoOnKeepsTheNameAndTheKeys) {
+    struct Row {
+        const char* name;
+        const char* newName;
+        ModalResult key;
+        bool throws;
+    };
+    const Row rows[] = {
+        {"sealed name, key cancelled", "June.vls", ModalResult::Cancel, true},
+        {"enciphered name, key cancelled", "June.vle", ModalResult::Cancel, true},
+        {"into a missing folder", "missing/June.vlp", ModalResult::Cancel, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResetState();
+        p.dialogs = {};
+        st.FileName = At("June.vlp");
+        Sections({"text\r\n"});
+        st.Modified = true;
+        std::string fileNameDuringPrompt;
+        p.dialogs.onSaveDocument = [&](const std::string&, bool) {
+            return Answer(ModalResult::OK, At(row.newName));
+        };
+        p.dialogs.onKeyPrompt = [&] {
+            fileNameDuringPrompt = st.FileName;
+            return Answer(row.key);
+        };
+        bool threw = false;
+        try {
+            SaveWithPrompt(s, false);
+        } catch (const Error&) {
+            threw = true;
+        }
+        EXPECT_EQ(threw, row.throws);
+        EXPECT_EQ(st.FileName, At("June.vlp"));
+        if (p.dialogs.keyPrompts > 0) {
+            EXPECT_EQ(fileNameDuringPrompt, At("June.vlp"));
+        }
+        EXPECT_FALSE(st.Enciphered);
+        EXPECT_TRUE(st.CipherKey.empty());
+        EXPECT_TRUE(st.Modified);
+    }
 }
 
 // Backups ----------------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "core/commands/Commands.h"
+#include "core/commands/Saving.h"
 #include "core/document/Sections.h"
 #include "core/protection/Cipher.h"
 #include "core/storage/StateFolder.h"
@@ -360,6 +361,55 @@ TEST_F(RecoveryTest, NoRecordWithoutUnsavedChanges) {
     EXPECT_EQ(run->ReadManifest().sections[0], before.sections[0]);
     EXPECT_EQ(TextsOf(run->ReadBack()), run->Texts());
     EXPECT_TRUE(HasRecord(before.path));
+}
+
+// A Save As to a name that needs a key, stopped at the key prompt, leaves the record as it was,
+// however often the recorder runs while the prompt is open.
+TEST_F(RecoveryTest, ASaveStoppedAtItsKeyKeepsTheRecord) {
+    for (const char* name : {"June.vls", "June.vle"}) {
+        SCOPED_TRACE(name);
+        auto run = Start();
+        run->Open(kSections);
+        run->Type(1, 0, "unsaved ");
+        run->Record();
+        run->dialogs.onSaveDocument = [&](const std::string&, bool) {
+            return PromptResult{ModalResult::OK, docs_ / name};
+        };
+        run->dialogs.onKeyPrompt = [&] {
+            run->Record();
+            return PromptResult{};
+        };
+        EXPECT_THROW(SaveWithPrompt(run->session, false), Error);
+        run->Record();
+        EXPECT_EQ(TextsOf(run->ReadBack()), run->Texts());
+        EXPECT_FALSE(run->recorder.TakeSuspension());
+        run->recorder.Close();
+        ResetState();
+        SealingParams() = kQuickestSealParams;
+        state().FileName = docs_ / "June.vlp";
+    }
+}
+
+// A new document under a name that needs a key keeps no record until its first save gives it
+// one; the user is told once, not at every record.
+TEST_F(RecoveryTest, RecordsWaitingForAKeyAreToldOnce) {
+    state().FileName = docs_ / "Diary.vle";
+    auto run = Start();
+    run->Open(kSections);
+    run->Type(1, 0, "x");
+    run->Record();
+    const auto told = run->recorder.TakeSuspension();
+    ASSERT_TRUE(told);
+    EXPECT_EQ(*told, Format(kRecordsSuspended, RecordPath(state())));
+    run->Type(1, 0, "y");
+    run->Record();
+    EXPECT_FALSE(run->recorder.TakeSuspension());
+    EXPECT_FALSE(fs::exists(run->Folder() + "/manifest"));
+
+    state().CipherKey = "key";
+    run->Record();
+    EXPECT_TRUE(fs::exists(run->Folder() + "/manifest"));
+    EXPECT_FALSE(run->recorder.TakeSuspension());
 }
 
 TEST_F(RecoveryTest, NothingStaysAfterANormalEnd) {
