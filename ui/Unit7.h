@@ -28,6 +28,7 @@ class TForm7 : public QDialog {
 
   private:
     void Edit1Edited(const QString& text);
+    void ShowWords();
 
     velloran::KeyText form_ = velloran::KeyText::CodePage;
     QLineEdit* Edit1;

@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -160,6 +161,41 @@ class DialogsTest : public QObject {
             Button(dialog, "Button1")->click();
         });
         QCOMPARE(prompt.Ask(QPoint(0, 0)).text, std::string("a? \xE9"));
+    }
+
+    // The field's words show until the first keystroke; what is typed then is masked, kept off
+    // the clipboard and away from input methods' learning.
+    void keyPromptMasksWhatIsTyped() {
+        TForm7 prompt;
+        QClipboard* clipboard = QApplication::clipboard();
+        clipboard->setText(QStringLiteral("before"));
+        QLineEdit::EchoMode before = QLineEdit::Password;
+        QLineEdit::EchoMode typing = QLineEdit::Normal;
+        QString shown;
+        Qt::InputMethodHints hints;
+        WhenModal([&](QWidget* dialog) {
+            QLineEdit* field = Field(dialog);
+            before = field->echoMode();
+            hints = field->inputMethodHints();
+            TypeText(field, QStringLiteral("s3cret"));  // replaces the selected words
+            typing = field->echoMode();
+            shown = field->displayText();
+            field->selectAll();
+            field->copy();
+            QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+            Button(dialog, "Button1")->click();
+        });
+        const auto result = prompt.Ask(QPoint(0, 0));
+        QCOMPARE(result.text, std::string("s3cret"));
+        QCOMPARE(before, QLineEdit::Normal);
+        QCOMPARE(typing, QLineEdit::Password);
+        QVERIFY(!shown.contains(QStringLiteral("s3cret")));
+        QCOMPARE(clipboard->text(), QStringLiteral("before"));
+        QVERIFY(hints.testFlag(Qt::ImhSensitiveData));
+        QVERIFY(hints.testFlag(Qt::ImhNoPredictiveText));
+        // The next prompt shows its words again.
+        QCOMPARE(Field(&prompt)->echoMode(), QLineEdit::Normal);
+        QCOMPARE(Field(&prompt)->text(), QStringLiteral("Encript Key"));
     }
 
     void keyPromptCancelEscAndEnter() {
