@@ -24,7 +24,7 @@ constexpr Command kCommands[] = {
     {"count", "TEXT FILE", 2, kJson},    {"show", "FILE K", 2, 0},
     {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
     {"encipher", "FILE", 1, kOutput},    {"seal", "FILE", 1, kOutput},
-    {"unseal", "FILE", 1, kOutput},
+    {"unseal", "FILE", 1, kOutput},      {"merge", "BASE OURS THEIRS", 3, kJson | kOutput},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -163,9 +163,17 @@ Commands:
   encipher FILE      the document FILE enciphered
   seal FILE          the document FILE sealed, as a .vls document is saved
   unseal FILE        the bytes of the sealed document FILE
+  merge BASE OURS THEIRS
+                     OURS and THEIRS, both made from BASE, merged section by
+                     section, and line by line in a section both changed; where
+                     both changed the same lines, both versions are kept between
+                     lines "<<<<<<< as changed in ours", "=======" and
+                     ">>>>>>> as changed in theirs"; exit status 1 when any
+                     remain (a merge driver for git: see the manual page)
 
 Options:
-  --json             stats, titles, count, check: one line of JSON for scripts;
+  --json             stats, titles, count, check, merge: one line of JSON for
+                     scripts (merge: what became of each section);
                      document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
@@ -173,7 +181,7 @@ Options:
                      the table) and read TEXT and keys as UTF-8; without it,
                      text is written and read as the document's bytes; the text
                      of UTF-8 documents is UTF-8 either way
-  -o, --output OUT   decipher, encipher, seal, unseal: write OUT, replacing it
+  -o, --output OUT   decipher, encipher, seal, unseal, merge: write OUT, replacing it
                      only once it is complete, instead of standard output
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
@@ -194,7 +202,8 @@ and every command on a sealed (.vls) document ask for it on the terminal unless
 documents; a sealed document's key is taken as it is given. Write -- before a
 TEXT that begins with -.
 
-Exit status: 0 done; 1 check found what a save would change, encipher refused
+Exit status: 0 done; 1 check found what a save would change, merge left
+conflicts, encipher refused
 the key, or the key does not open a sealed document; 2 usage error; 3 input or
 output error, or a damaged sealed document.
 )";
