@@ -75,7 +75,13 @@ std::vector<int> ApplyMerge(Session& s, const MergeVersion& ours, MergeOutcome& 
     for (std::size_t k = 0; k < outcome.sections.size(); ++k) {
         const int slot = static_cast<int>(k);
         const std::string_view text = outcome.sections[k].text;
-        if (slot > before || s.sections.ReadSlot(slot) != text) {
+        // A slot whose last line has no break holds the same lines as the merge's text, and
+        // stays as the writer has it, caret and all.
+        const std::string_view now = s.sections.ReadSlot(slot);
+        const bool same =
+            now == text || (text.size() == now.size() + 2 && text.starts_with(now) &&
+                            text.ends_with("\r\n") && !now.ends_with('\n') && !now.ends_with('\r'));
+        if (slot > before || !same) {
             s.sections.MergeSlotText(slot, text);
             changed.push_back(slot);
         }

@@ -71,6 +71,17 @@ TEST_F(DiskMergeTest, UnsavedChangesFollowASectionMovedOnDisk) {
     EXPECT_EQ(*st.MergeBase, ReadBytes(path));
 }
 
+// An editor whose last line has no break yet holds the lines the merge keeps: it is not
+// touched, so the caret stays where the writer types.
+TEST_F(DiskMergeTest, ASectionTypedWithoutAFinalBreakIsLeftAsItIs) {
+    p.sections.texts[1] = "[S] One\r\none\r\nstill typing";
+    st.Modified = true;
+    Replace("Intro\r\n[S] One\r\none\r\n[S] Two\r\n2\r\n[S] Three\r\nthree\r\n");
+    ASSERT_TRUE(FollowDiskChange(p.session));
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\none\r\nstill typing");
+    EXPECT_EQ(p.sections.texts[2], "[S] Two\r\n2\r\n");
+}
+
 TEST_F(DiskMergeTest, TextOnDiskInWindows1252IsMergedIntoAUtf8Document) {
     WriteBytes(path, "caf\xC3\xA9\r\n[S] One\r\none\r\n");
     ResetState();
