@@ -18,6 +18,9 @@ TForm12::TForm12(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Merged"));
     // A change on disk arrives while the writer types: the report must not take the keys.
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // Window managers give a new window the focus all the same unless it takes none; clicks
+    // still reach it.
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus);
     velloran::ui::PlaceOuter(this, QRect(0, 0, 420, 300));
 
     Label1 = new QLabel(this);

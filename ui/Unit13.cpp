@@ -13,6 +13,9 @@ TForm13::TForm13(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Tool) {
     setObjectName(QStringLiteral("TForm13"));
     setWindowTitle(QStringLiteral("Changed on Disk"));
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // Window managers give a new window the focus all the same unless it takes none; clicks
+    // still reach it.
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus);
 
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(13);

@@ -172,8 +172,8 @@ MergeReport TakeDiskText(Session& s, SharedBytes theirs, bool forSave) {
     }
     if (reload) {
         if (!changed.empty()) {
-            report.summary = Sections(changed) + (changed.size() == 1 ? " changed" : " changed") +
-                             " on disk and " + (changed.size() == 1 ? "was" : "were") + " reloaded";
+            report.summary = Sections(changed) + " changed" + " on disk and " +
+                             (changed.size() == 1 ? "was" : "were") + " reloaded";
         } else {
             report.summary = "The document changed on disk and was reloaded";
         }
@@ -194,7 +194,9 @@ MergeReport TakeDiskText(Session& s, SharedBytes theirs, bool forSave) {
         }
         report.summary = "The document changed on disk";
         if (!fromDisk.empty()) {
-            report.summary += ": " + Sections(fromDisk) + " merged with the unsaved changes here";
+            report.summary += ": " + Sections(fromDisk) + " came" + " in from there and " +
+                              (fromDisk.size() == 1 ? "was" : "were") +
+                              " merged with the unsaved changes here";
         } else {
             report.summary += " and was merged with the unsaved changes here";
         }
