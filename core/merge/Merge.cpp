@@ -75,7 +75,35 @@ std::vector<int> MatchSections(const MergeVersion& base, const MergeVersion& sid
             }
         }
     };
-    pass([](std::string_view t) { return std::optional(t); });
+    // The same text: by size first, so that no large text is hashed; most sections stand where
+    // they stood.
+    {
+        std::unordered_multimap<std::size_t, int> bySize;
+        for (int b = nb - 1; b >= 1; --b) {
+            bySize.emplace(base.Section(static_cast<std::size_t>(b)).size(), b);
+        }
+        for (int x = 1; x < ns; ++x) {
+            const std::string_view text = side.Section(static_cast<std::size_t>(x));
+            int best = -1;
+            if (x < nb && !taken[static_cast<std::size_t>(x)] &&
+                base.Section(static_cast<std::size_t>(x)) == text) {
+                best = x;
+            } else {
+                auto [from, to] = bySize.equal_range(text.size());
+                for (auto it = from; it != to; ++it) {
+                    if (!taken[static_cast<std::size_t>(it->second)] &&
+                        (best < 0 || it->second < best) &&
+                        base.Section(static_cast<std::size_t>(it->second)) == text) {
+                        best = it->second;
+                    }
+                }
+            }
+            if (best >= 0) {
+                match[static_cast<std::size_t>(x)] = best;
+                taken[static_cast<std::size_t>(best)] = true;
+            }
+        }
+    }
     pass([](std::string_view t) { return std::optional(FirstLine(t)); });
     pass([](std::string_view t) {
         const std::string_view body = Body(t);
