@@ -29,8 +29,8 @@
 #include "ui/RecoveryKeeper.h"
 #include "ui/ShownText.h"
 #include "ui/Unit11.h"
-#include "ui/Unit12.h"
 #include "ui/Unit13.h"
+#include "ui/Unit14.h"
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
 #include "ui/Unit5.h"
@@ -117,8 +117,8 @@ void TForm1::SetForms(const Forms& forms) {
             Flag(k, false);
         }
     };
-    if (forms_.Form12) {
-        forms_.Form12->onShowSection = [this](int k) { ShowSection(k); };
+    if (forms_.Form13) {
+        forms_.Form13->onShowSection = [this](int k) { ShowSection(k); };
     }
     disk_ = std::make_unique<DiskWatcher>(this);
     disk_->onChange = [this](bool folder) { CheckDisk(folder); };
@@ -248,12 +248,12 @@ void TForm1::ShowMergeReport(const velloran::MergeReport& report) {
     }
     const velloran::Encoding encoding = state().DocumentEncoding;
     if (report.reload) {
-        if (forms_.Form13) {
-            forms_.Form13->ShowNotice(SectionEditor::TextFromBytes(report.summary, encoding),
+        if (forms_.Form14) {
+            forms_.Form14->ShowNotice(SectionEditor::TextFromBytes(report.summary, encoding),
                                       forms_.Form2);
         }
-    } else if (forms_.Form12) {
-        forms_.Form12->ShowReport(report, encoding, forms_.Form2);
+    } else if (forms_.Form13) {
+        forms_.Form13->ShowReport(report, encoding, forms_.Form2);
     }
 }
 

@@ -21,8 +21,8 @@ class TForm7;
 class TForm8;
 class TForm9;
 class TForm11;
-class TForm12;
 class TForm13;
+class TForm14;
 class RecoveryKeeper;
 class DiskWatcher;
 
@@ -36,8 +36,8 @@ struct Forms {
     TForm9* Form9 = nullptr;
     TForm11* Form11 = nullptr;
     TForm4* Form4 = nullptr;
-    TForm12* Form12 = nullptr;
     TForm13* Form13 = nullptr;
+    TForm14* Form14 = nullptr;
 };
 
 // The section list window: the main window with the menu that carries every command. It is the

@@ -1,23 +1,31 @@
 #pragma once
 
-#include <QString>
 #include <QWidget>
+#include <functional>
+
+#include "core/document/Encoding.h"
+#include "core/document/Host.h"
 
 class QLabel;
-class QTimer;
+class QListWidget;
 
-// The notice that the document was read again after a change on disk: what changed, for four
-// seconds, without taking the focus.
+// The merge report: what a merge of a change on disk did, a line per section, the sections
+// where both versions of lines stand between marker lines first among them by their colour. A
+// click on a line shows its section.
 class TForm13 : public QWidget {
     Q_OBJECT
 
   public:
     explicit TForm13(QWidget* parent = nullptr);
 
-    // Shows text at beside's top, 100 pixels right of its left edge, as the status notice stands.
-    // A notice still up shows the new text for the whole time again.
-    void ShowNotice(const QString& text, const QWidget* beside);
+    // Fills the window with the report, whose titles are bytes in encoding, and shows it at
+    // beside's right edge without taking the focus from the editor being typed in.
+    void ShowReport(const velloran::MergeReport& report, velloran::Encoding encoding,
+                    const QWidget* beside);
+
+    // A line of the report was clicked: show section k.
+    std::function<void(int k)> onShowSection;
 
     QLabel* Label1;
-    QTimer* Timer1;
+    QListWidget* ListBox1;
 };

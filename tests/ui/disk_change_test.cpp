@@ -10,8 +10,8 @@
 #include "support/TempDir.h"
 #include "ui/DiskWatcher.h"
 #include "ui/Forms.h"
-#include "ui/Unit12.h"
 #include "ui/Unit13.h"
+#include "ui/Unit14.h"
 
 using velloran::state;
 using velloran::testing::ReadBytes;
@@ -71,10 +71,10 @@ class TestDiskChange : public QObject {
         QCOMPARE(Text(1), QString("[S] One\r\none a\r\none b\r\none C\r\n"));
         QCOMPARE(one->CaretPos(), 9);
         QVERIFY(!state().Modified);
-        QVERIFY(forms_->form13->isVisible());
-        QCOMPARE(forms_->form13->Label1->text(),
+        QVERIFY(forms_->form14->isVisible());
+        QCOMPARE(forms_->form14->Label1->text(),
                  QString("Sections 1 and 2 changed on disk and were reloaded"));
-        QVERIFY(!forms_->form12->isVisible());
+        QVERIFY(!forms_->form13->isVisible());
         one->undo();
         QCOMPARE(Text(1), QString("[S] One\r\none a\r\none b\r\none c\r\n"));
         QVERIFY(state().Modified);
@@ -85,8 +85,8 @@ class TestDiskChange : public QObject {
         QSignalSpy looked(&form1().Watcher(), &DiskWatcher::looked);
         ReplaceOnDisk(kDoc);
         QVERIFY(looked.wait());
+        QVERIFY(!forms_->form14->isVisible());
         QVERIFY(!forms_->form13->isVisible());
-        QVERIFY(!forms_->form12->isVisible());
         QVERIFY(!state().Modified);
     }
 
@@ -102,7 +102,7 @@ class TestDiskChange : public QObject {
         const QString typed = Text(1);
         ReplaceOnDisk(
             "Intro\r\n[S] One\r\none a\r\ntheirs\r\none b\r\none c\r\n[S] Two\r\ntwo a\r\n2b\r\n");
-        QTRY_VERIFY(forms_->form12->isVisible());
+        QTRY_VERIFY(forms_->form13->isVisible());
         QCOMPARE(Text(1), QString("[S] One\r\none a\r\n<<<<<<< as changed here\r\nmine\r\n"
                                   "=======\r\ntheirs\r\n>>>>>>> as changed on disk\r\none b\r\n"
                                   "one c\r\n"));
@@ -110,13 +110,13 @@ class TestDiskChange : public QObject {
         QVERIFY(state().Modified);
         QVERIFY(form1().IsFlagged(1));
         QVERIFY(!form1().IsFlagged(2));
-        QVERIFY(forms_->form12->Label1->text().contains("1 conflict in Section 1"));
-        QCOMPARE(forms_->form12->ListBox1->count(), 2);
+        QVERIFY(forms_->form13->Label1->text().contains("1 conflict in Section 1"));
+        QCOMPARE(forms_->form13->ListBox1->count(), 2);
 
         // A click on a line of the report shows its section, the first marker line selected.
         form2().SelectSection(2);
-        QListWidgetItem* line = forms_->form12->ListBox1->item(0);
-        emit forms_->form12->ListBox1->itemClicked(line);
+        QListWidgetItem* line = forms_->form13->ListBox1->item(0);
+        emit forms_->form13->ListBox1->itemClicked(line);
         QCOMPARE(state().Panel1Section, 1);
         QCOMPARE(one->textCursor().selectedText(), QString("<<<<<<<"));
 
@@ -159,7 +159,7 @@ class TestDiskChange : public QObject {
         QCOMPARE(form1().ListBox1->count(), 4);
         QCOMPARE(Text(3), QString("[S] Three\r\nthree\r\n"));
         QVERIFY(state().Modified);
-        QVERIFY(forms_->form12->isVisible());
+        QVERIFY(forms_->form13->isVisible());
         QVERIFY(QFile::exists("merged/June.sync-conflict-20260101-120000-ABCDEF7.vlp"));
     }
 };
