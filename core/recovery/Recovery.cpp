@@ -108,23 +108,8 @@ Outcome Recover(Session& s, RecoveryRecorder& recorder, Found& found) {
 
 // ---- what is recorded
 
-std::string AbsolutePath(const std::string& path) {
-    std::string absolute = path;
-    if (path.empty() || path[0] != '/') {
-        char here[PATH_MAX];
-        absolute = std::string(::getcwd(here, sizeof here) ? here : "") + "/" + path;
-    }
-    std::string folder = FolderPart(absolute);
-    char resolved[PATH_MAX];
-    if (::realpath(folder.c_str(), resolved)) {
-        folder = resolved;
-        return (folder == "/" ? folder : folder + "/") + FileNamePart(absolute);
-    }
-    return absolute;
-}
-
 std::string RecordPath(const State& st) {
-    return AbsolutePath(SaveTarget(st));
+    return DocumentPath(st);
 }
 
 std::optional<RecordKeying> RecordKeyingOf(const State& st) {
