@@ -239,7 +239,11 @@ void RecoveryRecorder::Record(const Session& s) {
         }
         job.time = static_cast<std::int64_t>(std::time(nullptr));
     }
+    const bool written = job.kind == RecordJob::Kind::Write && job.keying;
     writer_->Submit(std::move(job));
+    if (written) {
+        s.Taken(ProgressMoment::Recorded);
+    }
 }
 
 void RecoveryRecorder::Adopt(std::unique_ptr<RecordSlot> slot, const RecoveredRecord& record) {
@@ -446,6 +450,7 @@ void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legac
         st.OnDisk.erase(target);
     }
     st.Modified = true;
+    s.Taken(ProgressMoment::Opened);
 }
 
 }  // namespace velloran
