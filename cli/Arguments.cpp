@@ -10,7 +10,10 @@ enum Option : unsigned {
     kCrlf = 1 << 1,
     kNumbered = 1 << 2,
     kOutput = 1 << 3,
+    kDays = 1 << 4,
 };
+
+constexpr int kMostDays = 3660;
 
 struct Command {
     std::string_view name;
@@ -24,7 +27,7 @@ constexpr Command kCommands[] = {
     {"count", "TEXT FILE", 2, kJson},    {"show", "FILE K", 2, 0},
     {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
     {"encipher", "FILE", 1, kOutput},    {"seal", "FILE", 1, kOutput},
-    {"unseal", "FILE", 1, kOutput},
+    {"unseal", "FILE", 1, kOutput},      {"progress", "FILE", 1, kJson | kDays},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -45,6 +48,16 @@ void SetKeySource(Arguments& a, KeySource source) {
         throw UsageError("give the key one way only: --key, --key-fd or --key-file");
     }
     a.keySource = source;
+}
+
+int Days(std::string_view text) {
+    int days = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), days);
+    if (error != std::errc() || end != text.data() + text.size() || days < 1 || days > kMostDays) {
+        throw UsageError("--days takes a number of days from 1 to " + std::to_string(kMostDays) +
+                         ", not '" + std::string(text) + "'");
+    }
+    return days;
 }
 
 int Descriptor(std::string_view text) {
@@ -69,9 +82,12 @@ void Check(const Arguments& a) {
         throw UsageError(std::string(a.operands.size() < c->operandCount ? "missing" : "too many") +
                          " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
     }
-    const std::pair<bool, Option> given[] = {
-        {a.json, kJson}, {a.crlf, kCrlf}, {a.numbered, kNumbered}, {a.output.has_value(), kOutput}};
-    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n", "-o"};
+    const std::pair<bool, Option> given[] = {{a.json, kJson},
+                                             {a.crlf, kCrlf},
+                                             {a.numbered, kNumbered},
+                                             {a.output.has_value(), kOutput},
+                                             {a.daysGiven, kDays}};
+    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n", "-o", "--days"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
@@ -125,6 +141,9 @@ Arguments ParseArguments(std::span<const char* const> args) {
             if (a.output->empty()) {
                 throw UsageError("-o needs a file name");
             }
+        } else if (is("--days")) {
+            a.days = Days(value("--days"));
+            a.daysGiven = true;
         } else if (arg == "--key") {
             SetKeySource(a, KeySource::Terminal);
         } else if (is("--key-fd")) {
@@ -163,16 +182,21 @@ Commands:
   encipher FILE      the document FILE enciphered
   seal FILE          the document FILE sealed, as a .vls document is saved
   unseal FILE        the bytes of the sealed document FILE
+  progress FILE      the words written today against the daily goal, the words of
+                     each of the last days, the streak of days at the goal and the
+                     words added to each section today, from FILE's progress log
 
 Options:
-  --json             stats, titles, count, check: one line of JSON for scripts;
-                     document text in it is UTF-8
+  --json             stats, titles, count, check, progress: one line of JSON for
+                     scripts; document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
   --utf8             write the text of Windows-1252 documents in UTF-8 (through
                      the table) and read TEXT and keys as UTF-8; without it,
                      text is written and read as the document's bytes; the text
                      of UTF-8 documents is UTF-8 either way
+  --days N           progress: the last N days, today among them (30 unless
+                     given)
   -o, --output OUT   decipher, encipher, seal, unseal: write OUT, replacing it
                      only once it is complete, instead of standard output
   --key              ask for the key of an enciphered (.vle) document on the
@@ -189,8 +213,9 @@ locale's character set when they are ASCII alone, as the editor reads it.
 
 A key is never taken from the command line. decipher, encipher, seal, unseal
 and every command on a sealed (.vls) document ask for it on the terminal unless
---key-fd or --key-file is given; the other commands decipher a document named
-.vle only when a key option is given. --utf8 applies to the keys of .vle
+--key-fd or --key-file is given, and so does progress for a document whose log
+is sealed (that of a .vls or .vle document); the other commands decipher a
+document named .vle only when a key option is given. --utf8 applies to the keys of .vle
 documents; a sealed document's key is taken as it is given. Write -- before a
 TEXT that begins with -.
 

@@ -533,6 +533,51 @@ Appended ReplaceLog(const ProgressFolder& folder, LogPlace& place, std::string_v
     return Appended::Done;
 }
 
+std::optional<LoggedHistory> ReadProgressLog(
+    const std::string& path,
+    const std::function<std::string(LogProtection protection, bool previousWrong)>& keyFor) {
+    const auto folder = ProgressFolder::Open(false);
+    if (!folder) {
+        return std::nullopt;
+    }
+    for (int c = 1; c <= 8; ++c) {
+        const std::string name = LogName(path, c);
+        const std::string full = folder->Path() + "/" + name;
+        std::string bytes;
+        switch (folder->Read(name, bytes, kMostLogBytes)) {
+            case ProgressFolder::Found::Missing:
+                return std::nullopt;
+            case ProgressFolder::Found::Refused:
+                throw Error(Format(kLogNotPrivate, full));
+            case ProgressFolder::Found::Read:
+                break;
+        }
+        const ParsedLog log = ParseLog(bytes, full);
+        if (log.header.path != path) {
+            continue;
+        }
+        LoggedHistory history;
+        history.header = log.header;
+        std::shared_ptr<const SealKey> key;
+        for (bool wrong = false; log.header.protection != LogProtection::None && !key;
+             wrong = true) {
+            std::string typed = keyFor(log.header.protection, wrong);
+            try {
+                UnsealBytes(log.header.keyCheck, typed, full, {}, &key);
+            } catch (const WrongKey&) {
+            }
+            Wipe(typed);
+        }
+        for (const LogFrame& frame : log.frames) {
+            if (auto entry = DecodeEntry(frame, key.get())) {
+                history.entries.push_back(std::move(*entry));
+            }
+        }
+        return history;
+    }
+    return std::nullopt;
+}
+
 std::string LogName(std::string_view path, int collision) {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(Checksum::Of(path)));

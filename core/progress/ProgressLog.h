@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -156,6 +157,22 @@ Appended ReplaceLog(const ProgressFolder& folder, LogPlace& place, std::string_v
 // The name of path's log: "log-" and 16 hexadecimal digits of the path's checksum, with "-2",
 // "-3" ... for the rare other path of the same checksum.
 std::string LogName(std::string_view path, int collision);
+
+// The entries of the log of the document at path (absolute), read as the editor reads them and
+// changing nothing. keyFor gives the key of a sealed log, a passphrase for DocumentKey and the
+// legacy key for DerivedKey, and is told when the one it gave last was wrong; it throws to stop.
+// Nothing when the document has no log. Throws Error when the log is not a private file of this
+// user or is damaged past reading.
+struct LoggedHistory {
+    LogHeader header;
+    std::vector<ProgressEntry> entries;
+};
+std::optional<LoggedHistory> ReadProgressLog(
+    const std::string& path,
+    const std::function<std::string(LogProtection protection, bool previousWrong)>& keyFor);
+
+inline constexpr std::string_view kLogNotPrivate =
+    "%s is not a private file of yours, so it is not read";
 
 inline constexpr int kLogAsideDays = 30;
 inline constexpr std::size_t kMostLogBytes = std::size_t{256} << 20;
