@@ -13,6 +13,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdlib>
 
 #include "core/progress/ProgressRecorder.h"
 #include "settings/ProgressSettings.h"
@@ -102,6 +103,20 @@ void ProgressChart::paintEvent(QPaintEvent*) {
                          Qt::AlignRight | Qt::AlignVCenter, QString::number(value));
     };
     yLabel(0, plot.bottom());
+    // The best day's height gives the scale, where no other label stands close to it.
+    std::size_t best = 0;
+    for (std::size_t i = 0; i < days_.size(); ++i) {
+        best = days_[i].words > days_[best].words ? i : best;
+    }
+    const auto heightOf = [&](std::uint64_t words) {
+        return plot.bottom() - static_cast<int>(static_cast<double>(words) /
+                                                static_cast<double>(Top()) * plot.height());
+    };
+    if (!days_.empty() && plot.bottom() - heightOf(days_[best].words) > fm.height() &&
+        (goal_ <= 0 || std::abs(heightOf(days_[best].words) -
+                                heightOf(static_cast<std::uint64_t>(goal_))) > fm.height())) {
+        yLabel(days_[best].words, heightOf(days_[best].words));
+    }
     if (goal_ > 0) {
         const int y = plot.bottom() - static_cast<int>(static_cast<double>(goal_) /
                                                        static_cast<double>(Top()) * plot.height());
@@ -271,9 +286,14 @@ void TForm12::Refresh() {
         ProgressBar1->setRange(0, f.goal);
         ProgressBar1->setValue(static_cast<int>(
             std::min<std::uint64_t>(f.wordsToday, static_cast<std::uint64_t>(f.goal))));
-        Label2->setText(f.streak == 1
-                            ? QStringLiteral("Streak: 1 day at the goal")
-                            : QStringLiteral("Streak: %1 days at the goal").arg(f.streak));
+        const auto goalWords = static_cast<std::uint64_t>(f.goal);
+        QString streak = f.streak == 1
+                             ? QStringLiteral("Streak: 1 day at the goal")
+                             : QStringLiteral("Streak: %1 days at the goal").arg(f.streak);
+        if (f.wordsToday < goalWords) {
+            streak += QStringLiteral("; %1 to go today").arg(WordsText(goalWords - f.wordsToday));
+        }
+        Label2->setText(streak);
     } else {
         Label1->setText(QStringLiteral("Today: %1").arg(WordsText(f.wordsToday)));
         Label2->setText(QStringLiteral("Set a daily goal to keep a streak of days that meet it."));
