@@ -107,7 +107,7 @@ class ProgressWriter {
 };
 
 inline constexpr std::string_view kProgressNeedsKey =
-    "Progress of %s is not kept until it has a key: save it (F1) to give it one.";
+    "Progress of %s is not kept until its key is given: by File > Decript, or by a save.";
 inline constexpr std::string_view kProgressNotKept = "Progress cannot be kept in %s.";
 inline constexpr std::string_view kProgressRefused =
     "%s is not a private file of yours, so progress is neither read from it nor kept in it.";

@@ -387,6 +387,36 @@ TEST_F(DocumentLog, EveryWayInTakesAMoment) {
     EXPECT_EQ(DecodeEntry(log.frames[1], nullptr)->Words(), 3u);
 }
 
+TEST_F(DocumentLog, ARestoredRecordIsAnOpening) {
+    WriteBytes(doc, "one two\r\n");
+    {
+        auto run = Start();
+        RecoveryRecorder records;
+        SlotObservers both;
+        both.Add(&records);
+        both.Add(&run->recorder);
+        run->sections.observer = &both;
+        ASSERT_TRUE(records.Claim(*MakeStateFolder("recovery"), AbsolutePath(doc)));
+        run->Open(doc);
+        run->Type(0, "one two three four\r\n");
+        records.Record(run->session);
+        records.Wait();
+        run->recorder.Wait();
+    }  // killed: the record stays
+    now = At(2, 9);
+    auto run = Start();
+    run->dialogs.onYesNo = [](const std::string&) { return true; };
+    run->session.st.FileName = doc;
+    RecoveryRecorder records;
+    ASSERT_EQ(OfferRecovery(run->session, records), StartRecovery::Restored);
+    records.Close();
+    run->recorder.Wait();
+    const ParsedLog log = ParseLog(ReadBytes(LogOf(doc)), "log");
+    ASSERT_EQ(log.frames.size(), 3u);
+    EXPECT_EQ(log.frames[2].moment, ProgressMoment::Opened);
+    EXPECT_EQ(DecodeEntry(log.frames[2], nullptr)->Words(), 4u);
+}
+
 TEST_F(DocumentLog, ARecordThatChangesNoCountAddsNothing) {
     WriteBytes(doc, "one two\r\n");
     auto run = Start();
@@ -540,6 +570,30 @@ TEST_F(DocumentLog, AnotherKeyLeavesTheLogAloneUntilASaveWithIt) {
     EXPECT_EQ(run->recorder.Snapshot().note, "");
 }
 
+TEST_F(DocumentLog, DecriptWithTheRightKeyIsAnOpening) {
+    doc = docs_ / "Diary.vle";
+    {
+        auto run = Start();
+        run->session.st.FileName = doc;
+        run->session.st.CipherKey = key;
+        run->Type(0, Words(10) + "\r\n");
+        run->Save();
+    }
+    now = At(1, 12);
+    auto run = Start();
+    // Opened without its key: its text is not the document's, and nothing of it is logged.
+    run->dialogs.onKeyPrompt = [] { return PromptResult{}; };
+    run->Open(doc);
+    run->recorder.Wait();
+    EXPECT_THAT(run->recorder.Snapshot().note, HasSubstr("not kept until its key is given"));
+    run->dialogs.onKeyPrompt = dialogs.onKeyPrompt;
+    ASSERT_TRUE(Decript(run->session));
+    const auto f = run->Figures();
+    EXPECT_EQ(run->recorder.Snapshot().note, "");
+    EXPECT_EQ(f.wordsNow, 10u);
+    EXPECT_EQ(ParseLog(ReadBytes(LogOf(doc)), "log").frames.size(), 3u);
+}
+
 TEST_F(DocumentLog, ANewKeyWithoutAFileKeepsNothing) {
     doc = docs_ / "Diary.vls";
     auto run = Start();
@@ -548,7 +602,7 @@ TEST_F(DocumentLog, ANewKeyWithoutAFileKeepsNothing) {
     run->recorder.Taken(run->session, ProgressMoment::Recorded);
     run->recorder.Wait();
     EXPECT_TRUE(Logs().empty());
-    EXPECT_THAT(run->recorder.Snapshot().note, HasSubstr("not kept until it has a key"));
+    EXPECT_THAT(run->recorder.Snapshot().note, HasSubstr("not kept until its key is given"));
     run->Save();
     EXPECT_EQ(run->Figures().wordsToday, 10u);
 }
