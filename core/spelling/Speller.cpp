@@ -2,6 +2,7 @@
 
 #include <hunspell/hunspell.h>
 #include <iconv.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -66,6 +67,11 @@ struct Speller::Handle {
 
 Speller::Speller(const Dictionary& dictionary)
     : dictionary_(dictionary), handle_(std::make_unique<Handle>()) {
+    // Hunspell makes an empty dictionary of files it cannot read.
+    if (::access(dictionary.aff.c_str(), R_OK) != 0 ||
+        ::access(dictionary.dic.c_str(), R_OK) != 0) {
+        throw Error("Cannot open the spelling dictionary " + dictionary.dic);
+    }
     handle_->hunspell = Hunspell_create(dictionary.aff.c_str(), dictionary.dic.c_str());
     if (!handle_->hunspell) {
         throw Error("Cannot open the spelling dictionary " + dictionary.dic);
