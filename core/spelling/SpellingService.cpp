@@ -150,11 +150,7 @@ void SpellingService::Run() {
             queued_.erase(words[i]);
             known_[words[i]] = verdicts[i];
         }
-        busy_ = false;
         const bool more = !pending_.empty();
-        if (!more) {
-            idle_.notify_all();
-        }
         untold += words.size();
         if (untold > 0 && (!more || untold >= 256)) {
             // Told once the queue is through, so that a screen of new words is marked at once.
@@ -162,6 +158,10 @@ void SpellingService::Run() {
             lock.unlock();
             answered_();
             lock.lock();
+        }
+        busy_ = false;
+        if (pending_.empty()) {
+            idle_.notify_all();
         }
     }
     // Whoever waits for a suggestion is told there is none.
