@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "core/Error.h"
@@ -118,7 +119,38 @@ bool Speller::Check(std::string_view word) {
     return CheckAsIs(plain);
 }
 
+// A word with a capital only at its start, as at the start of a sentence: its corrections are
+// those of the word in small letters first, capitalised, since the dictionary ranks them by the
+// letters as typed and would put "Te" and "Th" before "The" for "Teh".
 std::vector<std::string> Speller::Suggest(std::string_view word, std::size_t max) {
+    const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+    const bool capitalised =
+        word.size() > 1 && word[0] >= 'A' && word[0] <= 'Z' &&
+        std::none_of(word.begin() + 1, word.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    if (!capitalised) {
+        return SuggestAsIs(word, max);
+    }
+    std::string small(word);
+    small[0] = static_cast<char>(small[0] - 'A' + 'a');
+    std::vector<std::string> out;
+    auto add = [&](std::string s) {
+        if (out.size() < max && std::find(out.begin(), out.end(), s) == out.end()) {
+            out.push_back(std::move(s));
+        }
+    };
+    for (std::string s : SuggestAsIs(small, max)) {
+        if (!s.empty() && lower(s[0])) {
+            s[0] = static_cast<char>(s[0] - 'a' + 'A');
+        }
+        add(std::move(s));
+    }
+    for (std::string s : SuggestAsIs(word, max)) {
+        add(std::move(s));
+    }
+    return out;
+}
+
+std::vector<std::string> Speller::SuggestAsIs(std::string_view word, std::size_t max) {
     std::vector<std::string> out;
     std::string own;
     if (!ToDictionary(word, own) || own.empty()) {

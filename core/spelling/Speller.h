@@ -35,6 +35,7 @@ class Speller {
     bool ToDictionary(std::string_view word, std::string& out) const;
     bool FromDictionary(std::string_view word, std::string& out) const;
     bool CheckAsIs(std::string_view word);
+    std::vector<std::string> SuggestAsIs(std::string_view word, std::size_t max);
 
     Dictionary dictionary_;
     std::unique_ptr<Handle> handle_;
