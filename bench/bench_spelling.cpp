@@ -10,6 +10,7 @@
 #include <QTest>
 #include <chrono>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "core/Document.h"
@@ -95,7 +96,8 @@ void BM_ShowNeverShownSectionSpelling(benchmark::State& st) {
 }
 BENCHMARK(BM_ShowNeverShownSectionSpelling)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// A letter typed in the middle of the screen, and the toolkit's handling of it to the end.
+// A letter typed in the middle of the screen, and the toolkit's handling of it to the end: words
+// of seven letters, lines of about 70, the same keys with checking on and off.
 void BM_KeystrokeSpelling(benchmark::State& st) {
     SpellWindow w(st.range(0) != 0);
     if (Missing(st, w)) {
@@ -106,16 +108,21 @@ void BM_KeystrokeSpelling(benchmark::State& st) {
     ed->setFocus();
     ed->SetCaretPos(2000);
     w.Settle();
+    std::minstd_rand letters(7);  // new words, the same for both runs
     int i = 0;
     for (auto _ : st) {
-        QTest::keyClick(ed, static_cast<char>('a' + i % 26));
-        if (++i % 7 == 0) {
+        ++i;
+        if (i % 80 == 0) {
+            QTest::keyClick(ed, Qt::Key_Return);
+        } else if (i % 8 == 0) {
             QTest::keyClick(ed, ' ');
+        } else {
+            QTest::keyClick(ed, static_cast<char>('a' + letters() % 26));
         }
         QApplication::processEvents();
     }
 }
-BENCHMARK(BM_KeystrokeSpelling)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeystrokeSpelling)->Arg(0)->Arg(1)->Iterations(4000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace velloran::bench

@@ -332,13 +332,40 @@ SectionEditor::SectionEditor(int tag, QWidget* parent) : TextArea(parent), tag_(
     markTimer_->setSingleShot(true);
     markTimer_->setInterval(0);
     connect(markTimer_, &QTimer::timeout, this, &SectionEditor::MarkShown);
-    connect(document(), &QTextDocument::contentsChange, this, [this] {
-        if (!settingBytes_ && spelling_) {
-            typing_ = true;
-            justEdited_ = true;
-        }
-        MarkSoon();
-    });
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int position, int /*removed*/, int added) {
+                const QTextDocument* doc = document();
+                const bool linesChanged =
+                    doc->blockCount() != std::exchange(blockCount_, doc->blockCount());
+                if (settingBytes_ || !spelling_) {
+                    MarkSoon();
+                    return;
+                }
+                typing_ = true;
+                if (linesChanged) {
+                    // Block numbers moved: what waited for answers is counted afresh.
+                    justEdited_ = true;
+                    waitingFrom_ = -1;
+                    waitingTo_ = -1;
+                    MarkSoon();
+                    return;
+                }
+                const QTextBlock first = doc->findBlock(position);
+                const QTextBlock last = doc->findBlock(position + added);
+                if (first == last && first == textCursor().block() && isVisible()) {
+                    // A keystroke: its line is marked before Qt lays it out, so that it is laid
+                    // out once, and the word being typed is known before the caret is followed.
+                    bool touched = false;
+                    MarkBlock(first, true, &touched);
+                    if (!touched) {
+                        typing_ = false;
+                    }
+                    return;
+                }
+                // Only the lines the edit touched have new words; the others keep their marks.
+                justEdited_ = true;
+                MarkLines(first.blockNumber(), last.blockNumber());
+            });
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &SectionEditor::FollowCaret);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &SectionEditor::MarkSoon);
 }
@@ -350,6 +377,24 @@ void SectionEditor::SetSpelling(velloran::spelling::SpellingService* spelling) {
 }
 
 void SectionEditor::MarkSoon() {
+    markAll_ = true;
+    if (isVisible() && !markTimer_->isActive()) {
+        markTimer_->start();
+    }
+}
+
+void SectionEditor::MarkAnswered() {
+    if (waitingFrom_ >= 0) {
+        MarkLines(std::exchange(waitingFrom_, -1), std::exchange(waitingTo_, -1));
+    }
+}
+
+void SectionEditor::MarkLines(int from, int to) {
+    if (from > to) {
+        std::swap(from, to);
+    }
+    dirtyFrom_ = dirtyFrom_ < 0 ? from : std::min(dirtyFrom_, from);
+    dirtyTo_ = std::max(dirtyTo_, to);
     if (isVisible() && !markTimer_->isActive()) {
         markTimer_->start();
     }
@@ -372,7 +417,10 @@ void SectionEditor::FollowCaret() {
     const int caret = textCursor().position();
     if (caret < typedStart_ || caret > typedEnd_) {
         typing_ = false;
-        MarkSoon();
+        const QTextDocument* doc = document();
+        const int typed = doc->findBlock(typedStart_).blockNumber();
+        MarkLines(typed, typed);
+        MarkLines(textCursor().blockNumber(), textCursor().blockNumber());
     }
 }
 
@@ -389,7 +437,8 @@ std::vector<SectionEditor::Mark> SectionEditor::MarksOf(const QTextBlock& block,
     for (const auto& w : velloran::spelling::Words(bytes, encoding)) {
         const int start = units[w.start];
         const int end = units[w.End()];
-        if (exempt && caret >= start && caret <= end) {
+        // A word the caret only stands before was not typed: a blank or a mark was.
+        if (exempt && caret > start && caret <= end) {
             typedStart_ = block.position() + start;
             typedEnd_ = block.position() + end;
             *touched = true;
@@ -397,11 +446,35 @@ std::vector<SectionEditor::Mark> SectionEditor::MarksOf(const QTextBlock& block,
         }
         std::string word = velloran::spelling::WordUtf8(
             std::string_view(bytes).substr(w.start, w.length), encoding);
-        if (spelling_->Check(word) == velloran::spelling::SpellingService::Verdict::Misspelled) {
+        const auto verdict = spelling_->Check(word);
+        if (verdict == velloran::spelling::SpellingService::Verdict::Misspelled) {
             marks.push_back({block.position() + start, block.position() + end, std::move(word)});
+        } else if (verdict == velloran::spelling::SpellingService::Verdict::Unknown) {
+            const int n = block.blockNumber();
+            waitingFrom_ = waitingFrom_ < 0 ? n : std::min(waitingFrom_, n);
+            waitingTo_ = std::max(waitingTo_, n);
         }
     }
     return marks;
+}
+
+void SectionEditor::MarkBlock(const QTextBlock& block, bool exempt, bool* touched) {
+    QTextLayout* layout = block.layout();
+    if (!layout) {
+        return;
+    }
+    const QTextCharFormat format = MisspelledFormat();
+    QList<QTextLayout::FormatRange> ranges;
+    for (const Mark& m : MarksOf(block, exempt, touched)) {
+        ranges.append({m.start - block.position(), m.end - m.start, format});
+    }
+    layout->setCacheEnabled(!ranges.isEmpty());
+    if (layout->formats() == ranges) {
+        return;
+    }
+    layout->setFormats(ranges);
+    // Lays the block out again with its marks; the document reports no change of its text.
+    document()->markContentsDirty(block.position(), block.length());
 }
 
 // Only blocks near the screen are read, so that neither a long section nor a keystroke in it
@@ -411,6 +484,9 @@ void SectionEditor::MarkShown() {
         return;
     }
     justEdited_ = false;
+    const bool all = std::exchange(markAll_, false);
+    const int dirtyFrom = std::exchange(dirtyFrom_, -1);
+    const int dirtyTo = std::exchange(dirtyTo_, -1);
     QTextBlock first = firstVisibleBlock();
     int shown = 0;
     const QPointF offset = contentOffset();
@@ -425,23 +501,24 @@ void SectionEditor::MarkShown() {
         first = first.previous();
     }
     const int caretBlock = textCursor().blockNumber();
-    const QTextCharFormat format = MisspelledFormat();
     bool touched = false;
     QTextBlock b = first;
-    for (int i = 0; i < 3 * shown + 1 && b.isValid(); ++i, b = b.next()) {
-        const bool exempt = typing_ && b.blockNumber() == caretBlock;
-        std::vector<Mark> marks = MarksOf(b, exempt, &touched);
-        QList<QTextLayout::FormatRange> ranges;
-        for (const Mark& m : marks) {
-            ranges.append({m.start - b.position(), m.end - m.start, format});
+    int count = 3 * shown + 1;
+    if (!all) {
+        // Edited lines alone, as far as they are near the screen.
+        const int last = first.blockNumber() + count - 1;
+        const int from = std::max(dirtyFrom, first.blockNumber());
+        const int to = std::min(dirtyTo, last);
+        if (dirtyFrom < 0 || from > to) {
+            return;
         }
-        QTextLayout* layout = b.layout();
-        if (!layout || layout->formats() == ranges) {
-            continue;
-        }
-        layout->setFormats(ranges);
-        // Lays the block out again with its marks; the document reports no change of its text.
-        document()->markContentsDirty(b.position(), b.length());
+        b = document()->findBlockByNumber(from);
+        count = to - from + 1;
+        // The caret's word is judged only where its line is read.
+        touched = caretBlock < from || caretBlock > to;
+    }
+    for (int i = 0; i < count && b.isValid(); ++i, b = b.next()) {
+        MarkBlock(b, typing_ && b.blockNumber() == caretBlock, &touched);
     }
     if (!touched) {
         typing_ = false;  // the caret is past the word, or the edit made none

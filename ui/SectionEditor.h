@@ -82,6 +82,8 @@ class SectionEditor : public TextArea {
     void SetSpelling(velloran::spelling::SpellingService* spelling);
     // Checks again what is on screen, soon: the answers or the words accepted have changed.
     void MarkSoon();
+    // Checks again the lines whose words had no answer yet: answers have come.
+    void MarkAnswered();
     // The words marked now, in the order of the text; for tests.
     QStringList MarkedWords() const;
     // The context menu at a point of the viewport: for a marked word its suggestions, "Add to
@@ -117,7 +119,11 @@ class SectionEditor : public TextArea {
     void MarkShown();
     // The misspelled words of a block, in Qt positions within it; the word being typed left out.
     std::vector<Mark> MarksOf(const QTextBlock& block, bool exempt, bool* touched);
+    // Underlines the misspelled words of a block, laying it out again only when they changed.
+    void MarkBlock(const QTextBlock& block, bool exempt, bool* touched);
     void FollowCaret();
+    // Checks lines from to to again soon (block numbers), the rest keeping their marks.
+    void MarkLines(int from, int to);
     // Brings the bytes in step with a change the document reports.
     void FollowChange(int position, int removed, int added);
     // Wraps anywhere when the bytes hold a run without blanks that touches [from, to) and is
@@ -134,6 +140,13 @@ class SectionEditor : public TextArea {
     // The word being typed, not marked while the caret stays in it: its place in the document.
     bool typing_ = false;
     bool justEdited_ = false;
+    bool markAll_ = false;
+    int dirtyFrom_ = -1;
+    int dirtyTo_ = -1;
+    // The lines with words still waiting for an answer (block numbers).
+    int waitingFrom_ = -1;
+    int waitingTo_ = -1;
+    int blockCount_ = 1;
     int typedStart_ = -1;
     int typedEnd_ = -1;
 };

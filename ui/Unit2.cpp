@@ -67,7 +67,14 @@ void TForm2::UseSpelling(const std::optional<velloran::spelling::Dictionary>& di
     if (dictionary) {
         spelling_ = std::make_unique<velloran::spelling::SpellingService>(
             *dictionary, personalPath, [this] {
-                QMetaObject::invokeMethod(this, &TForm2::MarkShownEditors, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        for (SectionEditor* ed : editors_) {
+                            ed->MarkAnswered();
+                        }
+                    },
+                    Qt::QueuedConnection);
             });
     }
     for (SectionEditor* ed : editors_) {

@@ -102,6 +102,57 @@ class SpellingTest : public QObject {
         QTRY_COMPARE(ed->MarkedWords(), Words("Txeh", "brwn"));
     }
 
+    // Each edit, at the caret or away from it, on one line or across lines, leaves marks on the
+    // words as they now are; the caret then goes to the end, past any word being typed.
+    void marksFollowEdits_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("caret");
+        QTest::addColumn<QString>("keys");   // '\n' Return, '\b' Backspace
+        QTest::addColumn<int>("elsewhere");  // where "x" goes in by a cursor of its own, or -1
+        QTest::addColumn<QStringList>("marked");
+        QTest::newRow("typed before marks of the line")
+            << "Teh quick brwn fox" << 0 << "A " << -1 << Words("Teh", "brwn");
+        QTest::newRow("marked word cut in two") << "Teh quick brwn fox" << 12 << "\n"
+                                                << -1 << QStringList{"Teh", "br", "wn"};
+        QTest::newRow("lines joined") << "Teh\nbrwn fox" << 4 << "\b" << -1 << Words("Tehbrwn");
+        QTest::newRow("lines typed")
+            << "quick brwn" << 6 << "Teh\nfox " << -1 << Words("Teh", "brwn");
+        QTest::newRow("line away from the caret")
+            << "Teh quick\nbrwn fox" << 3 << "" << 10 << Words("Teh", "xbrwn");
+        QTest::newRow("mark mended away from the caret")
+            << "quick fo\nbrwn" << 12 << "" << 8 << Words("brwn");
+    }
+    void marksFollowEdits() {
+        QFETCH(QString, text);
+        QFETCH(int, caret);
+        QFETCH(QString, keys);
+        QFETCH(int, elsewhere);
+        QFETCH(QStringList, marked);
+        SectionEditor* ed =
+            Shown(text.replace("\n", "\r\n").toStdString(), velloran::Encoding::Utf8);
+        QTest::keyClick(ed, Qt::Key_End, Qt::ControlModifier);
+        QTRY_VERIFY(!ed->MarkedWords().isEmpty());
+        QTextCursor c = ed->textCursor();
+        c.setPosition(caret);
+        ed->setTextCursor(c);
+        for (QChar k : keys) {
+            if (k == '\n') {
+                QTest::keyClick(ed, Qt::Key_Return);
+            } else if (k == '\b') {
+                QTest::keyClick(ed, Qt::Key_Backspace);
+            } else {
+                QTest::keyClicks(ed, QString(k));
+            }
+        }
+        if (elsewhere >= 0) {
+            QTextCursor other(ed->document());
+            other.setPosition(elsewhere);
+            other.insertText("x");
+        }
+        QTest::keyClick(ed, Qt::Key_End, Qt::ControlModifier);
+        QTRY_COMPARE(ed->MarkedWords(), marked);
+    }
+
     void markingChangesNothingOfTheText_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("encoding");
