@@ -139,6 +139,11 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for p in fonts-liberation libqt6svg6 qt6-qpa-plugins libqt6widgets6 libsodium23; do
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "$(basename "$deb") does not depend on $p: $depends"
 done
+recommends=$(dpkg-deb -f "$deb" Recommends)
+for p in qt6-wayland; do
+    grep -qE "(^|, )$p( |,|$)" <<<"$recommends" ||
+        fail "$(basename "$deb") does not recommend $p: $recommends"
+done
 
 # As installed from the package itself.
 dpkg-deb -x "$deb" "$scratch/deb" >"$log" 2>&1 || fail "dpkg-deb -x $deb failed"

@@ -8,11 +8,13 @@
 #include <utility>
 
 #include "ui/Geometry.h"
+#include "ui/Platform.h"
 #include "ui/ShownText.h"
 
 using velloran::kLastSlot;
 using velloran::kSectionCount;
 using velloran::state;
+using velloran::ui::PlacesWindows;
 
 namespace {
 
@@ -192,11 +194,13 @@ void TForm2::SelectSection(int a) {
     auto& st = state();
     if (st.PanelMode == 2 || st.PanelMode == 3) {
         if (a == st.Panel1Section || a == st.Panel2Section) {
+            BringForward();
             return;
         }
         st.Panel2Section = a;
     } else {
         if (a == st.Panel1Section) {
+            BringForward();
             return;
         }
         st.Panel2Section = st.Panel1Section;
@@ -259,9 +263,21 @@ void TForm2::LayoutPanels() {
     if (isHidden()) {
         show();
     }
+    BringForward();
     if (observer_) {
         observer_->ViewChanged();
     }
+}
+
+void TForm2::BringForward() {
+    // Where the windows cannot be placed side by side, this one may stand behind the list, and
+    // the section just chosen would change out of sight. Elsewhere it stays where it is, and the
+    // list keeps the focus for the arrow keys.
+    if (PlacesWindows() || isHidden()) {
+        return;
+    }
+    raise();
+    activateWindow();
 }
 
 void TForm2::HideEditor(SectionEditor* ed) {
