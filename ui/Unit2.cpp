@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/Colours.h"
 #include "ui/Geometry.h"
 #include "ui/Platform.h"
 #include "ui/ShownText.h"
@@ -78,9 +79,7 @@ void TForm2::FormCreate() {
         ed->setGeometry(rect());
         ed->setEnabled(true);
         ed->hide();
-        QPalette pal = ed->palette();
-        pal.setColor(QPalette::Base, SectionColor(k));
-        ed->setPalette(pal);
+        ed->setPalette(velloran::ui::FixedColours(ed->palette(), QPalette::Base, SectionColor(k)));
         ed->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setFont(font);
