@@ -31,8 +31,8 @@ namespace {
 void Deliver(const std::optional<std::string>& path,
              const std::function<void(OutputFile&)>& produce) {
     if (path) {
-        if (!ReplaceFile(*path, produce)) {
-            throw Error(Format(kCannotCreate, *path));
+        if (const WriteResult written = ReplaceFile(*path, produce); !written) {
+            throw Error(Format(kCannotCreate, *path), written.Reason());
         }
         return;
     }

@@ -197,15 +197,15 @@ MappedFile MapDocument(const std::string& path, std::size_t limit) {
 
 void WriteDocument(const std::string& path, const DocumentBuffer& buffer,
                    const std::optional<FileAccess>& access) {
-    bool ok = ReplaceFile(
+    const WriteResult written = ReplaceFile(
         path,
         [&](OutputFile& out) {
             buffer.ForEachCrLfPiece(0, buffer.LineCount(),
                                     [&](std::string_view piece) { out.Write(piece); });
         },
         access);
-    if (!ok) {
-        throw Error(Format(kCannotCreate, path));
+    if (!written) {
+        throw Error(Format(kCannotCreate, path), written.Reason());
     }
 }
 

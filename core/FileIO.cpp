@@ -176,20 +176,26 @@ enum class Outcome { kDone, kFailed, kInPlace };
 
 // Writes a temporary file beside target and renames it over target. kInPlace when the temporary
 // file cannot be made or given what old has, so that target must be written in place instead.
+// error takes the errno of a step that failed.
 Outcome WriteAndRename(const std::string& target, const struct stat* old,
                        const std::function<void(OutputFile&)>& produce,
-                       const std::optional<FileAccess>& access) {
+                       const std::optional<FileAccess>& access, int& error) {
     const std::string folder = FolderPart(target);
     const std::string name = FileNamePart(target);
     LockedFile temp(InFolder(folder, TempPrefix(name) + "XXXXXX"));
     if (!temp.Ok() || !GiveMetadata(temp.fd(), target, old, access)) {
+        error = errno;
         return old ? Outcome::kInPlace : Outcome::kFailed;
     }
     OutputFile out(temp.fd());
     produce(out);
     // Renamed while still open and locked, so that no other save's sweep removes it first.
-    if (!out.Flush() || ::fsync(temp.fd()) != 0 ||
-        ::rename(temp.path().c_str(), target.c_str()) != 0) {
+    if (!out.Flush()) {
+        error = out.Error();
+        return Outcome::kFailed;
+    }
+    if (::fsync(temp.fd()) != 0 || ::rename(temp.path().c_str(), target.c_str()) != 0) {
+        error = errno;
         return Outcome::kFailed;
     }
     temp.Keep();
@@ -302,7 +308,7 @@ bool GiveAccess(int fd, const FileAccess& access) {
 }
 
 void OutputFile::Write(std::string_view bytes) {
-    if (!ok_) {
+    if (!Ok()) {
         return;
     }
     if (bytes.size() >= kChunk) {
@@ -322,15 +328,24 @@ void OutputFile::Write(std::string_view bytes) {
 }
 
 void OutputFile::WriteOut(std::string_view bytes) {
-    if (ok_ && !bytes.empty()) {
-        ok_ = WriteAll(fd_, bytes.data(), bytes.size());
+    if (Ok() && !bytes.empty() && !WriteAll(fd_, bytes.data(), bytes.size())) {
+        error_ = errno != 0 ? errno : EIO;
     }
 }
 
 bool OutputFile::Flush() {
     WriteOut(pending_);
     pending_.clear();
-    return ok_;
+    return Ok();
+}
+
+std::string WriteResult::Reason() const {
+    if (done_ || error_ == 0) {
+        return {};
+    }
+    char buffer[256];
+    // The GNU strerror_r, which gives its text back rather than always filling the buffer.
+    return ::strerror_r(error_, buffer, sizeof buffer);
 }
 
 std::string ResolveLinks(const std::string& path) {
@@ -357,25 +372,33 @@ std::string ResolveLinks(const std::string& path) {
     return current;
 }
 
-bool ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>& produce,
-                 const std::optional<FileAccess>& access) {
+WriteResult ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>& produce,
+                        const std::optional<FileAccess>& access) {
     const std::string target = ResolveLinks(path);
     if (FileNamePart(target).empty()) {
-        return false;
+        return WriteResult::Failed(EISDIR);
     }
+    int error = 0;
     struct stat old;
     if (::stat(target.c_str(), &old) != 0) {
-        return errno == ENOENT &&
-               WriteAndRename(target, nullptr, produce, access) == Outcome::kDone;
+        if (errno != ENOENT) {
+            return WriteResult::FailedNow();
+        }
+        return WriteAndRename(target, nullptr, produce, access, error) == Outcome::kDone
+                   ? WriteResult::Done()
+                   : WriteResult::Failed(error);
     }
-    if (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        return false;
+    if (!S_ISREG(old.st_mode)) {
+        return WriteResult::Failed(S_ISDIR(old.st_mode) ? EISDIR : 0);
+    }
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        return WriteResult::FailedNow();
     }
     // A new file cannot take the other names of the old one, nor, for an ordinary user, its owner.
     if (old.st_nlink == 1 && (old.st_uid == ::geteuid() || ::geteuid() == 0)) {
-        const Outcome renamed = WriteAndRename(target, &old, produce, access);
+        const Outcome renamed = WriteAndRename(target, &old, produce, access, error);
         if (renamed != Outcome::kInPlace) {
-            return renamed == Outcome::kDone;
+            return renamed == Outcome::kDone ? WriteResult::Done() : WriteResult::Failed(error);
         }
     }
     return WriteInPlace(target, produce, access);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -12,6 +13,28 @@
 
 namespace velloran {
 
+// How a write ended: done, or failed for the reason the system gave.
+class WriteResult {
+  public:
+    static WriteResult Done() { return WriteResult(true, 0); }
+    // error: the errno of the step that failed, or 0 when it gave no reason.
+    static WriteResult Failed(int error) { return WriteResult(false, error); }
+    // Failed for the errno that the step which just failed left; taken before anything that
+    // cleans up after it can change errno.
+    static WriteResult FailedNow() { return Failed(errno); }
+
+    explicit operator bool() const { return done_; }
+    int error() const { return error_; }
+    // The reason in the system's words ("No space left on device"); empty when done or when
+    // there is none.
+    std::string Reason() const;
+
+  private:
+    WriteResult(bool done, int error) : done_(done), error_(error) {}
+    bool done_;
+    int error_;
+};
+
 // Buffered writes to an open file descriptor; the first failure sticks.
 class OutputFile {
   public:
@@ -22,12 +45,14 @@ class OutputFile {
     void Write(std::string_view bytes);
     // Writes out what is buffered; false when any write so far failed.
     bool Flush();
-    bool Ok() const { return ok_; }
+    bool Ok() const { return error_ == 0; }
+    // The errno of the first write that failed, 0 while none has.
+    int Error() const { return error_; }
 
   private:
     void WriteOut(std::string_view bytes);
     int fd_;
-    bool ok_ = true;
+    int error_ = 0;
     std::string pending_;
 };
 
@@ -49,10 +74,11 @@ std::optional<FileAccess> AccessOf(const std::string& path);
 //   Its old bytes are first secured in the state folder (see InPlaceWrite.h) and put back when
 //   the write fails; they stay there for the next start when the program is killed meanwhile.
 // access, when given, sets the permission bits and group instead of the old file's.
-// False on any failure, with the old file as it was and nothing left behind. An exception from
-// produce likewise leaves the old file and removes what was opened, then goes on.
-bool ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>& produce,
-                 const std::optional<FileAccess>& access = std::nullopt);
+// A failure, with the reason the system gave, leaves the old file as it was and nothing behind.
+// An exception from produce likewise leaves the old file and removes what was opened, then goes
+// on.
+WriteResult ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>& produce,
+                        const std::optional<FileAccess>& access = std::nullopt);
 
 // The file at the end of a chain of symbolic links (path itself when it is none).
 std::string ResolveLinks(const std::string& path);

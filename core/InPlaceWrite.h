@@ -17,9 +17,9 @@ namespace velloran {
 // for the same file is put back first, so that its bytes count as the old ones (one whose path
 // now leads to another file is set aside, as RestoreInterruptedWrites does); while another
 // process is writing the same file, the write fails. access, when given, sets the permission
-// bits (and group) before anything is written. False on failure.
-bool WriteInPlace(const std::string& target, const std::function<void(OutputFile&)>& produce,
-                  const std::optional<FileAccess>& access);
+// bits (and group) before anything is written. A failure comes with the system's reason.
+WriteResult WriteInPlace(const std::string& target, const std::function<void(OutputFile&)>& produce,
+                         const std::optional<FileAccess>& access);
 
 // A write in place that did not finish because the program was killed while it ran.
 struct InterruptedWrite {

@@ -377,7 +377,7 @@ std::optional<std::string> UnsealFile(const std::string& path, const SealKeySour
 void WriteSealedFile(const std::string& path, const SealKey& key,
                      const std::function<void(SealWriter&)>& produce,
                      const std::optional<FileAccess>& access, std::size_t chunkSize) {
-    const bool ok = ReplaceFile(
+    const WriteResult written = ReplaceFile(
         path,
         [&](OutputFile& out) {
             SealWriter writer(
@@ -386,8 +386,8 @@ void WriteSealedFile(const std::string& path, const SealKey& key,
             writer.Finish();
         },
         access);
-    if (!ok) {
-        throw Error(Format(kCannotCreate, path));
+    if (!written) {
+        throw Error(Format(kCannotCreate, path), written.Reason());
     }
 }
 

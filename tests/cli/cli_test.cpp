@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "core/Cipher.h"
@@ -538,11 +540,15 @@ TEST_F(CliTest, OutputThatCannotBeWrittenIsReported) {
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "velloran-cli: Unable to write to standard output\n");
 
+    // The system's reason follows the message.
     ::mkdir((dir / "folder.vle").c_str(), 0700);
-    for (const std::string out : {"missing/doc.vle", "folder.vle", "doc.vlp/inside.vle"}) {
+    for (const auto& [out, why] :
+         {std::pair{"missing/doc.vle", ENOENT}, std::pair{"folder.vle", EISDIR},
+          std::pair{"doc.vlp/inside.vle", ENOTDIR}}) {
         const ProcessResult w = WithKey("k", {"encipher", "doc.vlp", "-o", out});
         EXPECT_EQ(w.status, 3) << out;
-        EXPECT_EQ(w.err, "velloran-cli: Cannot create file " + out + "\n");
+        EXPECT_EQ(w.err, "velloran-cli: Cannot create file " + std::string(out) + ": " +
+                             std::strerror(why) + "\n");
     }
     EXPECT_EQ(Read("doc.vlp"), "a\r\n");
 }

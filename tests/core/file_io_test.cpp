@@ -44,7 +44,7 @@ const std::string kOld = "old bytes\r\n";
 const std::string kNew = "new bytes, longer than the old ones\r\n";
 
 bool Replace(const std::string& path, const std::string& bytes) {
-    return ReplaceFile(path, [&](OutputFile& out) { out.Write(bytes); });
+    return static_cast<bool>(ReplaceFile(path, [&](OutputFile& out) { out.Write(bytes); }));
 }
 
 std::set<std::string> Entries(const std::string& folder) {
@@ -381,7 +381,7 @@ class HeldWrite {
         if (child_ == 0) {
             ::close(reached[0]);
             ::close(go_[1]);
-            const bool ok = ReplaceFile(doc, [&](OutputFile& out) {
+            const WriteResult ok = ReplaceFile(doc, [&](OutputFile& out) {
                 out.Write(std::string(2 << 20, 'x'));  // past the buffer: on the file
                 [[maybe_unused]] ssize_t said = ::write(reached[1], "w", 1);
                 char c;

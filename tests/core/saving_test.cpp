@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -481,6 +482,56 @@ TEST_F(SavingTest, SaveCutShortByFileSizeLimitLeavesTheOldDocument) {
               0);
     EXPECT_EQ(ReadBytes(At("June.vlp")), old);
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"June.vlp"});
+}
+
+// The message stays the one the user knows; the system's reason comes with it, so that the
+// writer knows what to free or fix.
+TEST_F(SavingTest, FailedSaveSaysWhy) {
+    struct Row {
+        const char* name;
+        const char* target;
+        int error;
+        bool underFileLimit = false;
+        bool secondLink = false;
+    };
+    const Row rows[] = {
+        {"folder that does not exist", "missing/June.vlp", ENOENT},
+        {"regular file where a folder is expected", "file/June.vlp", ENOTDIR},
+        {"folder where the document is expected", "folder", EISDIR},
+        {"file size limit, renamed into place", "June.vlp", EFBIG, true},
+        {"file size limit, written in place", "Linked.vlp", EFBIG, true, true},
+    };
+    WriteBytes(At("file"), "a file\r\n");
+    fs::create_directory(At("folder"));
+    const testing::ScopedEnv stateHome("XDG_STATE_HOME", At("state"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        st.FileName = At(row.target);
+        if (row.underFileLimit) {
+            WriteBytes(st.FileName, "old\r\n");
+        }
+        if (row.secondLink) {
+            ASSERT_EQ(::link(st.FileName.c_str(), At("Other name.vlp").c_str()), 0);
+        }
+        Sections({std::string(row.underFileLimit ? 1 << 20 : 8, 'x') + "\r\n"});
+        auto save = [&]() -> std::string {
+            try {
+                SaveDocument(s);
+                return "saved";
+            } catch (const Error& e) {
+                if (e.what() != "Cannot create file " + st.FileName) {
+                    return e.what();
+                }
+                return e.detail() == std::strerror(row.error) ? "" : e.detail();
+            }
+        };
+        if (row.underFileLimit) {
+            EXPECT_EQ(InChildWithFileLimit([&] { return save().empty() ? 0 : 1; }), 0);
+            EXPECT_EQ(ReadBytes(st.FileName), "old\r\n");
+        } else {
+            EXPECT_EQ(save(), "");
+        }
+    }
 }
 
 // A key that cannot encipher the document --------------------------------------------------
