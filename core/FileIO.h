@@ -1,5 +1,7 @@
 #pragma once
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <functional>
@@ -17,7 +19,8 @@ namespace velloran {
 class WriteResult {
   public:
     static WriteResult Done() { return WriteResult(true, 0); }
-    // error: the errno of the step that failed, or 0 when it gave no reason.
+    // error: the errno of the step that failed, 0 when it gave no reason, or one of the
+    // refusals below.
     static WriteResult Failed(int error) { return WriteResult(false, error); }
     // Failed for the errno that the step which just failed left; taken before anything that
     // cleans up after it can change errno.
@@ -34,6 +37,11 @@ class WriteResult {
     bool done_;
     int error_;
 };
+
+// WriteResult errors of the editor's own: a symbolic link at a made-up name, a folder for
+// made-up names that is not the user's (Naming).
+inline constexpr int kLinkInTheWay = -1;
+inline constexpr int kNotOwnFolder = -2;
 
 // Buffered writes to an open file descriptor; the first failure sticks.
 class OutputFile {
@@ -59,13 +67,20 @@ class OutputFile {
 // The permission bits of a new file: 0666 less the umask.
 unsigned NewFileMode();
 
-// The permission bits and group of the file at path (through symbolic links), or nothing when
-// there is none.
-std::optional<FileAccess> AccessOf(const std::string& path);
+// The permission bits and group of the file at path, or nothing when there is none (or, for a
+// made-up name, when it is a symbolic link).
+std::optional<FileAccess> AccessOf(const std::string& path, Naming naming = Naming::kGiven);
+
+// True when folder exists but is no folder of the user's own to make up names in: a symbolic
+// link, or a folder of another user.
+bool IsForeignFolder(const std::string& folder);
+// True when path itself is a symbolic link.
+bool IsSymbolicLink(const std::string& path);
 
 // Replaces path with what produce writes, so that the old file stays whole until the new one is
-// complete and on disk. A symbolic link is written through to its file. A file the user may not
-// write is refused (root may write any). The way is chosen per file:
+// complete and on disk. A symbolic link is written through to its file when the user gave the
+// name, never at a name the editor made up (see Naming). A file the user may not write is
+// refused (root may write any). The way is chosen per file:
 // - Renamed into place: a temporary file beside the target, flushed to disk, is renamed over it.
 //   It gets the old file's mode, owner and group, extended attributes and ACLs first; a new file
 //   gets 0666 less the umask.
@@ -78,15 +93,17 @@ std::optional<FileAccess> AccessOf(const std::string& path);
 // An exception from produce likewise leaves the old file and removes what was opened, then goes
 // on.
 WriteResult ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>& produce,
-                        const std::optional<FileAccess>& access = std::nullopt);
+                        const std::optional<FileAccess>& access = std::nullopt,
+                        Naming naming = Naming::kGiven);
 
 // The file at the end of a chain of symbolic links (path itself when it is none).
 std::string ResolveLinks(const std::string& path);
 
 // Whole contents of a regular file, or nothing when it cannot be opened or read or holds more
-// than maxBytes.
+// than maxBytes (or, for a made-up name, is a symbolic link).
 std::optional<std::string> ReadWholeFile(const std::string& path,
-                                         std::size_t maxBytes = static_cast<std::size_t>(-1));
+                                         std::size_t maxBytes = static_cast<std::size_t>(-1),
+                                         Naming naming = Naming::kGiven);
 
 // A regular file's bytes mapped read-only instead of copied, for looking through a large file
 // once. It opens what ReadWholeFile opens and refuses what it refuses. A file that another
@@ -126,6 +143,8 @@ bool MakeFolders(const std::string& folder, unsigned mode);
 bool WriteAll(int fd, const char* p, std::size_t n);
 // Makes the folder's entries (a rename, a removal) durable; failures are ignored.
 void SyncFolder(const std::string& folder);
+// The same for a folder held open (an O_PATH descriptor will do).
+void SyncFolder(int folder);
 
 // An open file descriptor, closed when it goes.
 class UniqueFd {
@@ -153,7 +172,10 @@ bool LockExclusive(int fd, bool wait);
 // It is closed, and removed unless kept, when it goes.
 class LockedFile {
   public:
-    explicit LockedFile(std::string pattern);
+    explicit LockedFile(std::string pattern) : LockedFile(AT_FDCWD, std::move(pattern)) {}
+    // pattern names the file in the folder open at folder, which must stay open as long as this
+    // lives; path() is then that name.
+    LockedFile(int folder, std::string pattern);
     ~LockedFile();
     LockedFile(const LockedFile&) = delete;
     LockedFile& operator=(const LockedFile&) = delete;
@@ -165,6 +187,7 @@ class LockedFile {
     void Keep() { kept_ = true; }
 
   private:
+    int folder_;
     UniqueFd fd_;
     std::string path_;
     bool kept_ = false;
@@ -177,6 +200,8 @@ bool GiveAccess(int fd, const FileAccess& access);
 // Removes path when no process holds a lock on it: the leftover of a killed writer. A file that
 // cannot be opened or locked is kept.
 void RemoveIfUnlocked(const std::string& path);
+// The same for name in the folder open at folder.
+void RemoveIfUnlocked(int folder, const std::string& name);
 
 // "dir/name" -> "dir"; "/name" -> "/"; "name" -> "".
 std::string FolderPart(std::string_view path);

@@ -275,14 +275,15 @@ void SecuredCopy::Remove() {
 }  // namespace
 
 WriteResult WriteInPlace(const std::string& target, const std::function<void(OutputFile&)>& produce,
-                         const std::optional<FileAccess>& access) {
+                         const std::optional<FileAccess>& access, const struct stat* expected) {
     // Each failure takes its errno as it returns, before the locals clean up and may change it.
     const UniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st;
     if (!fd || ::fstat(fd.get(), &st) != 0) {
         return WriteResult::FailedNow();
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!S_ISREG(st.st_mode) ||
+        (expected && (st.st_dev != expected->st_dev || st.st_ino != expected->st_ino))) {
         return WriteResult::Failed(0);
     }
     if (access && !GiveAccess(fd.get(), *access)) {

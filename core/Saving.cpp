@@ -61,6 +61,24 @@ DocumentBuffer JoinSlots(Session& s, const std::string* key, bool& readsBack) {
     return lines;
 }
 
+// Said once a run, and the backup not made: another user could lead it elsewhere.
+void TellBackupRefused(Session& s, std::string_view message, const std::string& path) {
+    if (!s.st.BackupRefusalTold) {
+        s.st.BackupRefusalTold = true;
+        s.dialogs.ShowMessage(Format(message, path));
+    }
+}
+
+// A symbolic link at a backup's name is never written through (ReplaceFile refuses it as well);
+// here the user learns of it.
+bool LinkInTheWay(Session& s, const std::string& backup) {
+    if (!IsSymbolicLink(backup)) {
+        return false;
+    }
+    TellBackupRefused(s, kBackupLinkRefused, backup);
+    return true;
+}
+
 std::string InFolder(const std::string& folder, const std::string& name) {
     // An empty folder means the current one, not the root.
     if (folder.empty()) {
@@ -104,7 +122,8 @@ bool SaveDocument(Session& s) {
     s.buffer = std::move(lines);
 
     MakeBackups(s, target);
-    WriteDocument(target, s.buffer);
+    WriteDocument(target, s.buffer, std::nullopt,
+                  target == st.FileName ? Naming::kGiven : Naming::kMadeUp);
     RememberOnDisk(st, target);
     st.Sealed = false;
     st.Modified = false;
@@ -152,24 +171,40 @@ void MakeBackups(Session& s, const std::string& target) {
     if (!backupFolder.empty()) {
         MakeDirectory(backupFolder);
     }
+    // A folder of the backups' own, unlike the document's, is one the user must own: another
+    // user may have made it, or a link in its place, in a shared folder.
+    const bool ownFolder = (st.BackupType == 1 || st.BackupType == 2) && !st.BackupFolder.empty();
+    if (ownFolder && IsForeignFolder(backupFolder)) {
+        TellBackupRefused(s, kBackupFolderRefused, backupFolder);
+        st.BackupPrev = false;  // as after a copy that failed
+        return;
+    }
+    const Naming naming = ownFolder ? Naming::kMadeUpInOwnFolder : Naming::kMadeUp;
+    const Naming targetNaming = target == st.FileName ? Naming::kGiven : Naming::kMadeUp;
     const std::string base = InFolder(backupFolder, shortName);
     // Backups show no more than the document: a private document has private backups.
     FileAccess access;
-    if (auto document = AccessOf(target)) {
+    if (auto document = AccessOf(target, targetNaming)) {
         access = *document;
     } else {
         access.mode = NewFileMode();
     }
 
     if (st.BackupPrev) {
-        if (auto old = ReadWholeFile(target)) {
-            ReplaceFile(
-                BackupName(base, "-prev"), [&](OutputFile& out) { out.Write(*old); }, access);
+        const std::string prev = BackupName(base, "-prev");
+        if (!LinkInTheWay(s, prev)) {
+            if (auto old = ReadWholeFile(target, static_cast<std::size_t>(-1), targetNaming)) {
+                ReplaceFile(
+                    prev, [&](OutputFile& out) { out.Write(*old); }, access, naming);
+            }
         }
         st.BackupPrev = false;
     }
     if (st.BackupCurr) {
-        WriteBackupCopy(s, BackupName(base, "-copy"), access);
+        const std::string copy = BackupName(base, "-copy");
+        if (!LinkInTheWay(s, copy)) {
+            WriteBackupCopy(s, copy, access, naming);
+        }
     }
 }
 
@@ -184,10 +219,11 @@ std::string BackupName(std::string_view path, std::string_view suffix) {
     return out;
 }
 
-void WriteBackupCopy(Session& s, const std::string& path, const std::optional<FileAccess>& access) {
+void WriteBackupCopy(Session& s, const std::string& path, const std::optional<FileAccess>& access,
+                     Naming naming) {
     // The copy of a sealed save has the ".vls" name of its target.
     if (IsSealedName(path)) {
-        WriteSealedCopy(s, path, access);
+        WriteSealedCopy(s, path, access, naming);
         return;
     }
     const KeyState before = Remember(s.st);
@@ -206,7 +242,7 @@ void WriteBackupCopy(Session& s, const std::string& path, const std::optional<Fi
         return;
     }
     try {
-        WriteDocument(path, lines, access);
+        WriteDocument(path, lines, access, naming);
     } catch (const Error&) {
         // A backup never stops the save; the earlier copy is still whole.
     }

@@ -26,7 +26,10 @@ bool SaveDocument(Session& s);
 bool SaveWithPrompt(Session& s, bool showDoNotExit);
 
 // The "-prev" copy of target as it is on disk and the "-copy" of the new content, as the backup
-// policy asks. Every failure is silent.
+// policy asks. Every failure is silent. The backups' names are made up, so no symbolic link there
+// is followed, and a backup folder other than the document's is only used when it is the user's
+// own (see Naming); a backup not made for that reason is said once a run. target is made up too
+// when it is not FileName (the enciphered name).
 void MakeBackups(Session& s, const std::string& target);
 
 // path with suffix put before its last four characters: "d/June.vlp" -> "d/June-prev.vlp".
@@ -37,7 +40,8 @@ std::string BackupName(std::string_view path, std::string_view suffix);
 // copy gets the permission bits of access when given. Writes nothing when the copy cannot be
 // made; never reports a failure.
 void WriteBackupCopy(Session& s, const std::string& path,
-                     const std::optional<FileAccess>& access = std::nullopt);
+                     const std::optional<FileAccess>& access = std::nullopt,
+                     Naming naming = Naming::kMadeUp);
 
 inline constexpr std::string_view kKeyCannotEncipher =
     "This key cannot encipher this document: the enciphered file could not be read back. "
@@ -46,5 +50,11 @@ inline constexpr std::string_view kKeyDiffersDocument =
     "The key differs from the one in use. Encipher the document with the new key?";
 inline constexpr std::string_view kKeyDiffersCopy =
     "The key differs from the one in use. Encipher the backup copy with the new key?";
+inline constexpr std::string_view kBackupFolderRefused =
+    "No backups are made in %s: it is a symbolic link or belongs to another user, who could "
+    "lead the backups over other files. Choose a backup folder of your own in File Parameters.";
+inline constexpr std::string_view kBackupLinkRefused =
+    "No backup was made as %s: it is a symbolic link, which could lead the backup over another "
+    "file, and backups are never written through one. Remove the link to have the backup made.";
 
 }  // namespace velloran

@@ -376,7 +376,8 @@ std::optional<std::string> UnsealFile(const std::string& path, const SealKeySour
 
 void WriteSealedFile(const std::string& path, const SealKey& key,
                      const std::function<void(SealWriter&)>& produce,
-                     const std::optional<FileAccess>& access, std::size_t chunkSize) {
+                     const std::optional<FileAccess>& access, Naming naming,
+                     std::size_t chunkSize) {
     const WriteResult written = ReplaceFile(
         path,
         [&](OutputFile& out) {
@@ -385,7 +386,7 @@ void WriteSealedFile(const std::string& path, const SealKey& key,
             produce(writer);
             writer.Finish();
         },
-        access);
+        access, naming);
     if (!written) {
         throw Error(Format(kCannotCreate, path), written.Reason());
     }

@@ -54,14 +54,15 @@ std::shared_ptr<const SealKey> KeyToSeal(Session& s) {
 }
 
 void WriteSealed(const std::string& path, const SealKey& key, const DocumentBuffer& lines,
-                 const std::optional<FileAccess>& access = std::nullopt) {
+                 const std::optional<FileAccess>& access = std::nullopt,
+                 Naming naming = Naming::kGiven) {
     WriteSealedFile(
         path, key,
         [&](SealWriter& writer) {
             lines.ForEachCrLfPiece(0, lines.LineCount(),
                                    [&](std::string_view piece) { writer.Write(piece); });
         },
-        access);
+        access, naming);
 }
 
 }  // namespace
@@ -137,12 +138,13 @@ bool SaveSealedDocument(Session& s) {
     return true;
 }
 
-void WriteSealedCopy(Session& s, const std::string& path, const std::optional<FileAccess>& access) {
+void WriteSealedCopy(Session& s, const std::string& path, const std::optional<FileAccess>& access,
+                     Naming naming) {
     if (!s.st.SealKeyInUse) {
         return;
     }
     try {
-        WriteSealed(path, *s.st.SealKeyInUse, JoinedSections(s), access);
+        WriteSealed(path, *s.st.SealKeyInUse, JoinedSections(s), access, naming);
     } catch (const Error&) {
         // A backup never stops the save; the earlier copy is still whole.
     }

@@ -38,9 +38,10 @@ bool OpenSealedDocument(Session& s);
 bool SaveSealedDocument(Session& s);
 
 // The "-copy" of a sealed save, sealed with the key in use, with the permission bits of access
-// when given; never reports a failure.
+// when given, at a name the editor made up; never reports a failure.
 void WriteSealedCopy(Session& s, const std::string& path,
-                     const std::optional<FileAccess>& access = std::nullopt);
+                     const std::optional<FileAccess>& access = std::nullopt,
+                     Naming naming = Naming::kMadeUp);
 
 // True when path names the sealed file this run could not open.
 bool IsUnopenedSealed(const State& st, const std::string& path);

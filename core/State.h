@@ -32,6 +32,9 @@ struct State {
     bool BackupPrev = false;
     bool BackupCurr = false;
     int BackupType = 0;
+    // The user was told this run of a backup not made because another user could lead it
+    // elsewhere; once is enough.
+    bool BackupRefusalTold = false;
     bool Enciphered = false;
     std::string CipherKey;
     // The document is sealed: read from or last saved under a ".vls" name.
