@@ -28,12 +28,14 @@
 namespace velloran::cli {
 namespace {
 
-// Writes what produce gives to path, crash-safe like a save, or to standard output.
+// Writes what produce gives to path, crash-safe like a save (with access, when given), or to
+// standard output.
 void Deliver(const std::optional<std::string>& path,
-             const std::function<void(OutputFile&)>& produce) {
+             const std::function<void(OutputFile&)>& produce,
+             const std::optional<FileAccess>& access = std::nullopt) {
     if (path) {
-        if (!ReplaceFile(*path, produce)) {
-            throw Error(Format(kCannotCreate, *path));
+        if (const WriteResult written = ReplaceFile(*path, produce, access); !written) {
+            throw Error(Format(kCannotCreate, *path), written.Reason());
         }
         return;
     }
@@ -44,11 +46,33 @@ void Deliver(const std::optional<std::string>& path,
     }
 }
 
-void DeliverLines(const std::optional<std::string>& path, const DocumentBuffer& lines) {
-    Deliver(path, [&](OutputFile& out) {
-        lines.ForEachCrLfPiece(0, lines.LineCount(),
-                               [&](std::string_view piece) { out.Write(piece); });
-    });
+void DeliverLines(const std::optional<std::string>& path, const DocumentBuffer& lines,
+                  const std::optional<FileAccess>& access = std::nullopt) {
+    Deliver(
+        path,
+        [&](OutputFile& out) {
+            lines.ForEachCrLfPiece(0, lines.LineCount(),
+                                   [&](std::string_view piece) { out.Write(piece); });
+        },
+        access);
+}
+
+// The plain text of an enciphered or sealed document is private in a new file. A file it
+// replaces keeps its permission bits and group, as a save keeps them, but shows no more than
+// the document read: its text was no more open to others there.
+FileAccess PlainTextAccess(const std::string& document, const std::string& output) {
+    const auto read = AccessOf(document);
+    if (const auto old = AccessOf(output)) {
+        return {old->mode & (read ? read->mode : 0600), old->group};
+    }
+    return {0600 & NewFileMode(), std::nullopt};
+}
+
+std::optional<FileAccess> PlainTextAccess(const Arguments& a) {
+    if (!a.output) {
+        return std::nullopt;
+    }
+    return PlainTextAccess(a.operands[0], *a.output);
 }
 
 void DeliverJson(const JsonWriter& json) {
@@ -410,7 +434,7 @@ int Decipher(const Arguments& a) {
     if (!broken.empty()) {
         std::fprintf(stderr, "velloran-cli: %s\n", DecipheredBreaks(broken).c_str());
     }
-    DeliverLines(a.output, p.buffer);
+    DeliverLines(a.output, p.buffer, PlainTextAccess(a));
     return 0;
 }
 
@@ -467,7 +491,8 @@ int Seal(const Arguments& a) {
 
 int Unseal(const Arguments& a) {
     std::string plain = Unsealed(a, a.operands[0]);
-    Deliver(a.output, [&](OutputFile& out) { out.Write(plain); });
+    Deliver(
+        a.output, [&](OutputFile& out) { out.Write(plain); }, PlainTextAccess(a));
     Wipe(plain);
     return 0;
 }

@@ -274,17 +274,25 @@ void SecuredCopy::Remove() {
 
 }  // namespace
 
-bool WriteInPlace(const std::string& target, const std::function<void(OutputFile&)>& produce,
-                  const std::optional<FileAccess>& access) {
+WriteResult WriteInPlace(const std::string& target, const std::function<void(OutputFile&)>& produce,
+                         const std::optional<FileAccess>& access, const struct stat* expected) {
+    // Each failure takes its errno as it returns, before the locals clean up and may change it.
     const UniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st;
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        (access && !GiveAccess(fd.get(), *access))) {
-        return false;
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        return WriteResult::FailedNow();
+    }
+    if (!S_ISREG(st.st_mode) ||
+        (expected && (st.st_dev != expected->st_dev || st.st_ino != expected->st_ino))) {
+        return WriteResult::Failed(0);
+    }
+    if (access && !GiveAccess(fd.get(), *access)) {
+        return WriteResult::FailedNow();
     }
     SecuredCopy copy;
+    errno = 0;  // some refusals in there leave no errno of their own
     if (!copy.Make(target, fd.get())) {
-        return false;
+        return WriteResult::FailedNow();
     }
     // The old bytes go back unless the new ones reached the disk, also when produce throws.
     struct Undo {
@@ -299,18 +307,21 @@ bool WriteInPlace(const std::string& target, const std::function<void(OutputFile
     } undo{copy, fd.get()};
 
     if (::lseek(fd.get(), 0, SEEK_SET) != 0) {
-        return false;
+        return WriteResult::FailedNow();
     }
     OutputFile out(fd.get());
     produce(out);
+    if (!out.Flush()) {
+        return WriteResult::Failed(out.Error());
+    }
     off_t end = -1;
-    if (!out.Flush() || (end = ::lseek(fd.get(), 0, SEEK_CUR)) < 0 ||
-        ::ftruncate(fd.get(), end) != 0 || ::fsync(fd.get()) != 0) {
-        return false;
+    if ((end = ::lseek(fd.get(), 0, SEEK_CUR)) < 0 || ::ftruncate(fd.get(), end) != 0 ||
+        ::fsync(fd.get()) != 0) {
+        return WriteResult::FailedNow();
     }
     undo.done = true;
     copy.Remove();
-    return true;
+    return WriteResult::Done();
 }
 
 std::string DescribeInterruptedWrite(const InterruptedWrite& write) {

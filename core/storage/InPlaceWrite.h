@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,9 +19,11 @@ namespace velloran {
 // for the same file is put back first, so that its bytes count as the old ones (one whose path
 // now leads to another file is set aside, as RestoreInterruptedWrites does); while another
 // process is writing the same file, the write fails. access, when given, sets the permission
-// bits (and group) before anything is written. False on failure.
-bool WriteInPlace(const std::string& target, const std::function<void(OutputFile&)>& produce,
-                  const std::optional<FileAccess>& access);
+// bits (and group) before anything is written. expected, when given, is the file found at target
+// before: another one found there now is not written. A failure comes with the system's reason.
+WriteResult WriteInPlace(const std::string& target, const std::function<void(OutputFile&)>& produce,
+                         const std::optional<FileAccess>& access,
+                         const struct stat* expected = nullptr);
 
 // A write in place that did not finish because the program was killed while it ran.
 struct InterruptedWrite {

@@ -44,7 +44,7 @@ const std::string kOld = "old bytes\r\n";
 const std::string kNew = "new bytes, longer than the old ones\r\n";
 
 bool Replace(const std::string& path, const std::string& bytes) {
-    return ReplaceFile(path, [&](OutputFile& out) { out.Write(bytes); });
+    return static_cast<bool>(ReplaceFile(path, [&](OutputFile& out) { out.Write(bytes); }));
 }
 
 std::set<std::string> Entries(const std::string& folder) {
@@ -286,6 +286,74 @@ TEST_F(FileSystemSaves, RenameKeepsAttributesAndAclsAndAddsNone) {
 
 // Names --------------------------------------------------------------------------------------
 
+// Root in a folder of its own, where the kernel follows every link: the editor itself refuses.
+// Nor does it fill a file another user may have put in its way, or write it into other names.
+TEST_F(FileSystemSaves, NamesTheEditorMadeUpAreNeverFollowedThroughLinks) {
+    NeedsAnOrdinaryUser();  // to give files to another user
+    const std::string victim = dir / "victim";
+    ASSERT_EQ(::mkdir(victim.c_str(), 0700), 0);
+    const std::string important = victim + "/important.txt";
+    const std::string backup = "June-prev.vlp";
+    auto link = [](const std::string& to, const std::string& at) {
+        return ::symlink(to.c_str(), at.c_str()) == 0;
+    };
+    struct Row {
+        const char* name;
+        std::function<bool(const std::string& folder)> plant;
+        int error;  // 0: written as a new file of the user's own
+    };
+    const Row rows[] = {
+        {"link to another file",
+         [&](const std::string& f) { return link(important, f + "/" + backup); }, kLinkInTheWay},
+        {"link to no file yet",
+         [&](const std::string& f) { return link(victim + "/new.txt", f + "/" + backup); },
+         kLinkInTheWay},
+        {"another user's file, open to all",
+         [&](const std::string& f) {
+             WriteBytes(f + "/" + backup, kOld);
+             return Give(f + "/" + backup, kNobody, kNoGroup, 0666);
+         },
+         0},
+        {"file of the user's with a second name",
+         [&](const std::string& f) {
+             WriteBytes(f + "/" + backup, kOld);
+             return ::link((f + "/" + backup).c_str(), (f + "/second").c_str()) == 0;
+         },
+         0},
+    };
+    const FileAccess access{0600, std::nullopt};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(important, kOld);
+        const std::string folder = dir / row.name;
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        ASSERT_TRUE(row.plant(folder));
+        // What was there before, to see that the write did not fill it.
+        const UniqueFd before(::open((folder + "/" + backup).c_str(), O_RDONLY | O_CLOEXEC));
+
+        const WriteResult written = ReplaceFile(
+            folder + "/" + backup, [&](OutputFile& out) { out.Write(kNew); }, access,
+            Naming::kMadeUp);
+        EXPECT_EQ(written.error(), row.error) << written.Reason();
+        EXPECT_EQ(ReadBytes(important), kOld);
+        EXPECT_FALSE(std::filesystem::exists(victim + "/new.txt"));
+        if (before) {
+            char bytes[64];
+            const ssize_t n = ::pread(before.get(), bytes, sizeof bytes, 0);
+            EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(std::max<ssize_t>(n, 0))), kOld);
+        }
+        if (row.error == 0) {
+            struct stat st {};
+            ASSERT_EQ(::lstat((folder + "/" + backup).c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_uid, 0u);
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+            EXPECT_EQ(st.st_nlink, 1u);
+            EXPECT_EQ(ReadBytes(folder + "/" + backup), kNew);
+        }
+    }
+}
+
 TEST_F(FileSystemSaves, LongestNamesAreSavedAndTheirLeftoversSwept) {
     for (std::size_t length : {248u, 255u}) {
         SCOPED_TRACE(std::to_string(length) + "-byte name");
@@ -381,7 +449,7 @@ class HeldWrite {
         if (child_ == 0) {
             ::close(reached[0]);
             ::close(go_[1]);
-            const bool ok = ReplaceFile(doc, [&](OutputFile& out) {
+            const WriteResult ok = ReplaceFile(doc, [&](OutputFile& out) {
                 out.Write(std::string(2 << 20, 'x'));  // past the buffer: on the file
                 [[maybe_unused]] ssize_t said = ::write(reached[1], "w", 1);
                 char c;
