@@ -230,12 +230,14 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
     return true;
 }
 
-void SyncFolder(const std::string& folder) {
+bool SyncFolder(const std::string& folder) {
     int dfd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    if (dfd < 0) {
+        return false;
     }
+    const bool synced = ::fsync(dfd) == 0 || errno == EINVAL;
+    ::close(dfd);
+    return synced;
 }
 
 bool LockExclusive(int fd, bool wait) {
@@ -323,7 +325,7 @@ void OutputFile::Write(std::string_view bytes) {
 
 void OutputFile::WriteOut(std::string_view bytes) {
     if (ok_ && !bytes.empty()) {
-        ok_ = WriteAll(fd_, bytes.data(), bytes.size());
+        ok_ = sink_ ? sink_(bytes) : WriteAll(fd_, bytes.data(), bytes.size());
     }
 }
 

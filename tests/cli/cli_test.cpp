@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "core/Cipher.h"
 #include "core/Codepage.h"
 #include "core/Document.h"
+#include "core/Error.h"
+#include "core/InPlaceWrite.h"
 #include "core/Lines.h"
 #include "core/Saving.h"
 #include "core/Seal.h"
@@ -528,6 +531,27 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
     }
     EXPECT_THAT(Cli({"--help"}).out, HasSubstr("Usage: velloran-cli COMMAND"));
     EXPECT_THAT(Cli({"--version"}).out, HasSubstr("velloran-cli (Velloran Editor) "));
+}
+
+// Every start first puts back what killed saves left, as the editor's does, and tells what it will
+// not put back: here a copy in a state folder that others may write in, naming the document.
+TEST_F(CliTest, AStartTellsOfCopiesItWillNotPutBack) {
+    Put("doc.vlp", "a\r\n");
+    const std::string folder = dir / ".local/state/velloran";
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "doc.vlp").c_str(), &st), 0);
+    const std::string planted = "planted\r\n";
+    WriteBytes(folder + "/secured-" + std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino),
+               "velloran secured bytes 1\n" + std::to_string(st.st_dev) + " " +
+                   std::to_string(st.st_ino) + " " + std::to_string(planted.size()) + "\n" +
+                   (dir / "doc.vlp") + std::string(1, '\0') + planted);
+
+    const ProcessResult r = Cli({"stats", "doc.vlp"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("velloran-cli: " + Format(kStateFolderNotPrivate, folder) + "\n"));
+    EXPECT_EQ(Read("doc.vlp"), "a\r\n");
 }
 
 TEST_F(CliTest, OutputThatCannotBeWrittenIsReported) {
