@@ -457,6 +457,9 @@ bool IsSealedName(std::string_view path) {
 }
 
 void Wipe(std::string& secret) {
+    // Beyond the text too, up to the capacity, where a shorter text or a move leaves bytes of a
+    // longer one; growing to the capacity allocates nothing.
+    secret.resize(secret.capacity());
     sodium_memzero(secret.data(), secret.size());
     secret.clear();
 }

@@ -208,7 +208,8 @@ std::string UnsealBytes(std::string_view sealed, std::string_view passphrase,
 // True when the path ends in ".vls", in any case.
 bool IsSealedName(std::string_view path);
 
-// Overwrites the bytes of secret with zeros, then empties it.
+// Overwrites the bytes of secret with zeros, all its capacity, then empties it (keeping the
+// capacity).
 void Wipe(std::string& secret);
 
 inline constexpr std::string_view kWrongKey = "Wrong key for %s";

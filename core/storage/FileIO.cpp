@@ -306,19 +306,19 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
     return true;
 }
 
-void SyncFolder(const std::string& folder) {
+bool SyncFolder(const std::string& folder) {
     const UniqueFd open(
         ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (open) {
-        SyncFolder(open.get());
-    }
+    return open && SyncFolder(open.get());
 }
 
-void SyncFolder(int folder) {
+bool SyncFolder(int folder) {
     const UniqueFd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (readable) {
-        ::fsync(readable.get());
+    if (!readable) {
+        return false;
     }
+    // A file system that cannot sync folders at all has nothing more to do there.
+    return ::fsync(readable.get()) == 0 || errno == EINVAL;
 }
 
 bool LockExclusive(int fd, bool wait) {
@@ -410,7 +410,8 @@ void OutputFile::Write(std::string_view bytes) {
 }
 
 void OutputFile::WriteOut(std::string_view bytes) {
-    if (Ok() && !bytes.empty() && !WriteAll(fd_, bytes.data(), bytes.size())) {
+    if (Ok() && !bytes.empty() &&
+        !(sink_ ? sink_(bytes) : WriteAll(fd_, bytes.data(), bytes.size()))) {
         error_ = errno != 0 ? errno : EIO;
     }
 }

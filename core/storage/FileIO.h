@@ -47,6 +47,9 @@ inline constexpr int kNotOwnFolder = -2;
 class OutputFile {
   public:
     explicit OutputFile(int fd) : fd_(fd) {}
+    // Hands the bytes to sink instead, in the pieces they would be written in; sink says whether
+    // they were written.
+    explicit OutputFile(std::function<bool(std::string_view)> sink) : sink_(std::move(sink)) {}
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -59,7 +62,8 @@ class OutputFile {
 
   private:
     void WriteOut(std::string_view bytes);
-    int fd_;
+    int fd_ = -1;
+    std::function<bool(std::string_view)> sink_;
     int error_ = 0;
     std::string pending_;
 };
@@ -141,10 +145,12 @@ bool MakeFolders(const std::string& folder, unsigned mode);
 
 // Writes all n bytes, going on after interrupted or partial writes; false on any failure.
 bool WriteAll(int fd, const char* p, std::size_t n);
-// Makes the folder's entries (a rename, a removal) durable; failures are ignored.
-void SyncFolder(const std::string& folder);
+// Makes the folder's entries (a rename, a removal) durable. False when they may not be: the
+// folder cannot be opened or its sync failed (a file system that cannot sync folders at all,
+// EINVAL, counts as done, there being nothing more to do there).
+bool SyncFolder(const std::string& folder);
 // The same for a folder held open (an O_PATH descriptor will do).
-void SyncFolder(int folder);
+bool SyncFolder(int folder);
 
 // An open file descriptor, closed when it goes.
 class UniqueFd {

@@ -8,16 +8,19 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <random>
 
 #include "core/commands/Saving.h"
 #include "core/document/Codepage.h"
+#include "core/document/Error.h"
 #include "core/document/Lines.h"
 #include "core/document/Sections.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/Seal.h"
 #include "core/protection/SealedDocument.h"
+#include "core/storage/InPlaceWrite.h"
 #include "core/tools/Search.h"
 #include "core/tools/Statistics.h"
 #include "support/Documents.h"
@@ -592,6 +595,27 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
     }
     EXPECT_THAT(Cli({"--help"}).out, HasSubstr("Usage: velloran-cli COMMAND"));
     EXPECT_THAT(Cli({"--version"}).out, HasSubstr("velloran-cli (Velloran Editor) "));
+}
+
+// Every start first puts back what killed saves left, as the editor's does, and tells what it will
+// not put back: here a copy in a state folder that others may write in, naming the document.
+TEST_F(CliTest, AStartTellsOfCopiesItWillNotPutBack) {
+    Put("doc.vlp", "a\r\n");
+    const std::string folder = dir / ".local/state/velloran";
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "doc.vlp").c_str(), &st), 0);
+    const std::string planted = "planted\r\n";
+    WriteBytes(folder + "/secured-" + std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino),
+               "velloran secured bytes 1\n" + std::to_string(st.st_dev) + " " +
+                   std::to_string(st.st_ino) + " " + std::to_string(planted.size()) + "\n" +
+                   (dir / "doc.vlp") + std::string(1, '\0') + planted);
+
+    const ProcessResult r = Cli({"stats", "doc.vlp"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("velloran-cli: " + Format(kStateFolderNotPrivate, folder) + "\n"));
+    EXPECT_EQ(Read("doc.vlp"), "a\r\n");
 }
 
 TEST_F(CliTest, OutputThatCannotBeWrittenIsReported) {
