@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include "core/Recovery.h"
+#include "core/recovery/Recovery.h"
 #include "settings/ProfileFile.h"
 #include "settings/Settings.h"
 #include "ui/Platform.h"

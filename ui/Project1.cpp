@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "core/InPlaceWrite.h"
-#include "core/State.h"
+#include "core/document/State.h"
+#include "core/protection/Protection.h"
+#include "core/storage/InPlaceWrite.h"
 #include "ui/CommandLine.h"
 #include "ui/Forms.h"
 #include "ui/Platform.h"

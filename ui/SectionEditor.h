@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/Encoding.h"
-#include "core/IndexedText.h"
-#include "core/Search.h"
+#include "core/document/Encoding.h"
+#include "core/document/IndexedText.h"
+#include "core/tools/Search.h"
 #include "ui/TextArea.h"
 
 // The editor of one section slot, and the one place where editor text meets the core's bytes:

@@ -13,12 +13,12 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "core/Cipher.h"
-#include "core/Commands.h"
-#include "core/Document.h"
-#include "core/FileIO.h"
-#include "core/Recovery.h"
-#include "core/Saving.h"
+#include "core/commands/Commands.h"
+#include "core/commands/Saving.h"
+#include "core/document/Sections.h"
+#include "core/protection/Cipher.h"
+#include "core/recovery/Recovery.h"
+#include "core/storage/FileIO.h"
 #include "settings/Settings.h"
 #include "ui/Colours.h"
 #include "ui/Geometry.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Host.h"
-#include "core/InPlaceWrite.h"
+#include "core/document/Host.h"
+#include "core/storage/InPlaceWrite.h"
 
 class QAction;
 class QListWidget;

@@ -7,10 +7,10 @@
 #include <span>
 #include <string>
 
-#include "core/DocumentBuffer.h"
-#include "core/Host.h"
-#include "core/SectionStore.h"
-#include "core/State.h"
+#include "core/document/DocumentBuffer.h"
+#include "core/document/Host.h"
+#include "core/document/SectionStore.h"
+#include "core/document/State.h"
 #include "ui/SectionEditor.h"
 
 // The document window: one editor per section slot, shown alone or two in two panes.
