@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "core/State.h"
+#include "core/document/State.h"
 #include "settings/Settings.h"
 #include "support/CompositorKeys.h"
 #include "support/Display.h"

@@ -14,7 +14,7 @@
 #include <QtTest>
 #include <functional>
 
-#include "core/State.h"
+#include "core/document/State.h"
 #include "support/Contrast.h"
 #include "support/Display.h"
 #include "support/ModalScript.h"
