@@ -20,6 +20,7 @@
 #include "core/recovery/Recovery.h"
 #include "core/storage/FileIO.h"
 #include "settings/Settings.h"
+#include "ui/Colours.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/RecoveryKeeper.h"
@@ -68,10 +69,8 @@ TForm1::TForm1(std::vector<std::string> arguments, QWidget* parent)
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName("ListBox1");
-    QPalette palette = ListBox1->palette();
-    palette.setColor(QPalette::Base, QColor(224, 224, 192));
-    palette.setColor(QPalette::Text, Qt::black);
-    ListBox1->setPalette(palette);
+    ListBox1->setPalette(
+        velloran::ui::FixedColours(ListBox1->palette(), QPalette::Base, QColor(224, 224, 192)));
     QFont font("MS Sans Serif");
     font.setPixelSize(13);
     ListBox1->setFont(font);
