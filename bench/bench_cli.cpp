@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/FileIO.h"
+#include "core/storage/FileIO.h"
 #include "util.h"
 
 namespace velloran::bench {

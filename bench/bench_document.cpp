@@ -9,10 +9,11 @@
 #include <chrono>
 #include <memory>
 
-#include "core/Cipher.h"
-#include "core/Document.h"
-#include "core/FileIO.h"
-#include "core/SectionStore.h"
+#include "core/document/SectionStore.h"
+#include "core/document/Sections.h"
+#include "core/protection/Cipher.h"
+#include "core/storage/DocumentFile.h"
+#include "core/storage/FileIO.h"
 #include "util.h"
 
 namespace velloran::bench {

@@ -14,7 +14,7 @@
 #include <random>
 #include <string>
 
-#include "core/Encoding.h"
+#include "core/document/Encoding.h"
 #include "util.h"
 
 #ifdef VELLORAN_BENCH_QT
@@ -23,9 +23,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-#include "core/Document.h"
-#include "core/Host.h"
-#include "core/State.h"
+#include "core/document/Host.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
+#include "core/storage/DocumentFile.h"
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
 #include "ui/Unit6.h"

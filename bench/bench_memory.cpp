@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Document.h"
-#include "core/Lines.h"
-#include "core/State.h"
+#include "core/document/Lines.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
+#include "core/storage/DocumentFile.h"
 #include "ui/CommandLine.h"
 #include "ui/Forms.h"
 #include "util.h"

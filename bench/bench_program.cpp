@@ -18,8 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Document.h"
-#include "core/SectionStore.h"
+#include "core/document/SectionStore.h"
+#include "core/document/Sections.h"
+#include "core/storage/DocumentFile.h"
 #include "ui/SectionEditor.h"
 #include "util.h"
 

@@ -18,12 +18,12 @@
 #include <memory>
 #include <string>
 
-#include "core/Document.h"
-#include "core/FileIO.h"
-#include "core/Recovery.h"
-#include "core/SectionStore.h"
-#include "core/State.h"
-#include "core/StateFolder.h"
+#include "core/document/SectionStore.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
+#include "core/recovery/Recovery.h"
+#include "core/storage/FileIO.h"
+#include "core/storage/StateFolder.h"
 #include "ui/Forms.h"
 #include "ui/RecoveryKeeper.h"
 #include "ui/Unit2.h"

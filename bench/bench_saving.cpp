@@ -8,8 +8,8 @@
 
 #include <chrono>
 
-#include "core/Document.h"
-#include "core/Saving.h"
+#include "core/commands/Saving.h"
+#include "core/document/Sections.h"
 #include "util.h"
 
 namespace velloran::bench {

@@ -6,10 +6,11 @@
 #include <chrono>
 #include <filesystem>
 
-#include "core/Document.h"
-#include "core/Saving.h"
-#include "core/Seal.h"
-#include "core/SealedDocument.h"
+#include "core/commands/Saving.h"
+#include "core/document/Sections.h"
+#include "core/protection/Seal.h"
+#include "core/protection/SealedDocument.h"
+#include "core/storage/DocumentFile.h"
 #include "util.h"
 
 namespace velloran::bench {

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/Search.h"
-#include "core/Statistics.h"
+#include "core/tools/Search.h"
+#include "core/tools/Statistics.h"
 #include "util.h"
 
 namespace velloran {

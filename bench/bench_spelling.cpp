@@ -13,9 +13,9 @@
 #include <random>
 #include <string>
 
-#include "core/Document.h"
-#include "core/Host.h"
-#include "core/State.h"
+#include "core/document/Host.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
 #include "core/spelling/Dictionaries.h"
 #include "core/spelling/SpellingService.h"
 #include "ui/Unit2.h"

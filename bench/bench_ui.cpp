@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Document.h"
-#include "core/Host.h"
-#include "core/State.h"
+#include "core/document/Host.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
 #include "ui/Unit2.h"
 #include "util.h"
 

@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "core/Document.h"
-#include "core/Host.h"
-#include "core/State.h"
+#include "core/document/Host.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
 #include "ui/Unit6.h"

@@ -191,8 +191,8 @@ Options:
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
   --key-fd N         read the key from file descriptor N: its first line
-  --key-file KEYFILE read the key from KEYFILE, which no other user may read:
-                     its first line
+  --key-file KEYFILE read the key from KEYFILE, a file of your own that no other
+                     user may read or change: its first line
   --help             print this text and exit
   --version          print the version and exit
 

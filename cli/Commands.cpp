@@ -13,33 +13,37 @@
 #include "cli/Json.h"
 #include "cli/Key.h"
 #include "cli/Text.h"
-#include "core/Check.h"
-#include "core/Cipher.h"
-#include "core/Document.h"
-#include "core/Error.h"
-#include "core/FileIO.h"
-#include "core/Lines.h"
-#include "core/Saving.h"
-#include "core/Seal.h"
-#include "core/SealedDocument.h"
-#include "core/Search.h"
-#include "core/State.h"
-#include "core/Statistics.h"
+#include "core/commands/Saving.h"
+#include "core/document/Error.h"
+#include "core/document/Lines.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
+#include "core/protection/Cipher.h"
+#include "core/protection/Protection.h"
+#include "core/protection/Seal.h"
+#include "core/protection/SealedDocument.h"
 #include "core/spelling/Dictionaries.h"
 #include "core/spelling/PersonalDictionary.h"
 #include "core/spelling/Speller.h"
 #include "core/spelling/Words.h"
+#include "core/storage/DocumentFile.h"
+#include "core/storage/FileIO.h"
+#include "core/tools/Check.h"
+#include "core/tools/Search.h"
+#include "core/tools/Statistics.h"
 #include "settings/SpellingSettings.h"
 
 namespace velloran::cli {
 namespace {
 
-// Writes what produce gives to path, crash-safe like a save, or to standard output.
+// Writes what produce gives to path, crash-safe like a save (with access, when given), or to
+// standard output.
 void Deliver(const std::optional<std::string>& path,
-             const std::function<void(OutputFile&)>& produce) {
+             const std::function<void(OutputFile&)>& produce,
+             const std::optional<FileAccess>& access = std::nullopt) {
     if (path) {
-        if (!ReplaceFile(*path, produce)) {
-            throw Error(Format(kCannotCreate, *path));
+        if (const WriteResult written = ReplaceFile(*path, produce, access); !written) {
+            throw Error(Format(kCannotCreate, *path), written.Reason());
         }
         return;
     }
@@ -50,11 +54,33 @@ void Deliver(const std::optional<std::string>& path,
     }
 }
 
-void DeliverLines(const std::optional<std::string>& path, const DocumentBuffer& lines) {
-    Deliver(path, [&](OutputFile& out) {
-        lines.ForEachCrLfPiece(0, lines.LineCount(),
-                               [&](std::string_view piece) { out.Write(piece); });
-    });
+void DeliverLines(const std::optional<std::string>& path, const DocumentBuffer& lines,
+                  const std::optional<FileAccess>& access = std::nullopt) {
+    Deliver(
+        path,
+        [&](OutputFile& out) {
+            lines.ForEachCrLfPiece(0, lines.LineCount(),
+                                   [&](std::string_view piece) { out.Write(piece); });
+        },
+        access);
+}
+
+// The plain text of an enciphered or sealed document is private in a new file. A file it
+// replaces keeps its permission bits and group, as a save keeps them, but shows no more than
+// the document read: its text was no more open to others there.
+FileAccess PlainTextAccess(const std::string& document, const std::string& output) {
+    const auto read = AccessOf(document);
+    if (const auto old = AccessOf(output)) {
+        return {old->mode & (read ? read->mode : 0600), old->group};
+    }
+    return {0600 & NewFileMode(), std::nullopt};
+}
+
+std::optional<FileAccess> PlainTextAccess(const Arguments& a) {
+    if (!a.output) {
+        return std::nullopt;
+    }
+    return PlainTextAccess(a.operands[0], *a.output);
 }
 
 void DeliverJson(const JsonWriter& json) {
@@ -67,7 +93,7 @@ void DeliverJson(const JsonWriter& json) {
 // The editor deciphers a document named as enciphered when it opens it; here that takes a key
 // option, so that no script waits on a prompt it did not ask for.
 bool Deciphers(const Arguments& a, const std::string& path) {
-    if (!IsEncipheredName(path)) {
+    if (ProtectionOfName(path) != Protection::Enciphered) {
         return false;
     }
     if (a.keySource == KeySource::None && ::isatty(STDERR_FILENO)) {
@@ -106,7 +132,7 @@ std::string Unsealed(const Arguments& a, const std::string& path) {
 // The document as the editor opens it: read, unsealed when it is named as sealed, deciphered
 // when it is named as enciphered and a key is given, and cut into sections.
 void Open(const Arguments& a, const std::string& path, PlainSession& p) {
-    if (IsSealedName(path)) {
+    if (ProtectionOfName(path) == Protection::Sealed) {
         std::string plain = Unsealed(a, path);
         p.buffer.AssignText(std::move(plain));
     } else {
@@ -143,7 +169,7 @@ int Stats(const Arguments& a) {
     PlainSession p;
     std::optional<MappedFile> mapped;
     Encoding encoding;
-    if (IsSealedName(path) || Deciphers(a, path)) {
+    if (ProtectionOfName(path) == Protection::Sealed || Deciphers(a, path)) {
         Open(a, path, p);
         encoding = p.session.st.DocumentEncoding;
         for (int k = 0; k <= p.session.st.LastSection; ++k) {
@@ -312,8 +338,9 @@ int CheckCommand(const Arguments& a) {
     const std::string& path = a.operands[0];
     // A sealed document is sealed anew at every save, so its file's bytes always change: what
     // is checked is the bytes sealed inside, against what a save would seal.
-    const bool sealed = IsSealedName(path);
-    const bool enciphered = IsEncipheredName(path);
+    const Protection protection = ProtectionOfName(path);
+    const bool sealed = protection == Protection::Sealed;
+    const bool enciphered = protection == Protection::Enciphered;
     std::optional<MappedFile> mapped;
     std::string plain;
     if (sealed) {
@@ -415,7 +442,7 @@ int Decipher(const Arguments& a) {
     if (!broken.empty()) {
         std::fprintf(stderr, "velloran-cli: %s\n", DecipheredBreaks(broken).c_str());
     }
-    DeliverLines(a.output, p.buffer);
+    DeliverLines(a.output, p.buffer, PlainTextAccess(a));
     return 0;
 }
 
@@ -446,9 +473,9 @@ int Seal(const Arguments& a) {
     if (passphrase.empty()) {
         throw UsageError(std::string(kEmptySealKey));
     }
-    const auto key = SealKey::Derive(passphrase, state().SealingParams);
+    const auto key = SealKey::Derive(passphrase, SealingParams());
     Wipe(passphrase);
-    if (a.output && !IsSealedName(*a.output)) {
+    if (a.output && ProtectionOfName(*a.output) != Protection::Sealed) {
         std::fprintf(stderr,
                      "velloran-cli: %s is not a sealed (.vls) name: the editor will open it as a "
                      "plain document\n",
@@ -472,7 +499,8 @@ int Seal(const Arguments& a) {
 
 int Unseal(const Arguments& a) {
     std::string plain = Unsealed(a, a.operands[0]);
-    Deliver(a.output, [&](OutputFile& out) { out.Write(plain); });
+    Deliver(
+        a.output, [&](OutputFile& out) { out.Write(plain); }, PlainTextAccess(a));
     Wipe(plain);
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/Arguments.h"
-#include "core/Codepage.h"
+#include "core/document/Codepage.h"
 
 namespace velloran::cli {
 

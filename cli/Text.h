@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Encoding.h"
+#include "core/document/Encoding.h"
 
 namespace velloran::cli {
 

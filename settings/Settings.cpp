@@ -1,6 +1,6 @@
 #include "settings/Settings.h"
 
-#include "core/Error.h"
+#include "core/document/Error.h"
 #include "settings/ProfileFile.h"
 
 namespace velloran {

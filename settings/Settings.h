@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/State.h"
+#include "core/document/State.h"
 
 // The editor's settings file: window sizes, the editor format and the backup policy, kept from
 // one run to the next in section "Velloran" of the profile file "QMV.ini".

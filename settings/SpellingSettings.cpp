@@ -1,7 +1,7 @@
 #include "settings/SpellingSettings.h"
 
-#include "core/Error.h"
-#include "core/StateFolder.h"
+#include "core/document/Error.h"
+#include "core/storage/StateFolder.h"
 #include "settings/ProfileFile.h"
 
 namespace velloran {

@@ -51,8 +51,15 @@ void RecoveryKeeper::TimerDue() {
         timer_.start(std::chrono::ceil<std::chrono::milliseconds>(*due - now));
         return;
     }
+    Record();
+}
+
+void RecoveryKeeper::Record() {
     schedule_.Recorded();
     recorder_.Record(session_);
+    if (auto suspension = recorder_.TakeSuspension()) {
+        velloran::ui::ShowErrorMessage(window_, QFile::decodeName(suspension->c_str()));
+    }
     if (auto failure = recorder_.TakeFailure(); failure && !failureShown_) {
         failureShown_ = true;
         velloran::ui::ShowErrorMessage(window_, QFile::decodeName(failure->c_str()));
@@ -71,8 +78,7 @@ void RecoveryKeeper::Settle() {
         return;
     }
     timer_.stop();
-    schedule_.Recorded();
-    recorder_.Record(session_);
+    Record();
 }
 
 void RecoveryKeeper::Close() {

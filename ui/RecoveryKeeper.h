@@ -3,8 +3,8 @@
 #include <QObject>
 #include <QTimer>
 
-#include "core/Host.h"
-#include "core/Recovery.h"
+#include "core/document/Host.h"
+#include "core/recovery/Recovery.h"
 
 class QWidget;
 
@@ -37,6 +37,8 @@ class RecoveryKeeper : public QObject, public velloran::SlotObserver {
   private:
     void Changed();
     void TimerDue();
+    // Hands the changes over now; what went wrong, or stopped recording, is told.
+    void Record();
 
     velloran::Session& session_;
     QWidget* window_;

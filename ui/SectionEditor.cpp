@@ -15,9 +15,9 @@
 #include <algorithm>
 #include <array>
 
-#include "core/Codepage.h"
-#include "core/Encoding.h"
-#include "core/Lines.h"
+#include "core/document/Codepage.h"
+#include "core/document/Encoding.h"
+#include "core/document/Lines.h"
 #include "core/spelling/SpellingService.h"
 #include "core/spelling/Words.h"
 #include "ui/Guard.h"

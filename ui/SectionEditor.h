@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Encoding.h"
-#include "core/IndexedText.h"
-#include "core/Search.h"
+#include "core/document/Encoding.h"
+#include "core/document/IndexedText.h"
+#include "core/tools/Search.h"
 #include "ui/TextArea.h"
 
 class QMenu;

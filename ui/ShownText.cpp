@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "core/State.h"
+#include "core/document/State.h"
 #include "ui/SectionEditor.h"
 
 namespace velloran::ui {

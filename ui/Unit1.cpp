@@ -15,15 +15,16 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "core/Cipher.h"
-#include "core/Commands.h"
-#include "core/Document.h"
-#include "core/FileIO.h"
-#include "core/Recovery.h"
-#include "core/Saving.h"
+#include "core/commands/Commands.h"
+#include "core/commands/Saving.h"
+#include "core/document/Sections.h"
+#include "core/protection/Cipher.h"
+#include "core/recovery/Recovery.h"
 #include "core/spelling/PersonalDictionary.h"
 #include "core/spelling/SpellingService.h"
+#include "core/storage/FileIO.h"
 #include "settings/Settings.h"
+#include "ui/Colours.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/RecoveryKeeper.h"
@@ -72,10 +73,8 @@ TForm1::TForm1(std::vector<std::string> arguments, QWidget* parent)
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName("ListBox1");
-    QPalette palette = ListBox1->palette();
-    palette.setColor(QPalette::Base, QColor(224, 224, 192));
-    palette.setColor(QPalette::Text, Qt::black);
-    ListBox1->setPalette(palette);
+    ListBox1->setPalette(
+        velloran::ui::FixedColours(ListBox1->palette(), QPalette::Base, QColor(224, 224, 192)));
     QFont font("MS Sans Serif");
     font.setPixelSize(13);
     ListBox1->setFont(font);

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Host.h"
-#include "core/InPlaceWrite.h"
+#include "core/document/Host.h"
 #include "core/spelling/Dictionaries.h"
+#include "core/storage/InPlaceWrite.h"
 #include "settings/SpellingSettings.h"
 
 class QAction;

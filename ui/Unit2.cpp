@@ -8,12 +8,15 @@
 #include <utility>
 
 #include "core/spelling/SpellingService.h"
+#include "ui/Colours.h"
 #include "ui/Geometry.h"
+#include "ui/Platform.h"
 #include "ui/ShownText.h"
 
 using velloran::kLastSlot;
 using velloran::kSectionCount;
 using velloran::state;
+using velloran::ui::PlacesWindows;
 
 namespace {
 
@@ -112,9 +115,7 @@ void TForm2::FormCreate() {
         ed->setGeometry(rect());
         ed->setEnabled(true);
         ed->hide();
-        QPalette pal = ed->palette();
-        pal.setColor(QPalette::Base, SectionColor(k));
-        ed->setPalette(pal);
+        ed->setPalette(velloran::ui::FixedColours(ed->palette(), QPalette::Base, SectionColor(k)));
         ed->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setFont(font);
@@ -229,11 +230,13 @@ void TForm2::SelectSection(int a) {
     auto& st = state();
     if (st.PanelMode == 2 || st.PanelMode == 3) {
         if (a == st.Panel1Section || a == st.Panel2Section) {
+            BringForward();
             return;
         }
         st.Panel2Section = a;
     } else {
         if (a == st.Panel1Section) {
+            BringForward();
             return;
         }
         st.Panel2Section = st.Panel1Section;
@@ -296,9 +299,21 @@ void TForm2::LayoutPanels() {
     if (isHidden()) {
         show();
     }
+    BringForward();
     if (observer_) {
         observer_->ViewChanged();
     }
+}
+
+void TForm2::BringForward() {
+    // Where the windows cannot be placed side by side, this one may stand behind the list, and
+    // the section just chosen would change out of sight. Elsewhere it stays where it is, and the
+    // list keeps the focus for the arrow keys.
+    if (PlacesWindows() || isHidden()) {
+        return;
+    }
+    raise();
+    activateWindow();
 }
 
 void TForm2::HideEditor(SectionEditor* ed) {

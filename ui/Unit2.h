@@ -9,10 +9,10 @@
 #include <span>
 #include <string>
 
-#include "core/DocumentBuffer.h"
-#include "core/Host.h"
-#include "core/SectionStore.h"
-#include "core/State.h"
+#include "core/document/DocumentBuffer.h"
+#include "core/document/Host.h"
+#include "core/document/SectionStore.h"
+#include "core/document/State.h"
 #include "core/spelling/Dictionaries.h"
 #include "ui/SectionEditor.h"
 
@@ -46,6 +46,10 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     void SelectSection(int a);
     // Shows and arranges the editors for the current PanelMode; shows the window when hidden.
     void LayoutPanels();
+    // Raises and activates the window on a platform that cannot place it beside the list
+    // (native Wayland), so that the section shown is in front; elsewhere nothing. Every command
+    // that shows a section ends here, through SelectSection or LayoutPanels.
+    void BringForward();
     // Font face, size and word wrap from the state, to all editors.
     void ApplyFormat();
     // Makes the panes of modes 2 and 3 follow the client size.

@@ -4,8 +4,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "core/State.h"
-#include "core/Statistics.h"
+#include "core/document/State.h"
+#include "core/tools/Statistics.h"
 #include "ui/Geometry.h"
 #include "ui/ShownText.h"
 #include "ui/TextArea.h"

@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "core/Error.h"
-#include "core/Search.h"
-#include "core/State.h"
+#include "core/document/Error.h"
+#include "core/document/State.h"
+#include "core/tools/Search.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/ShownText.h"

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "core/Host.h"
+#include "core/document/Host.h"
 
 class QLineEdit;
 class QListWidget;

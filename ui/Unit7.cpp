@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "core/Codepage.h"
+#include "core/document/Codepage.h"
 
 namespace {
 
@@ -40,6 +40,9 @@ TForm7::TForm7(QWidget* parent) : QDialog(parent) {
     Edit1 = new QLineEdit(kKeyText, this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setFont(fieldFont);
+    // No prediction, learning or correction of what is typed: it is a key.
+    Edit1->setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText |
+                               Qt::ImhNoAutoUppercase);
     connect(Edit1, &QLineEdit::textEdited, this, &TForm7::Edit1Edited);
 
     Button1 = new QPushButton(QStringLiteral("Do Encript"), this);
@@ -67,7 +70,7 @@ TForm7::TForm7(QWidget* parent) : QDialog(parent) {
 velloran::PromptResult TForm7::Ask(QPoint topLeft, velloran::KeyText form) {
     form_ = form;
     // The previous key is never shown again.
-    Edit1->setText(kKeyText);
+    ShowWords();
     Edit1->selectAll();
     Edit1->setFocus();
     velloran::ui::PlaceOuterAt(this, topLeft);
@@ -86,12 +89,19 @@ velloran::PromptResult TForm7::Ask(QPoint topLeft, velloran::KeyText form) {
         result.result = velloran::ModalResult::Cancel;
     }
     // The typed key does not stay in the field until the next prompt.
-    Edit1->setText(kKeyText);
+    ShowWords();
     return result;
 }
 
 velloran::PromptResult TForm7::Ask(const QWidget* beside, velloran::KeyText form) {
     return Ask(velloran::ui::AtRightEdgeOf(beside, velloran::ui::OuterBounds(this).size()), form);
+}
+
+// The field's own words, which a key never typed stays (files made so rely on it), shown as
+// words until the first keystroke replaces them.
+void TForm7::ShowWords() {
+    Edit1->setEchoMode(QLineEdit::Normal);
+    Edit1->setText(kKeyText);
 }
 
 void TForm7::keyPressEvent(QKeyEvent* event) {
@@ -112,6 +122,11 @@ void TForm7::keyPressEvent(QKeyEvent* event) {
 // The field shows what the key will be: characters the code page cannot hold turn into "?" as
 // they are typed or pasted. A sealed document's passphrase is UTF-8 and holds every character.
 void TForm7::Edit1Edited(const QString& text) {
+    // From the first keystroke on, what the field holds is a key: masked, and, as the toolkit
+    // does for a masked field, never copied, dragged or offered as the X selection.
+    if (Edit1->echoMode() == QLineEdit::Normal) {
+        Edit1->setEchoMode(QLineEdit::Password);
+    }
     if (form_ == velloran::KeyText::Utf8) {
         return;
     }

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QPoint>
 
-#include "core/Host.h"
+#include "core/document/Host.h"
 
 class QLineEdit;
 class QPushButton;
@@ -28,6 +28,7 @@ class TForm7 : public QDialog {
 
   private:
     void Edit1Edited(const QString& text);
+    void ShowWords();
 
     velloran::KeyText form_ = velloran::KeyText::CodePage;
     QLineEdit* Edit1;

@@ -4,7 +4,7 @@
 #include <QPoint>
 #include <QString>
 
-#include "core/Host.h"
+#include "core/document/Host.h"
 
 class QLineEdit;
 class QPushButton;

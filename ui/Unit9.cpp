@@ -11,7 +11,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 
-#include "core/State.h"
+#include "core/document/State.h"
 #include "settings/Settings.h"
 #include "ui/Geometry.h"
 #include "ui/Unit1.h"

@@ -4,7 +4,7 @@
 #include <QString>
 #include <string>
 
-#include "core/Host.h"
+#include "core/document/Host.h"
 
 class QCheckBox;
 class QGroupBox;

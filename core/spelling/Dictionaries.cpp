@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <set>
 
-#include "core/FileIO.h"
-#include "core/StateFolder.h"
+#include "core/storage/FileIO.h"
+#include "core/storage/StateFolder.h"
 
 namespace velloran::spelling {
 namespace {

@@ -1,10 +1,10 @@
 #include "core/spelling/PersonalDictionary.h"
 
-#include "core/Encoding.h"
-#include "core/Error.h"
-#include "core/FileIO.h"
-#include "core/Lines.h"
-#include "core/StateFolder.h"
+#include "core/document/Encoding.h"
+#include "core/document/Error.h"
+#include "core/document/Lines.h"
+#include "core/storage/FileIO.h"
+#include "core/storage/StateFolder.h"
 
 namespace velloran::spelling {
 namespace {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "core/Error.h"
+#include "core/document/Error.h"
 
 namespace velloran::spelling {
 namespace {

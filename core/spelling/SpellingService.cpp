@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "core/Error.h"
+#include "core/document/Error.h"
 #include "core/spelling/PersonalDictionary.h"
 #include "core/spelling/Speller.h"
 

@@ -4,8 +4,8 @@
 #include <array>
 #include <utility>
 
-#include "core/Codepage.h"
-#include "core/Document.h"
+#include "core/document/Codepage.h"
+#include "core/document/Sections.h"
 
 namespace velloran::spelling {
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Encoding.h"
+#include "core/document/Encoding.h"
 
 namespace velloran::spelling {
 

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <string>
 
-#include "core/Cipher.h"
-#include "core/Document.h"
-#include "core/RecoveryRecord.h"
-#include "core/Seal.h"
+#include "core/protection/Cipher.h"
+#include "core/protection/Seal.h"
+#include "core/recovery/RecoveryRecord.h"
+#include "core/storage/DocumentFile.h"
 #include "support/Display.h"
 #include "support/TempDir.h"
 #include "support/Xdo.h"

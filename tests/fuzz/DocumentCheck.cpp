@@ -2,14 +2,15 @@
 #include <vector>
 
 #include "Checks.h"
-#include "core/Check.h"
-#include "core/Document.h"
-#include "core/Encoding.h"
-#include "core/Error.h"
-#include "core/FileIO.h"
-#include "core/Host.h"
-#include "core/State.h"
-#include "core/Statistics.h"
+#include "core/document/Encoding.h"
+#include "core/document/Error.h"
+#include "core/document/Host.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
+#include "core/storage/DocumentFile.h"
+#include "core/storage/FileIO.h"
+#include "core/tools/Check.h"
+#include "core/tools/Statistics.h"
 
 namespace velloran::fuzz {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Checks.h"
-#include "core/FileIO.h"
+#include "core/storage/FileIO.h"
 #include "settings/ProfileFile.h"
 
 namespace velloran::fuzz {

@@ -1,8 +1,8 @@
 #include <string>
 
 #include "Checks.h"
-#include "core/Error.h"
-#include "core/Seal.h"
+#include "core/document/Error.h"
+#include "core/protection/Seal.h"
 
 namespace velloran::fuzz {
 namespace {

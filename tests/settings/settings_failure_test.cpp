@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "core/Error.h"
+#include "core/document/Error.h"
 #include "settings/ConfigFolder.h"
 #include "settings/Settings.h"
 #include "support/Unprivileged.h"

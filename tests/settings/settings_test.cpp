@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/Error.h"
+#include "core/document/Error.h"
 #include "settings/ConfigFolder.h"
 
 namespace {

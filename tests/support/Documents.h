@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Cipher.h"
-#include "core/Encoding.h"
+#include "core/document/Encoding.h"
+#include "core/protection/Cipher.h"
 
 namespace velloran::testing {
 

@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -11,7 +12,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "core/Error.h"
+#include "core/document/Error.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/Unit11.h"
@@ -160,6 +161,41 @@ class DialogsTest : public QObject {
             Button(dialog, "Button1")->click();
         });
         QCOMPARE(prompt.Ask(QPoint(0, 0)).text, std::string("a? \xE9"));
+    }
+
+    // The field's words show until the first keystroke; what is typed then is masked, kept off
+    // the clipboard and away from input methods' learning.
+    void keyPromptMasksWhatIsTyped() {
+        TForm7 prompt;
+        QClipboard* clipboard = QApplication::clipboard();
+        clipboard->setText(QStringLiteral("before"));
+        QLineEdit::EchoMode before = QLineEdit::Password;
+        QLineEdit::EchoMode typing = QLineEdit::Normal;
+        QString shown;
+        Qt::InputMethodHints hints;
+        WhenModal([&](QWidget* dialog) {
+            QLineEdit* field = Field(dialog);
+            before = field->echoMode();
+            hints = field->inputMethodHints();
+            TypeText(field, QStringLiteral("s3cret"));  // replaces the selected words
+            typing = field->echoMode();
+            shown = field->displayText();
+            field->selectAll();
+            field->copy();
+            QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+            Button(dialog, "Button1")->click();
+        });
+        const auto result = prompt.Ask(QPoint(0, 0));
+        QCOMPARE(result.text, std::string("s3cret"));
+        QCOMPARE(before, QLineEdit::Normal);
+        QCOMPARE(typing, QLineEdit::Password);
+        QVERIFY(!shown.contains(QStringLiteral("s3cret")));
+        QCOMPARE(clipboard->text(), QStringLiteral("before"));
+        QVERIFY(hints.testFlag(Qt::ImhSensitiveData));
+        QVERIFY(hints.testFlag(Qt::ImhNoPredictiveText));
+        // The next prompt shows its words again.
+        QCOMPARE(Field(&prompt)->echoMode(), QLineEdit::Normal);
+        QCOMPARE(Field(&prompt)->text(), QStringLiteral("Encript Key"));
     }
 
     void keyPromptCancelEscAndEnter() {
@@ -429,27 +465,35 @@ class DialogsTest : public QObject {
     }
 
     // A failure stops its command, reaches the user word for word, and the program goes on.
+    // The system's reason, when there is one, is the box's informative text.
     void guardShowsErrorAndStopsCommand_data() {
         QTest::addColumn<bool>("ours");
-        QTest::newRow("velloran::Error") << true;
-        QTest::newRow("other std::exception") << false;
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("velloran::Error") << true << QString();
+        QTest::newRow("velloran::Error with the system's reason")
+            << true << QStringLiteral("No space left on device");
+        QTest::newRow("other std::exception") << false << QString();
     }
 
     void guardShowsErrorAndStopsCommand() {
         QFETCH(bool, ours);
+        QFETCH(QString, detail);
         QString title;
         QString text;
+        QString informative = QStringLiteral("not shown");
         WhenModal([&](QWidget* dialog) {
             auto* box = qobject_cast<QMessageBox*>(dialog);
             QVERIFY(box != nullptr);
             title = box->windowTitle();
             text = box->text();
+            informative = box->informativeText();
             box->button(QMessageBox::Ok)->click();
         });
         bool reachedEnd = false;
         const bool completed = velloran::ui::Guarded(nullptr, [&] {
             if (ours) {
-                throw velloran::Error("Cannot create file /tmp/\xC3\xA9t\xC3\xA9/June.vlp");
+                throw velloran::Error("Cannot create file /tmp/\xC3\xA9t\xC3\xA9/June.vlp",
+                                      detail.toStdString());
             }
             throw std::runtime_error("out of memory");
             reachedEnd = true;
@@ -459,6 +503,7 @@ class DialogsTest : public QObject {
         QCOMPARE(title, QStringLiteral("Velloran Editor"));
         QCOMPARE(text, ours ? QString::fromUtf8("Cannot create file /tmp/\u00e9t\u00e9/June.vlp")
                             : QStringLiteral("out of memory"));
+        QCOMPARE(informative, detail);
         QVERIFY(QApplication::activeModalWidget() == nullptr);
     }
 };

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "core/Recovery.h"
-#include "core/State.h"
+#include "core/document/State.h"
+#include "core/recovery/Recovery.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
 #include "ui/Forms.h"

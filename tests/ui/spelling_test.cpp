@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "core/State.h"
+#include "core/document/State.h"
 #include "core/spelling/Dictionaries.h"
 #include "core/spelling/PersonalDictionary.h"
 #include "core/spelling/SpellingService.h"

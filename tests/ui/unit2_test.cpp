@@ -10,12 +10,12 @@
 #include <tuple>
 #include <vector>
 
-#include "core/Document.h"
-#include "core/Host.h"
-#include "core/Saving.h"
-#include "core/Search.h"
-#include "core/State.h"
-#include "core/Statistics.h"
+#include "core/commands/Saving.h"
+#include "core/document/Host.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
+#include "core/tools/Search.h"
+#include "core/tools/Statistics.h"
 #include "ui/Unit2.h"
 
 using velloran::state;

@@ -4,9 +4,9 @@
 #include <QtTest>
 #include <string>
 
-#include "core/Document.h"
-#include "core/Host.h"
-#include "core/State.h"
+#include "core/document/Host.h"
+#include "core/document/Sections.h"
+#include "core/document/State.h"
 #include "tests/support/ModalScript.h"
 #include "ui/Unit2.h"
 #include "ui/Unit6.h"

@@ -14,7 +14,7 @@
 #include <QtTest>
 #include <optional>
 
-#include "core/State.h"
+#include "core/document/State.h"
 #include "settings/Settings.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"

@@ -1,0 +1,56 @@
+#include "core/commands/Commands.h"
+
+#include "core/commands/Saving.h"
+#include "core/document/Sections.h"
+#include "core/protection/Protection.h"
+#include "core/storage/FileIO.h"
+
+namespace velloran {
+
+void ChooseStartDocument(Session& s, const std::optional<std::string>& argument,
+                         const std::function<std::optional<std::string>()>& chooseFile,
+                         const std::function<bool(const std::string&)>& hasRecord) {
+    State& st = s.st;
+    if (argument && !argument->empty() &&
+        (IsExistingFile(*argument) || (hasRecord && hasRecord(*argument)))) {
+        st.FileName = *argument;
+    } else if (IsExistingFile("Velloran.vlp")) {
+        st.FileName = "Velloran.vlp";
+    } else if (IsExistingFile(st.EncFileName)) {
+        st.FileName = st.EncFileName;
+        st.Enciphered = true;
+    } else if (auto chosen = chooseFile ? chooseFile() : std::nullopt) {
+        st.FileName = *chosen;
+    }
+}
+
+void OpenChosenDocument(Session& s) {
+    if (IsExistingFile(s.st.FileName) && OpenDocumentFile(s, s.st.FileName)) {
+        SplitSections(s);
+    }
+}
+
+void OpenStartDocument(Session& s, const std::optional<std::string>& argument,
+                       const std::function<std::optional<std::string>()>& chooseFile) {
+    ChooseStartDocument(s, argument, chooseFile);
+    OpenChosenDocument(s);
+}
+
+bool Decript(Session& s) {
+    if (s.st.Modified && !s.dialogs.AskYesNo(std::string(kDiscardChanges))) {
+        return false;
+    }
+    if (!ReadWithNewKey(s)) {
+        return false;
+    }
+    SplitSections(s);
+    return true;
+}
+
+void SaveEncript(Session& s) {
+    if (AskKeyToEncipher(s)) {
+        SaveDocument(s);
+    }
+}
+
+}  // namespace velloran

@@ -1,0 +1,196 @@
+#include "core/commands/Saving.h"
+
+#include <utility>
+
+#include "core/document/Error.h"
+#include "core/document/Sections.h"
+#include "core/protection/Cipher.h"
+#include "core/protection/SealedDocument.h"
+#include "core/storage/DocumentFile.h"
+#include "core/storage/FileIO.h"
+
+namespace velloran {
+namespace {
+
+// Said once a run, and the backup not made: another user could lead it elsewhere.
+void TellBackupRefused(Session& s, std::string_view message, const std::string& path) {
+    if (!s.st.BackupRefusalTold) {
+        s.st.BackupRefusalTold = true;
+        s.dialogs.ShowMessage(Format(message, path));
+    }
+}
+
+// A symbolic link at a backup's name is never written through (ReplaceFile refuses it as well);
+// here the user learns of it.
+bool LinkInTheWay(Session& s, const std::string& backup) {
+    if (!IsSymbolicLink(backup)) {
+        return false;
+    }
+    TellBackupRefused(s, kBackupLinkRefused, backup);
+    return true;
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+    // An empty folder means the current one, not the root.
+    if (folder.empty()) {
+        return name;
+    }
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+}  // namespace
+
+bool SaveDocument(Session& s) {
+    return SaveDocumentAs(s, s.st.FileName);
+}
+
+bool SaveDocumentAs(Session& s, const std::string& fileName) {
+    State& st = s.st;
+    // Nothing of the run changes before the file is written: while a prompt is open the run
+    // goes on, and its recovery record must go on describing the document as it is.
+    const Protection protection = SaveProtection(st, fileName);
+    const std::string target = SaveTarget(st, fileName);
+    if (WouldUnseal(st, protection) && !s.dialogs.AskYesNo(Format(kSaveUnsealed, fileName))) {
+        return false;
+    }
+    // Asked before the key, so that a save the user stops costs no key derivation.
+    if (!MayReplace(s, target)) {
+        return false;
+    }
+    const auto writer = DocumentWriter::Ask(s, protection, target, kKeyDiffersDocument);
+    if (!writer) {
+        return false;
+    }
+    // Built aside, so that a save that does not go on leaves the buffer for Decript and Reload.
+    DocumentBuffer lines = writer->Lines(s);
+    s.buffer = std::move(lines);
+
+    // The enciphered name is one the editor made up: no link there is followed.
+    const Naming targetNaming = target == fileName ? Naming::kGiven : Naming::kMadeUp;
+    MakeBackups(s, target, &*writer, targetNaming);
+    writer->Write(target, s.buffer, std::nullopt, targetNaming);
+    writer->KeepKey(st);
+    st.FileName = fileName;
+    st.EncFileName = EncipheredName(fileName);
+    RememberOnDisk(st, target);
+    if (IsUnopenedSealed(st, target)) {
+        st.UnopenedSealed.clear();
+    }
+    st.Modified = false;
+    s.dialogs.ShowStatusNotice(target);
+    return true;
+}
+
+bool SaveWithPrompt(Session& s, bool showDoNotExit) {
+    const PromptResult answer = s.dialogs.AskSaveDocument(s.st.FileName, showDoNotExit);
+    switch (answer.result) {
+        case ModalResult::OK:
+            return SaveDocumentAs(s, answer.text);
+        case ModalResult::No:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save,
+                 std::optional<Naming> targetNaming) {
+    State& st = s.st;
+    if (!st.BackupPrev && !st.BackupCurr) {
+        return;
+    }
+    std::string folder = FolderPart(target);
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    st.DocFolder = folder.empty() ? "." : folder;
+    const std::string shortName = FileNamePart(target);
+
+    std::string backupFolder;
+    switch (st.BackupType) {
+        case 1:
+            backupFolder = InFolder(st.DocFolder, st.BackupFolder);
+            break;
+        case 2:
+            backupFolder = st.BackupFolder;
+            break;
+        default:
+            backupFolder = st.DocFolder;
+            break;
+    }
+    if (!backupFolder.empty()) {
+        MakeDirectory(backupFolder);
+    }
+    // A folder of the backups' own, unlike the document's, is one the user must own: another
+    // user may have made it, or a link in its place, in a shared folder.
+    const bool ownFolder = (st.BackupType == 1 || st.BackupType == 2) && !st.BackupFolder.empty();
+    if (ownFolder && IsForeignFolder(backupFolder)) {
+        TellBackupRefused(s, kBackupFolderRefused, backupFolder);
+        st.BackupPrev = false;  // as after a copy that failed
+        return;
+    }
+    const Naming naming = ownFolder ? Naming::kMadeUpInOwnFolder : Naming::kMadeUp;
+    if (!targetNaming) {
+        targetNaming = target == st.FileName ? Naming::kGiven : Naming::kMadeUp;
+    }
+    const std::string base = InFolder(backupFolder, shortName);
+    // Backups show no more than the document: a private document has private backups.
+    FileAccess access;
+    if (auto document = AccessOf(target, *targetNaming)) {
+        access = *document;
+    } else {
+        access.mode = NewFileMode();
+    }
+
+    if (st.BackupPrev) {
+        const std::string prev = BackupName(base, "-prev");
+        if (!LinkInTheWay(s, prev)) {
+            if (auto old = ReadWholeFile(target, static_cast<std::size_t>(-1), *targetNaming)) {
+                ReplaceFile(
+                    prev, [&](OutputFile& out) { out.Write(*old); }, access, naming);
+            }
+        }
+        st.BackupPrev = false;
+    }
+    if (st.BackupCurr) {
+        const std::string copy = BackupName(base, "-copy");
+        if (!LinkInTheWay(s, copy)) {
+            WriteBackupCopy(s, copy, access, save, naming);
+        }
+    }
+}
+
+std::string BackupName(std::string_view path, std::string_view suffix) {
+    if (path.size() < 4) {
+        return std::string(suffix) + std::string(path);
+    }
+    const std::size_t cut = path.size() - 4;
+    std::string out;
+    out.reserve(path.size() + suffix.size());
+    out.append(path.substr(0, cut)).append(suffix).append(path.substr(cut));
+    return out;
+}
+
+void WriteBackupCopy(Session& s, const std::string& path, const std::optional<FileAccess>& access,
+                     const DocumentWriter* save, Naming naming) {
+    const DocumentWriter inForce = DocumentWriter::InForce(s.st, SaveProtection(s.st));
+    const auto writer = (save ? save : &inForce)->ForCopy(s);
+    if (!writer) {
+        return;
+    }
+    try {
+        writer->Write(path, writer->Lines(s), access, naming);
+    } catch (const Error&) {
+        // A backup never stops the save; the earlier copy is still whole.
+    }
+}
+
+bool MayReplace(Session& s, const std::string& target) {
+    if (IsUnopenedSealed(s.st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
+        return false;
+    }
+    // Another instance or program may have saved its own work there since; ours would bury it.
+    return !ChangedOnDisk(s.st, target) || s.dialogs.AskYesNo(Format(kChangedOnDisk, target));
+}
+
+}  // namespace velloran

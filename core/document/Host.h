@@ -1,0 +1,164 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/document/DocumentBuffer.h"
+#include "core/document/State.h"
+
+namespace velloran {
+
+// The 51 section slots. A slot's text crosses this boundary whole, as bytes with CR LF after
+// each line, so that filling or reading a slot is one call whatever its size.
+class SectionSlots {
+  public:
+    virtual ~SectionSlots() = default;
+
+    // Slot k's whole text, as a view of the bytes the slot holds: reading copies nothing. The
+    // view lasts until the slot changes. Every reader of a section goes through here.
+    virtual std::string_view ReadSlot(int k) const = 0;
+    virtual void SetSlotText(int k, std::string text) = 0;
+    // Slots 0 to texts.size() - 1 take the texts, which lie in block: a slot may keep a share of
+    // block instead of a copy.
+    virtual void SetSections(const SharedBytes& /*block*/,
+                             std::span<const std::string_view> texts) {
+        for (std::size_t k = 0; k < texts.size(); ++k) {
+            SetSlotText(static_cast<int>(k), std::string(texts[k]));
+        }
+    }
+
+    std::string SlotText(int k) const { return std::string(ReadSlot(k)); }
+};
+
+// Told of every change of the slots' text, as bytes, by the window layer that holds them.
+class SlotObserver {
+  public:
+    virtual ~SlotObserver() = default;
+    // Slots 0 to texts.size() - 1 took the texts, which lie in block.
+    virtual void SlotsReplaced(const SharedBytes& block,
+                               std::span<const std::string_view> texts) = 0;
+    virtual void SlotReplaced(int k, const SharedBytes& block, std::string_view text) = 0;
+    // In slot k, at byte position, `removed` bytes gave way to inserted.
+    virtual void SlotEdited(int k, std::size_t position, std::size_t removed,
+                            std::string_view inserted) = 0;
+    // The sections on screen, or the one worked on, changed; a record of the run holds them.
+    virtual void ViewChanged() {}
+};
+
+// The list of section titles; entry k belongs to slot k.
+class SectionList {
+  public:
+    virtual ~SectionList() = default;
+    virtual void Clear() = 0;
+    virtual void Add(std::string_view title) = 0;
+    virtual int Count() const = 0;
+    virtual std::string Title(int k) const = 0;
+};
+
+enum class ModalResult { None, OK, Cancel, Yes, No };
+
+// How the key prompt gives the typed key: as code-page bytes, the legacy cipher's key, where a
+// character the code page cannot hold becomes "?"; or as UTF-8, a sealed document's passphrase.
+enum class KeyText { CodePage, Utf8 };
+
+struct PromptResult {
+    ModalResult result = ModalResult::Cancel;
+    std::string text;
+};
+
+// The dialogs the core asks the window layer for.
+class Dialogs {
+  public:
+    virtual ~Dialogs() = default;
+    // The key prompt: its outcome and the text of its field.
+    virtual PromptResult AskKeyPrompt(KeyText form) = 0;
+    // The Save Document dialog with fileName in its field and "Do Not Exit" shown or hidden.
+    virtual PromptResult AskSaveDocument(const std::string& fileName, bool showDoNotExit) = 0;
+    // The two-second status notice showing the saved path.
+    virtual void ShowStatusNotice(const std::string& path) = 0;
+    // A Yes/No question whose default is No; true for Yes.
+    virtual bool AskYesNo(const std::string& message) = 0;
+    // A message the command goes on after, such as a wrong key before the prompt comes again.
+    virtual void ShowMessage(const std::string& message) = 0;
+};
+
+// Everything a core command works on: the run's state and what the window layer provides.
+// (No member is called "slots": the toolkit defines that word as a macro.)
+struct Session {
+    State& st;
+    SectionSlots& sections;
+    SectionList& list;
+    DocumentBuffer& buffer;
+    Dialogs& dialogs;
+};
+
+// Plain implementations for a build without windows, and for tests.
+class PlainSlots : public SectionSlots {
+  public:
+    std::string_view ReadSlot(int k) const override { return texts[static_cast<std::size_t>(k)]; }
+    void SetSlotText(int k, std::string text) override {
+        texts[static_cast<std::size_t>(k)] = std::move(text);
+    }
+    std::array<std::string, kSectionCount> texts;
+};
+
+class PlainList : public SectionList {
+  public:
+    void Clear() override { titles.clear(); }
+    void Add(std::string_view title) override { titles.emplace_back(title); }
+    int Count() const override { return static_cast<int>(titles.size()); }
+    std::string Title(int k) const override { return titles[static_cast<std::size_t>(k)]; }
+    std::vector<std::string> titles;
+};
+
+// Each dialog answers through a callback; without one, the key prompt and the Save Document
+// dialog are cancelled and a question is answered No.
+class CallbackDialogs : public Dialogs {
+  public:
+    PromptResult AskKeyPrompt(KeyText form) override {
+        ++keyPrompts;
+        keyForms.push_back(form);
+        return onKeyPrompt ? onKeyPrompt() : PromptResult{};
+    }
+    PromptResult AskSaveDocument(const std::string& fileName, bool showDoNotExit) override {
+        ++saveDialogs;
+        return onSaveDocument ? onSaveDocument(fileName, showDoNotExit) : PromptResult{};
+    }
+    void ShowStatusNotice(const std::string& path) override {
+        notices.push_back(path);
+        if (onStatusNotice) {
+            onStatusNotice(path);
+        }
+    }
+    bool AskYesNo(const std::string& message) override {
+        questions.push_back(message);
+        return onYesNo ? onYesNo(message) : false;
+    }
+    void ShowMessage(const std::string& message) override { messages.push_back(message); }
+
+    std::function<PromptResult()> onKeyPrompt;
+    std::function<PromptResult(const std::string&, bool)> onSaveDocument;
+    std::function<void(const std::string&)> onStatusNotice;
+    std::function<bool(const std::string&)> onYesNo;
+    int keyPrompts = 0;
+    int saveDialogs = 0;
+    std::vector<std::string> notices;
+    std::vector<std::string> questions;
+    std::vector<KeyText> keyForms;
+    std::vector<std::string> messages;
+};
+
+// A whole session of plain parts around the run's state.
+struct PlainSession {
+    PlainSlots sections;
+    PlainList list;
+    DocumentBuffer buffer;
+    CallbackDialogs dialogs;
+    Session session{state(), sections, list, buffer, dialogs};
+};
+
+}  // namespace velloran
