@@ -10,6 +10,7 @@ enum Option : unsigned {
     kCrlf = 1 << 1,
     kNumbered = 1 << 2,
     kOutput = 1 << 3,
+    kLang = 1 << 4,
 };
 
 struct Command {
@@ -24,7 +25,7 @@ constexpr Command kCommands[] = {
     {"count", "TEXT FILE", 2, kJson},    {"show", "FILE K", 2, 0},
     {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
     {"encipher", "FILE", 1, kOutput},    {"seal", "FILE", 1, kOutput},
-    {"unseal", "FILE", 1, kOutput},
+    {"unseal", "FILE", 1, kOutput},      {"spell", "FILE", 1, kJson | kLang},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -69,9 +70,12 @@ void Check(const Arguments& a) {
         throw UsageError(std::string(a.operands.size() < c->operandCount ? "missing" : "too many") +
                          " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
     }
-    const std::pair<bool, Option> given[] = {
-        {a.json, kJson}, {a.crlf, kCrlf}, {a.numbered, kNumbered}, {a.output.has_value(), kOutput}};
-    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n", "-o"};
+    const std::pair<bool, Option> given[] = {{a.json, kJson},
+                                             {a.crlf, kCrlf},
+                                             {a.numbered, kNumbered},
+                                             {a.output.has_value(), kOutput},
+                                             {a.language.has_value(), kLang}};
+    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n", "-o", "--lang"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
@@ -125,6 +129,8 @@ Arguments ParseArguments(std::span<const char* const> args) {
             if (a.output->empty()) {
                 throw UsageError("-o needs a file name");
             }
+        } else if (is("--lang")) {
+            a.language = value("--lang");
         } else if (arg == "--key") {
             SetKeySource(a, KeySource::Terminal);
         } else if (is("--key-fd")) {
@@ -163,9 +169,13 @@ Commands:
   encipher FILE      the document FILE enciphered
   seal FILE          the document FILE sealed, as a .vls document is saved
   unseal FILE        the bytes of the sealed document FILE
+  spell FILE         the misspelled words, each as SECTION:LINE:COLUMN: WORD
+                     (the line within its section, the marker line being 1,
+                     the column in characters); exit status 1 when any
+                     word is misspelled
 
 Options:
-  --json             stats, titles, count, check: one line of JSON for scripts;
+  --json             stats, titles, count, check, spell: one line of JSON for scripts;
                      document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
@@ -173,6 +183,9 @@ Options:
                      the table) and read TEXT and keys as UTF-8; without it,
                      text is written and read as the document's bytes; the text
                      of UTF-8 documents is UTF-8 either way
+  --lang NAME        spell: check with the dictionary NAME (en_US, de_DE, ...)
+                     instead of the editor's choice in velloran/spelling.ini
+                     or the locale's language
   -o, --output OUT   decipher, encipher, seal, unseal: write OUT, replacing it
                      only once it is complete, instead of standard output
   --key              ask for the key of an enciphered (.vle) document on the
@@ -194,9 +207,9 @@ and every command on a sealed (.vls) document ask for it on the terminal unless
 documents; a sealed document's key is taken as it is given. Write -- before a
 TEXT that begins with -.
 
-Exit status: 0 done; 1 check found what a save would change, encipher refused
-the key, or the key does not open a sealed document; 2 usage error; 3 input or
-output error, or a damaged sealed document.
+Exit status: 0 done; 1 check found what a save would change, spell found a
+misspelled word, encipher refused the key, or the key does not open a sealed
+document; 2 usage error; 3 input or output error, or a damaged sealed document.
 )";
 }
 

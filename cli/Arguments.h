@@ -27,6 +27,7 @@ struct Arguments {
     bool utf8 = false;
     bool numbered = false;
     std::optional<std::string> output;
+    std::optional<std::string> language;
     KeySource keySource = KeySource::None;
     int keyDescriptor = -1;
     std::string keyFile;

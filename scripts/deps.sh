@@ -5,6 +5,8 @@ velloran_packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev l
 velloran_packages+=(libqt6svg6)
 # Sealed documents: secretstream and Argon2id.
 velloran_packages+=(libsodium-dev)
+# Spelling: Hunspell, and the dictionary the tests of the program itself may use.
+velloran_packages+=(libhunspell-dev hunspell-en-us)
 # The tests under a real display: a window manager, and typing through the X server.
 velloran_packages+=(openbox xdotool)
 # The tests in a Wayland session as GNOME gives one: its compositor headless with its Xwayland, a

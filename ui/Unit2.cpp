@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/spelling/SpellingService.h"
 #include "ui/Colours.h"
 #include "ui/Geometry.h"
 #include "ui/Platform.h"
@@ -55,6 +56,41 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
     FormCreate();
 }
 
+TForm2::~TForm2() {
+    // Its thread may be telling this window of answers: it ends first.
+    spelling_.reset();
+}
+
+void TForm2::UseSpelling(const std::optional<velloran::spelling::Dictionary>& dictionary,
+                         const std::string& personalPath) {
+    for (SectionEditor* ed : editors_) {
+        ed->SetSpelling(nullptr);
+    }
+    spelling_.reset();
+    if (dictionary) {
+        spelling_ = std::make_unique<velloran::spelling::SpellingService>(
+            *dictionary, personalPath, [this] {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        for (SectionEditor* ed : editors_) {
+                            ed->MarkAnswered();
+                        }
+                    },
+                    Qt::QueuedConnection);
+            });
+    }
+    for (SectionEditor* ed : editors_) {
+        ed->SetSpelling(spelling_.get());
+    }
+}
+
+void TForm2::MarkShownEditors() {
+    for (SectionEditor* ed : editors_) {
+        ed->MarkSoon();
+    }
+}
+
 QColor TForm2::SectionColor(int k) {
     const auto& c = kSectionColors[Index(k % 18)];
     return QColor(c[0], c[1], c[2]);
@@ -93,6 +129,7 @@ void TForm2::FormCreate() {
             }
         };
         connect(ed, &SectionEditor::clicked, this, &TForm2::SectionEditorClick);
+        ed->onWordsAccepted = [this] { MarkShownEditors(); };
         connect(ed, &SectionEditor::keyDown, this, [this, ed](int key, Qt::KeyboardModifiers m) {
             if (onEditorKeyDown) {
                 onEditorKeyDown(key, m, ed);

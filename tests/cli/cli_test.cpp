@@ -649,3 +649,51 @@ TEST(JsonChecker, RejectsWhatJsonDoesNotAllow) {
 
 }  // namespace
 }  // namespace velloran
+
+namespace velloran {
+namespace {
+
+// spell with the dictionaries shipped beside the tests, in either encoding, beside what the
+// editor would mark: the personal dictionary's words are known, addresses and "[S]" no words.
+TEST_F(CliTest, SpellListsMisspelledWordsWithTheirPlaces) {
+    const auto cli = [&](std::vector<std::string> args,
+                         const char* dictionaries = VELLORAN_TEST_DICTIONARIES) {
+        ProcessOptions options;
+        options.environment = {std::string("DICPATH=") + dictionaries,
+                               "XDG_DATA_HOME=" + (dir / "data"),
+                               "XDG_CONFIG_HOME=" + (dir / "config")};
+        return Cli(args, options);
+    };
+    Put("utf8.vlp", "Teh fox\r\n[S] Chapter one\r\ncaf\xC3\xA9 see www.brwn.org brwn zorb\r\n");
+    Put("cp1252.vlp", "Teh fox\r\n[S] Chapter one\r\ncaf\xE9 see www.brwn.org brwn zorb\r\n");
+    Put("clean.vlp", "the quick brown fox\r\n");
+    std::filesystem::create_directories(dir / "data/velloran");
+    std::filesystem::create_directories(dir / "config/velloran");
+    Put("data/velloran/words", "zorb\n");
+    const std::string expected = "0:1:1: Teh\n1:2:6: see\n1:2:23: brwn\n";
+    for (const char* doc : {"utf8.vlp", "cp1252.vlp"}) {
+        SCOPED_TRACE(doc);
+        const ProcessResult r = cli({"spell", "--lang", "en_TEST", doc});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
+    const auto json = Json::Parse(cli({"spell", "--json", "--lang", "en_TEST", "cp1252.vlp"}).out);
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["language"].Str(), "en_TEST");
+    EXPECT_EQ((*json)["words"].Size(), 3u);
+    EXPECT_EQ((*json)["words"][2]["word"].Str(), "brwn");
+    EXPECT_EQ((*json)["words"][2]["column"].Uint(), 23u);
+    EXPECT_EQ(cli({"spell", "--lang", "en_TEST", "clean.vlp"}).status, 0);
+    // Without --lang, the editor's choice in its settings file.
+    Put("config/velloran/spelling.ini", "[Spelling]\nLanguage=fr_TEST\n");
+    EXPECT_EQ(cli({"spell", "utf8.vlp"}).out, "1:1:13: one\n1:2:1: caf\xC3\xA9\n1:2:6: see\n");
+    const ProcessResult unknown = cli({"spell", "--lang", "xx_YY", "clean.vlp"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_THAT(unknown.err, HasSubstr("installed: de_LATIN, en_TEST, fr_TEST"));
+    const ProcessResult none = cli({"spell", "clean.vlp"}, "/nonexistent");
+    EXPECT_EQ(none.status, 3);
+    EXPECT_THAT(none.err, HasSubstr("hunspell-en-us"));
+}
+
+}  // namespace
+}  // namespace velloran
