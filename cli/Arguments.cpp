@@ -11,6 +11,7 @@ enum Option : unsigned {
     kNumbered = 1 << 2,
     kOutput = 1 << 3,
     kDays = 1 << 4,
+    kLang = 1 << 5,
 };
 
 constexpr int kMostDays = 3660;
@@ -28,6 +29,7 @@ constexpr Command kCommands[] = {
     {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
     {"encipher", "FILE", 1, kOutput},    {"seal", "FILE", 1, kOutput},
     {"unseal", "FILE", 1, kOutput},      {"progress", "FILE", 1, kJson | kDays},
+    {"spell", "FILE", 1, kJson | kLang},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -82,12 +84,12 @@ void Check(const Arguments& a) {
         throw UsageError(std::string(a.operands.size() < c->operandCount ? "missing" : "too many") +
                          " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
     }
-    const std::pair<bool, Option> given[] = {{a.json, kJson},
-                                             {a.crlf, kCrlf},
-                                             {a.numbered, kNumbered},
-                                             {a.output.has_value(), kOutput},
-                                             {a.daysGiven, kDays}};
-    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n", "-o", "--days"};
+    const std::pair<bool, Option> given[] = {
+        {a.json, kJson},         {a.crlf, kCrlf},
+        {a.numbered, kNumbered}, {a.output.has_value(), kOutput},
+        {a.daysGiven, kDays},    {a.language.has_value(), kLang}};
+    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n",
+                                                  "-o",     "--days", "--lang"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
@@ -144,6 +146,8 @@ Arguments ParseArguments(std::span<const char* const> args) {
         } else if (is("--days")) {
             a.days = Days(value("--days"));
             a.daysGiven = true;
+        } else if (is("--lang")) {
+            a.language = value("--lang");
         } else if (arg == "--key") {
             SetKeySource(a, KeySource::Terminal);
         } else if (is("--key-fd")) {
@@ -185,10 +189,14 @@ Commands:
   progress FILE      the words written today against the daily goal, the words of
                      each of the last days, the streak of days at the goal and the
                      words added to each section today, from FILE's progress log
+  spell FILE         the misspelled words, each as SECTION:LINE:COLUMN: WORD
+                     (the line within its section, the marker line being 1,
+                     the column in characters); exit status 1 when any
+                     word is misspelled
 
 Options:
-  --json             stats, titles, count, check, progress: one line of JSON for
-                     scripts; document text in it is UTF-8
+  --json             stats, titles, count, check, progress, spell: one line of JSON
+                     for scripts; document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
   --utf8             write the text of Windows-1252 documents in UTF-8 (through
@@ -197,13 +205,16 @@ Options:
                      of UTF-8 documents is UTF-8 either way
   --days N           progress: the last N days, today among them (30 unless
                      given)
+  --lang NAME        spell: check with the dictionary NAME (en_US, de_DE, ...)
+                     instead of the editor's choice in velloran/spelling.ini
+                     or the locale's language
   -o, --output OUT   decipher, encipher, seal, unseal: write OUT, replacing it
                      only once it is complete, instead of standard output
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
   --key-fd N         read the key from file descriptor N: its first line
-  --key-file KEYFILE read the key from KEYFILE, which no other user may read:
-                     its first line
+  --key-file KEYFILE read the key from KEYFILE, a file of your own that no other
+                     user may read or change: its first line
   --help             print this text and exit
   --version          print the version and exit
 
@@ -219,9 +230,9 @@ document named .vle only when a key option is given. --utf8 applies to the keys 
 documents; a sealed document's key is taken as it is given. Write -- before a
 TEXT that begins with -.
 
-Exit status: 0 done; 1 check found what a save would change, encipher refused
-the key, or the key does not open a sealed document; 2 usage error; 3 input or
-output error, or a damaged sealed document.
+Exit status: 0 done; 1 check found what a save would change, spell found a
+misspelled word, encipher refused the key, or the key does not open a sealed
+document; 2 usage error; 3 input or output error, or a damaged sealed document.
 )";
 }
 

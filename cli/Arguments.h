@@ -30,6 +30,7 @@ struct Arguments {
     // progress: the days the chart covers, today among them.
     int days = 30;
     bool daysGiven = false;
+    std::optional<std::string> language;
     KeySource keySource = KeySource::None;
     int keyDescriptor = -1;
     std::string keyFile;

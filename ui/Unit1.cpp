@@ -1,12 +1,14 @@
 #include "ui/Unit1.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
@@ -19,9 +21,12 @@
 #include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
 #include "core/recovery/Recovery.h"
+#include "core/spelling/PersonalDictionary.h"
+#include "core/spelling/SpellingService.h"
 #include "core/storage/FileIO.h"
 #include "settings/ProgressSettings.h"
 #include "settings/Settings.h"
+#include "ui/Colours.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/RecoveryKeeper.h"
@@ -71,10 +76,8 @@ TForm1::TForm1(std::vector<std::string> arguments, QWidget* parent)
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName("ListBox1");
-    QPalette palette = ListBox1->palette();
-    palette.setColor(QPalette::Base, QColor(224, 224, 192));
-    palette.setColor(QPalette::Text, Qt::black);
-    ListBox1->setPalette(palette);
+    ListBox1->setPalette(
+        velloran::ui::FixedColours(ListBox1->palette(), QPalette::Base, QColor(224, 224, 192)));
     QFont font("MS Sans Serif");
     font.setPixelSize(13);
     ListBox1->setFont(font);
@@ -148,6 +151,14 @@ void TForm1::CreateMenu() {
     MVHelp = AddItem(view, "Help - F4", "MVHelp", &TForm1::MVHelpClick);
     Statistics1 = AddItem(view, "Statistics", "Statistics1", &TForm1::Statistics1Click);
     Progress1 = AddItem(view, "Progress", "Progress1", &TForm1::Progress1Click);
+    MVSpelling = view->addMenu("Spelling");
+    MVSpelling->setObjectName("MVSpelling");
+    MVSpelling->setToolTipsVisible(true);
+    MVCheckSpelling =
+        AddItem(MVSpelling, "Check Spelling", "MVCheckSpelling", &TForm1::MVCheckSpellingClick);
+    MVCheckSpelling->setCheckable(true);
+    spellingLanguages_ = new QActionGroup(this);
+    spellingLanguages_->setExclusive(true);
 
     QMenu* panels = menuBar()->addMenu("Panels");
     panels->setObjectName("MPanels");
@@ -315,12 +326,85 @@ void TForm1::ApplySettings() {
     forms_.Form2->ApplyFormat();
 }
 
+void TForm1::LoadSpelling() {
+    spelling_ = velloran::LoadSpellingSettings();
+    dictionaries_ = velloran::spelling::InstalledDictionaries();
+    for (QAction* a : spellingLanguages_->actions()) {
+        delete a;
+    }
+    QAction* before = MVCheckSpelling;
+    for (const auto& d : dictionaries_) {
+        // "English (United States) [en_US]", or the bare name where the toolkit knows none.
+        const QString name = QString::fromStdString(d.name);
+        const QLocale locale(name);
+        QString caption = name;
+        if (locale.language() != QLocale::C && name.startsWith(locale.bcp47Name().left(2))) {
+            caption = QLocale::languageToString(locale.language());
+            if (name.contains('_')) {
+                caption += " (" + QLocale::territoryToString(locale.territory()) + ")";
+            }
+            caption += " [" + name + "]";
+        }
+        QAction* action = new QAction(caption, spellingLanguages_);
+        action->setObjectName("MVSpellingLanguage_" + name);
+        action->setCheckable(true);
+        connect(action, &QAction::triggered, this,
+                [this, d] { Guarded(this, [&] { MVSpellingLanguageClick(d.name); }); });
+        MVSpelling->insertAction(before, action);
+    }
+    if (!dictionaries_.empty()) {
+        MVSpelling->insertSeparator(before);
+    }
+    dictionary_ = velloran::spelling::ChooseDictionary(dictionaries_, spelling_.Language,
+                                                       velloran::spelling::LocaleLanguage());
+    ApplySpelling();
+}
+
+void TForm1::ApplySpelling() {
+    const bool any = dictionary_.has_value();
+    MVCheckSpelling->setEnabled(any);
+    MVCheckSpelling->setChecked(any && spelling_.Check);
+    MVCheckSpelling->setToolTip(
+        any ? QString()
+            : QStringLiteral("No spelling dictionary is installed: install hunspell-en-us or "
+                             "another hunspell-* package"));
+    for (QAction* a : spellingLanguages_->actions()) {
+        a->setChecked(any && a->objectName() ==
+                                 "MVSpellingLanguage_" + QString::fromStdString(dictionary_->name));
+    }
+    const bool checking = any && spelling_.Check;
+    auto* current = forms_.Form2->Spelling();
+    const bool same = current && checking && current->Source() == *dictionary_;
+    if (!same) {
+        forms_.Form2->UseSpelling(checking ? dictionary_ : std::nullopt,
+                                  velloran::spelling::PersonalDictionaryPath());
+    }
+}
+
+void TForm1::MVCheckSpellingClick() {
+    spelling_.Check = MVCheckSpelling->isChecked();
+    ApplySpelling();
+    velloran::SaveSpellingSettings(spelling_);
+}
+
+void TForm1::MVSpellingLanguageClick(const std::string& name) {
+    for (const auto& d : dictionaries_) {
+        if (d.name == name) {
+            dictionary_ = d;
+        }
+    }
+    spelling_.Language = name;
+    ApplySpelling();
+    velloran::SaveSpellingSettings(spelling_);
+}
+
 void TForm1::FormShow() {
     velloran::State& st = state();
     if (st.FirstShow) {
         st.FirstShow = false;
         // The settings place both windows, the document window at the list's right edge.
         ApplySettings();
+        LoadSpelling();
     }
     // Old bytes kept aside are told at every start, until the user removed them.
     for (const auto& write : std::exchange(interruptedWrites_, {})) {

@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "core/document/Host.h"
+#include "core/spelling/Dictionaries.h"
 #include "core/storage/InPlaceWrite.h"
+#include "settings/SpellingSettings.h"
 
 class QAction;
+class QActionGroup;
 class QListWidget;
 class QMenu;
 class TForm2;
@@ -92,6 +95,8 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     void N1Panel1Click();
     void N2HPanel1Click();
     void N2VPanel1Click();
+    void MVCheckSpellingClick();
+    void MVSpellingLanguageClick(const std::string& name);
 
     // Saves that a killed run left unfinished, found at start: what became of them is told when
     // the window is first shown.
@@ -120,6 +125,9 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     QAction* N1Panel1;
     QAction* N2HPanel1;
     QAction* N2VPanel1;
+    // " View ", "Spelling": the installed dictionaries, then "Check Spelling".
+    QMenu* MVSpelling;
+    QAction* MVCheckSpelling;
 
     static constexpr const char* kDesignCaption = "Velloran Organizer";
 
@@ -137,6 +145,9 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     QAction* AddItem(QMenu* menu, const char* caption, const char* name, void (TForm1::*handler)());
     void ApplySettings();
     void SetPanelMode(int mode);
+    // The installed dictionaries into the Spelling menu, and the choice of spelling.ini applied.
+    void LoadSpelling();
+    void ApplySpelling();
     // Chooses the document, offers what a killed run left of it, and reads it unless recovered.
     void LoadDocument();
 
@@ -150,4 +161,8 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     velloran::SlotObservers observers_;
     std::vector<velloran::InterruptedWrite> interruptedWrites_;
     bool shownOnce_ = false;
+    std::vector<velloran::spelling::Dictionary> dictionaries_;
+    std::optional<velloran::spelling::Dictionary> dictionary_;
+    velloran::SpellingSettings spelling_;
+    QActionGroup* spellingLanguages_ = nullptr;
 };

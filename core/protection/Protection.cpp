@@ -212,9 +212,9 @@ DocumentBuffer DocumentWriter::Lines(Session& s) const {
 }
 
 void DocumentWriter::Write(const std::string& path, const DocumentBuffer& lines,
-                           const std::optional<FileAccess>& access) const {
+                           const std::optional<FileAccess>& access, Naming naming) const {
     if (protection_ != Protection::Sealed) {
-        WriteDocument(path, lines, access);
+        WriteDocument(path, lines, access, naming);
         return;
     }
     WriteSealedFile(
@@ -223,7 +223,7 @@ void DocumentWriter::Write(const std::string& path, const DocumentBuffer& lines,
             lines.ForEachCrLfPiece(0, lines.LineCount(),
                                    [&](std::string_view piece) { writer.Write(piece); });
         },
-        access);
+        access, naming);
 }
 
 void DocumentWriter::KeepKey(State& st) const {

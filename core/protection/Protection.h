@@ -92,10 +92,11 @@ class DocumentWriter {
     // Slots 0 to LastSection as they go to the file: enciphered for the legacy cipher, with one
     // running index. Throws Error when a line would not read back as one line.
     DocumentBuffer Lines(Session& s) const;
-    // Writes lines, as Lines gave them, to path, replacing it only once every byte is on disk.
-    // Throws "Cannot create file %s".
+    // Writes lines, as Lines gave them, to path, replacing it only once every byte is on disk,
+    // following a symbolic link there only as naming allows. Throws "Cannot create file %s".
     void Write(const std::string& path, const DocumentBuffer& lines,
-               const std::optional<FileAccess>& access = std::nullopt) const;
+               const std::optional<FileAccess>& access = std::nullopt,
+               Naming naming = Naming::kGiven) const;
     // After the save: its key is the one in force, and the document is kept as written.
     void KeepKey(State& st) const;
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
@@ -34,6 +35,12 @@ std::vector<std::string> LockFiles(const std::string& folder) {
 
 std::string ManifestPath(const std::string& recordFolder) {
     return recordFolder + "/manifest";
+}
+
+// A folder, not through a symbolic link, that IsPrivate holds.
+bool IsPrivateFolder(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && IsPrivate(st);
 }
 
 std::string TimeText(std::int64_t seconds) {
@@ -94,8 +101,11 @@ Outcome Recover(Session& s, RecoveryRecorder& recorder, Found& found) {
             }
         }
         RecoveredRecord record = ReadRecord(found.slot->Folder(), m, std::move(key));
-        RestoreRecord(s, record,
-                      m.protection == RecordProtection::DerivedKey ? legacyKey : std::string());
+        // Handed on as it is, not copied: only the legacy key becomes the run's.
+        if (m.protection != RecordProtection::DerivedKey) {
+            Wipe(legacyKey);
+        }
+        RestoreRecord(s, record, legacyKey);
         recorder.Adopt(std::move(found.slot), record);
         return Outcome::Restored;
     } catch (const RecordDamaged& e) {
@@ -299,7 +309,8 @@ std::optional<std::string> RecoveryRecorder::TakeFailure() {
 bool HasRecord(const std::string& path) {
     for (const auto& lock : LockFiles(RecoveryFolder())) {
         const auto description = ReadLockDescription(lock);
-        if (description && description->path == path && IsRegularFile(ManifestPath(lock + ".d"))) {
+        if (description && description->path == path && IsPrivateFolder(lock + ".d") &&
+            IsPrivateFile(ManifestPath(lock + ".d"))) {
             return true;
         }
     }
@@ -344,17 +355,25 @@ StartRecovery Offer(Session& s, RecoveryRecorder& recorder) {
         }
         auto slot = RecordSlot::Take(lock);
         if (!slot) {
-            // Locked: its run goes on.
+            // Locked: its run goes on. (Or not the user's: left alone.)
             if (const auto d = ReadLockDescription(lock); d && d->path == path) {
                 running.push_back(d->pid);
             }
             continue;
         }
+        // Read as strictly as written: a record folder or manifest of another user, or that
+        // others may change, is no record of this user's, and is left as it is.
+        struct stat folderStatus;
+        if (::lstat(slot->Folder().c_str(), &folderStatus) == 0 &&
+            !IsPrivateFolder(slot->Folder())) {
+            continue;
+        }
         const std::string manifest = ManifestPath(slot->Folder());
-        const auto bytes = ReadWholeFile(manifest, kMostManifest);
+        const auto bytes = ReadPrivateFile(manifest, kMostManifest);
         if (!bytes) {
             // A run that ended with nothing unsaved, or before its first record.
-            if (!FileExists(manifest)) {
+            struct stat manifestStatus;
+            if (::lstat(manifest.c_str(), &manifestStatus) != 0 && errno == ENOENT) {
                 slot->Remove();
             }
             continue;
@@ -416,6 +435,7 @@ void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legac
     if (record.manifest.protection == RecordProtection::DocumentKey) {
         st.SealKeyInUse = record.key;
     } else if (record.manifest.protection == RecordProtection::DerivedKey) {
+        Wipe(st.CipherKey);  // a longer key before it would stay behind the new one
         st.CipherKey = legacyKey;
     }
     // Told as a read tells it, before anything shows the text: no character spans two
