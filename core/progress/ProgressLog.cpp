@@ -150,8 +150,9 @@ bool ValidMoment(std::uint64_t m) {
 
 // ---- the folder
 
-bool IsPrivateFile(const struct stat& st) {
-    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0600;
+// A log is held to the rules of everything else in the state folder, and written 0600.
+bool IsPrivateLog(const struct stat& st) {
+    return S_ISREG(st.st_mode) && IsPrivate(st);
 }
 
 bool WriteAt(int fd, std::string_view bytes, std::uint64_t at) {
@@ -353,11 +354,8 @@ std::optional<ProgressFolder> ProgressFolder::Open(bool create) {
     if (create && !MakeStateFolder("progress")) {
         return std::nullopt;
     }
-    auto fd = std::make_shared<UniqueFd>(
-        ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st;
-    if (!*fd || ::fstat(fd->get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-        (st.st_mode & 0077) != 0) {
+    auto fd = std::make_shared<UniqueFd>(OpenPrivateFolder(path));
+    if (!*fd) {
         return std::nullopt;
     }
     return ProgressFolder(std::move(fd), std::move(path));
@@ -371,7 +369,7 @@ ProgressFolder::Found ProgressFolder::Read(const std::string& name, std::string&
         return errno == ENOENT ? Found::Missing : Found::Refused;
     }
     struct stat st;
-    if (::fstat(file.get(), &st) != 0 || !IsPrivateFile(st) ||
+    if (::fstat(file.get(), &st) != 0 || !IsPrivateLog(st) ||
         static_cast<std::uint64_t>(st.st_size) > maxBytes) {
         return Found::Refused;
     }
@@ -467,7 +465,7 @@ Appended OpenLocked(const ProgressFolder& folder, const LogPlace& place, bool ex
     }
     struct stat st;
     struct stat byName;
-    if (::fstat(file.get(), &st) != 0 || !IsPrivateFile(st) || !LockExclusive(file.get(), true)) {
+    if (::fstat(file.get(), &st) != 0 || !IsPrivateLog(st) || !LockExclusive(file.get(), true)) {
         return Appended::Failed;
     }
     // Replaced while this waited for the lock, or written by another process since.
