@@ -10,8 +10,11 @@ enum Option : unsigned {
     kCrlf = 1 << 1,
     kNumbered = 1 << 2,
     kOutput = 1 << 3,
-    kLang = 1 << 4,
+    kDays = 1 << 4,
+    kLang = 1 << 5,
 };
+
+constexpr int kMostDays = 3660;
 
 struct Command {
     std::string_view name;
@@ -25,7 +28,8 @@ constexpr Command kCommands[] = {
     {"count", "TEXT FILE", 2, kJson},    {"show", "FILE K", 2, 0},
     {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
     {"encipher", "FILE", 1, kOutput},    {"seal", "FILE", 1, kOutput},
-    {"unseal", "FILE", 1, kOutput},      {"spell", "FILE", 1, kJson | kLang},
+    {"unseal", "FILE", 1, kOutput},      {"progress", "FILE", 1, kJson | kDays},
+    {"spell", "FILE", 1, kJson | kLang},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -46,6 +50,16 @@ void SetKeySource(Arguments& a, KeySource source) {
         throw UsageError("give the key one way only: --key, --key-fd or --key-file");
     }
     a.keySource = source;
+}
+
+int Days(std::string_view text) {
+    int days = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), days);
+    if (error != std::errc() || end != text.data() + text.size() || days < 1 || days > kMostDays) {
+        throw UsageError("--days takes a number of days from 1 to " + std::to_string(kMostDays) +
+                         ", not '" + std::string(text) + "'");
+    }
+    return days;
 }
 
 int Descriptor(std::string_view text) {
@@ -70,12 +84,12 @@ void Check(const Arguments& a) {
         throw UsageError(std::string(a.operands.size() < c->operandCount ? "missing" : "too many") +
                          " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
     }
-    const std::pair<bool, Option> given[] = {{a.json, kJson},
-                                             {a.crlf, kCrlf},
-                                             {a.numbered, kNumbered},
-                                             {a.output.has_value(), kOutput},
-                                             {a.language.has_value(), kLang}};
-    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n", "-o", "--lang"};
+    const std::pair<bool, Option> given[] = {
+        {a.json, kJson},         {a.crlf, kCrlf},
+        {a.numbered, kNumbered}, {a.output.has_value(), kOutput},
+        {a.daysGiven, kDays},    {a.language.has_value(), kLang}};
+    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n",
+                                                  "-o",     "--days", "--lang"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
@@ -129,6 +143,9 @@ Arguments ParseArguments(std::span<const char* const> args) {
             if (a.output->empty()) {
                 throw UsageError("-o needs a file name");
             }
+        } else if (is("--days")) {
+            a.days = Days(value("--days"));
+            a.daysGiven = true;
         } else if (is("--lang")) {
             a.language = value("--lang");
         } else if (arg == "--key") {
@@ -169,20 +186,25 @@ Commands:
   encipher FILE      the document FILE enciphered
   seal FILE          the document FILE sealed, as a .vls document is saved
   unseal FILE        the bytes of the sealed document FILE
+  progress FILE      the words written today against the daily goal, the words of
+                     each of the last days, the streak of days at the goal and the
+                     words added to each section today, from FILE's progress log
   spell FILE         the misspelled words, each as SECTION:LINE:COLUMN: WORD
                      (the line within its section, the marker line being 1,
                      the column in characters); exit status 1 when any
                      word is misspelled
 
 Options:
-  --json             stats, titles, count, check, spell: one line of JSON for scripts;
-                     document text in it is UTF-8
+  --json             stats, titles, count, check, progress, spell: one line of JSON
+                     for scripts; document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
   --utf8             write the text of Windows-1252 documents in UTF-8 (through
                      the table) and read TEXT and keys as UTF-8; without it,
                      text is written and read as the document's bytes; the text
                      of UTF-8 documents is UTF-8 either way
+  --days N           progress: the last N days, today among them (30 unless
+                     given)
   --lang NAME        spell: check with the dictionary NAME (en_US, de_DE, ...)
                      instead of the editor's choice in velloran/spelling.ini
                      or the locale's language
@@ -202,8 +224,9 @@ locale's character set when they are ASCII alone, as the editor reads it.
 
 A key is never taken from the command line. decipher, encipher, seal, unseal
 and every command on a sealed (.vls) document ask for it on the terminal unless
---key-fd or --key-file is given; the other commands decipher a document named
-.vle only when a key option is given. --utf8 applies to the keys of .vle
+--key-fd or --key-file is given, and so does progress for a document whose log
+is sealed (that of a .vls or .vle document); the other commands decipher a
+document named .vle only when a key option is given. --utf8 applies to the keys of .vle
 documents; a sealed document's key is taken as it is given. Write -- before a
 TEXT that begins with -.
 

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <optional>
@@ -18,6 +19,8 @@
 #include "core/document/Lines.h"
 #include "core/document/Sections.h"
 #include "core/document/State.h"
+#include "core/progress/ProgressFigures.h"
+#include "core/progress/ProgressLog.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/Protection.h"
 #include "core/protection/Seal.h"
@@ -28,9 +31,11 @@
 #include "core/spelling/Words.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
+#include "core/storage/Paths.h"
 #include "core/tools/Check.h"
 #include "core/tools/Search.h"
 #include "core/tools/Statistics.h"
+#include "settings/ProgressSettings.h"
 #include "settings/SpellingSettings.h"
 
 namespace velloran::cli {
@@ -505,6 +510,89 @@ int Unseal(const Arguments& a) {
     return 0;
 }
 
+// The figures of the Progress window, from the document's log alone: today is what its last
+// save or record left.
+int Progress(const Arguments& a) {
+    const std::string path = AbsolutePath(a.operands[0]);
+    const bool typed = a.keySource == KeySource::None || a.keySource == KeySource::Terminal;
+    int tries = 0;
+    const auto logged = ReadProgressLog(path, [&](LogProtection protection, bool previousWrong) {
+        if (previousWrong) {
+            if (!typed || ++tries == 3) {
+                throw Refusal(Format(kWrongKey, path));
+            }
+            std::fprintf(stderr, "velloran-cli: %s\n", Format(kWrongKey, path).c_str());
+        }
+        return protection == LogProtection::DerivedKey ? ReadCipherKey(a, false)
+                                                       : ReadKey(a, false);
+    });
+    const ProgressSettings settings = LoadProgressSettings();
+    const std::vector<ProgressEntry> none;
+    const ProgressFigures f = ComputeFigures(logged ? logged->entries : none, std::nullopt,
+                                             static_cast<std::int64_t>(std::time(nullptr)), a.days,
+                                             settings.Goal, settings.DayStart);
+    const TextForm text(a.utf8, f.encoding);
+
+    if (a.json) {
+        JsonWriter json;
+        json.BeginObject().Key("document").String(path).Key("logged").Bool(logged.has_value());
+        json.Key("today").BeginObject().Key("date").String(DateText(f.today));
+        json.Key("words").Number(f.wordsToday).EndObject();
+        json.Key("words").Number(f.wordsNow);
+        json.Key("goal").Number(static_cast<std::size_t>(f.goal));
+        json.Key("streak").Number(static_cast<std::size_t>(f.streak));
+        json.Key("days").BeginArray();
+        for (const DayWords& d : f.days) {
+            json.BeginObject().Key("date").String(DateText(d.day)).Key("words").Number(d.words);
+            json.EndObject();
+        }
+        json.EndArray().Key("sections").BeginArray();
+        for (const SectionToday& s : f.sections) {
+            json.BeginObject().Key("index").Number(s.index);
+            json.Key("title").String(text.ForJson(s.title));
+            json.Key("words").Number(s.words).Key("today").Number(s.today).EndObject();
+        }
+        json.EndArray().EndObject();
+        DeliverJson(json);
+        return 0;
+    }
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        auto words = [](std::uint64_t n) {
+            return std::to_string(n) + (n == 1 ? " word" : " words");
+        };
+        out.Write("Today, " + DateText(f.today) + ": " + words(f.wordsToday));
+        if (f.goal > 0) {
+            const std::uint64_t share = f.wordsToday * 100 / static_cast<std::uint64_t>(f.goal);
+            out.Write(" of a goal of " + std::to_string(f.goal) + " (" + std::to_string(share) +
+                      " %)\n");
+            out.Write("Streak: " + std::to_string(f.streak) + (f.streak == 1 ? " day" : " days") +
+                      " at the goal\n");
+        } else {
+            out.Write("\n");
+        }
+        out.Write("\n");
+        for (const DayWords& d : f.days) {
+            const std::string n = std::to_string(d.words);
+            out.Write(DateText(d.day) + std::string(n.size() < 8 ? 8 - n.size() : 1, ' ') + n +
+                      "\n");
+        }
+        bool header = false;
+        for (const SectionToday& s : f.sections) {
+            if (s.today == 0) {
+                continue;
+            }
+            if (!header) {
+                out.Write("\nAdded today:\n");
+                header = true;
+            }
+            const std::string n = std::to_string(s.today);
+            out.Write(std::string(n.size() < 6 ? 6 - n.size() : 1, ' ') + n + "   " +
+                      text.Out(s.title) + "\n");
+        }
+    });
+    return 0;
+}
+
 // The words the editor marks, with the dictionary it would use: the one chosen in its Spelling
 // menu, else the locale's, else the first installed; the personal dictionary's words are known.
 int Spell(const Arguments& a) {
@@ -592,7 +680,7 @@ int Run(const Arguments& a) {
     static constexpr std::pair<std::string_view, Handler> kHandlers[] = {
         {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
         {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher}, {"seal", Seal},
-        {"unseal", Unseal},      {"spell", Spell},
+        {"unseal", Unseal},      {"progress", Progress}, {"spell", Spell},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

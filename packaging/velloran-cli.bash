@@ -1,8 +1,8 @@
 # Bash completion for velloran-cli.
 _velloran_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="stats titles count show check decipher encipher seal unseal spell"
-    local options="--json --crlf -n --utf8 -o --output --lang --key --key-fd --key-file --help --version"
+    local commands="stats titles count show check decipher encipher seal unseal progress spell"
+    local options="--json --crlf -n --utf8 -o --output --days --lang --key --key-fd --key-file --help --version"
     COMPREPLY=()
 
     case $prev in
@@ -10,7 +10,7 @@ _velloran_cli() {
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
-        --key-fd)
+        --key-fd | --days)
             return ;;
         --lang)
             local names=() f
@@ -29,7 +29,7 @@ _velloran_cli() {
     local words=() i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            -o | --output | --key-fd | --key-file | --lang) ((i++)) ;;
+            -o | --output | --key-fd | --key-file | --days | --lang) ((i++)) ;;
             -*) ;;
             *) words+=("${COMP_WORDS[i]}") ;;
         esac

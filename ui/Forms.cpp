@@ -4,6 +4,7 @@ namespace velloran::ui {
 
 FormSet::~FormSet() {
     // The main window goes last: the others may still refer to it while they close.
+    form12.reset();
     form4.reset();
     form11.reset();
     form9.reset();
@@ -31,6 +32,7 @@ std::unique_ptr<FormSet> CreateForms(const std::vector<std::string>& arguments) 
     set->form9 = std::make_unique<TForm9>();
     set->form11 = std::make_unique<TForm11>();
     set->form4 = std::make_unique<TForm4>(set->form2.get());
+    set->form12 = std::make_unique<TForm12>();
     Forms forms;
     forms.Form2 = set->form2.get();
     forms.Form5 = set->form5.get();
@@ -40,6 +42,7 @@ std::unique_ptr<FormSet> CreateForms(const std::vector<std::string>& arguments) 
     forms.Form9 = set->form9.get();
     forms.Form11 = set->form11.get();
     forms.Form4 = set->form4.get();
+    forms.Form12 = set->form12.get();
     set->form1->SetForms(forms);
     return set;
 }

@@ -6,6 +6,7 @@
 
 #include "ui/Unit1.h"
 #include "ui/Unit11.h"
+#include "ui/Unit12.h"
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
 #include "ui/Unit5.h"
@@ -27,6 +28,7 @@ struct FormSet {
     std::unique_ptr<TForm9> form9;
     std::unique_ptr<TForm11> form11;
     std::unique_ptr<TForm4> form4;
+    std::unique_ptr<TForm12> form12;
 
     ~FormSet();
     // Shows the document window and then the main window, which loads the document.

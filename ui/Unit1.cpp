@@ -18,11 +18,13 @@
 #include "core/commands/Commands.h"
 #include "core/commands/Saving.h"
 #include "core/document/Sections.h"
+#include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
 #include "core/recovery/Recovery.h"
 #include "core/spelling/PersonalDictionary.h"
 #include "core/spelling/SpellingService.h"
 #include "core/storage/FileIO.h"
+#include "settings/ProgressSettings.h"
 #include "settings/Settings.h"
 #include "ui/Colours.h"
 #include "ui/Geometry.h"
@@ -30,6 +32,7 @@
 #include "ui/RecoveryKeeper.h"
 #include "ui/ShownText.h"
 #include "ui/Unit11.h"
+#include "ui/Unit12.h"
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
 #include "ui/Unit5.h"
@@ -106,7 +109,15 @@ void TForm1::SetForms(const Forms& forms) {
                                            SectionEditor*) { EditorKeyDown(key, modifiers); };
     forms_.Form2->onWindowKeyDown = [this](int key) { ListBox1KeyDown(key); };
     recovery_ = std::make_unique<RecoveryKeeper>(*session_, this);
-    forms_.Form2->SetSlotObserver(recovery_.get());
+    progress_ =
+        std::make_unique<velloran::ProgressRecorder>(velloran::LoadProgressSettings().DayStart);
+    session_->progress = progress_.get();
+    observers_.Add(recovery_.get());
+    observers_.Add(progress_.get());
+    forms_.Form2->SetSlotObserver(&observers_);
+    if (forms_.Form12) {
+        forms_.Form12->Attach(progress_.get(), session_.get());
+    }
 }
 
 QAction* TForm1::AddItem(QMenu* menu, const char* caption, const char* name,
@@ -139,6 +150,7 @@ void TForm1::CreateMenu() {
     MVSearch = AddItem(view, "Search - F3", "MVSearch", &TForm1::MVSearchClick);
     MVHelp = AddItem(view, "Help - F4", "MVHelp", &TForm1::MVHelpClick);
     Statistics1 = AddItem(view, "Statistics", "Statistics1", &TForm1::Statistics1Click);
+    Progress1 = AddItem(view, "Progress", "Progress1", &TForm1::Progress1Click);
     MVSpelling = view->addMenu("Spelling");
     MVSpelling->setObjectName("MVSpelling");
     MVSpelling->setToolTipsVisible(true);
@@ -511,6 +523,10 @@ void TForm1::MVHelpClick() {
 
 void TForm1::Statistics1Click() {
     forms_.Form4->ShowAt(this);
+}
+
+void TForm1::Progress1Click() {
+    forms_.Form12->ShowAt(this);
 }
 
 void TForm1::SetPanelMode(int mode) {

@@ -24,7 +24,11 @@ class TForm7;
 class TForm8;
 class TForm9;
 class TForm11;
+class TForm12;
 class RecoveryKeeper;
+namespace velloran {
+class ProgressRecorder;
+}
 
 // The program's other windows, created once at start in this order after TForm1.
 struct Forms {
@@ -36,6 +40,7 @@ struct Forms {
     TForm9* Form9 = nullptr;
     TForm11* Form11 = nullptr;
     TForm4* Form4 = nullptr;
+    TForm12* Form12 = nullptr;
 };
 
 // The section list window: the main window with the menu that carries every command. It is the
@@ -86,6 +91,7 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     void MVSearchClick();
     void MVHelpClick();
     void Statistics1Click();
+    void Progress1Click();
     void N1Panel1Click();
     void N2HPanel1Click();
     void N2VPanel1Click();
@@ -115,6 +121,7 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     QAction* MVSearch;
     QAction* MVHelp;
     QAction* Statistics1;
+    QAction* Progress1;
     QAction* N1Panel1;
     QAction* N2HPanel1;
     QAction* N2VPanel1;
@@ -149,6 +156,9 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     Forms forms_;
     std::unique_ptr<velloran::Session> session_;
     std::unique_ptr<RecoveryKeeper> recovery_;
+    // The words of each section at every opening, save and record, for the Progress window.
+    std::unique_ptr<velloran::ProgressRecorder> progress_;
+    velloran::SlotObservers observers_;
     std::vector<velloran::InterruptedWrite> interruptedWrites_;
     bool shownOnce_ = false;
     std::vector<velloran::spelling::Dictionary> dictionaries_;

@@ -88,6 +88,11 @@ View > Parameters - F2 opens the File Parameters dialog: the editor font (Arial,
 Statistics
 View > Statistics lists for every section the number of lines, words and characters, and the totals. Words are separated by blanks only; line breaks are not counted as characters; a long line shown wrapped counts as one line. The report is plain text that you can copy; it is made again each time the window is opened.
 
+Progress
+View > Progress shows how much you wrote: today's words against your daily goal, with a bar, the words of each of the last 30 days as a chart (the days that met the goal in full colour; point at a bar for its date and words), the streak of days in a row that met the goal, and the words added today to each section. Set the goal in "Daily goal" ("Off" for none); it is kept in ~/.config/velloran/progress.ini (or $XDG_CONFIG_HOME/velloran/progress.ini), not in QMV.ini.
+The editor keeps a progress log of each document for this: every time the document is opened, saved, or recorded for recovery, it notes the words of every section, counted as the statistics count them. Today's words are the words now less those at the first opening or save of the day, never below zero: deleting is editing too. A day starts at 04:00, so that a night's writing counts for the evening (DayStart= in progress.ini chooses another hour). A section keeps its words when its title changes; a new section brings all of its words.
+The logs are kept in ~/.local/state/velloran/progress (or $XDG_STATE_HOME/velloran/progress), which only you may read; a log follows its document when you save it under another name, and when another program renamed or moved it. The log of a sealed (.vls) or enciphered (.vle) document is encrypted like its recovery records, since its counts and titles are text too, and is only kept once the document has its key. "velloran-cli progress" gives the same figures for scripts.
+
 Keys
 The function keys work in the section list and in every editor; Shift, Ctrl and Alt make no difference to them.
 F1  Save at once (the key prompt still appears for a sealed or enciphered document, and the question when another program changed the file)

@@ -77,6 +77,7 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
         st.UnopenedSealed.clear();
     }
     st.Modified = false;
+    s.Taken(ProgressMoment::Saved);
     s.dialogs.ShowStatusNotice(target);
     return true;
 }

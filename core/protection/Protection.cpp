@@ -7,6 +7,7 @@
 #include "core/protection/SealedDocument.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
+#include "core/storage/Paths.h"
 
 namespace velloran {
 namespace {
@@ -59,6 +60,10 @@ bool WouldUnseal(const State& st, Protection p) {
 std::string SaveTarget(const State& st, const std::string& fileName) {
     return SaveProtection(st, fileName) == Protection::Enciphered ? EncipheredName(fileName)
                                                                   : fileName;
+}
+
+std::string DocumentPath(const State& st) {
+    return AbsolutePath(SaveTarget(st));
 }
 
 // ---- reading

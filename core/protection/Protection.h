@@ -43,6 +43,9 @@ std::string SaveTarget(const State& st, const std::string& fileName);
 inline std::string SaveTarget(const State& st) {
     return SaveTarget(st, st.FileName);
 }
+// SaveTarget made absolute: the document that what is kept beside it (recovery records, progress
+// logs) belongs to.
+std::string DocumentPath(const State& st);
 
 // ---- reading
 

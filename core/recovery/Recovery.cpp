@@ -118,23 +118,8 @@ Outcome Recover(Session& s, RecoveryRecorder& recorder, Found& found) {
 
 // ---- what is recorded
 
-std::string AbsolutePath(const std::string& path) {
-    std::string absolute = path;
-    if (path.empty() || path[0] != '/') {
-        char here[PATH_MAX];
-        absolute = std::string(::getcwd(here, sizeof here) ? here : "") + "/" + path;
-    }
-    std::string folder = FolderPart(absolute);
-    char resolved[PATH_MAX];
-    if (::realpath(folder.c_str(), resolved)) {
-        folder = resolved;
-        return (folder == "/" ? folder : folder + "/") + FileNamePart(absolute);
-    }
-    return absolute;
-}
-
 std::string RecordPath(const State& st) {
-    return AbsolutePath(SaveTarget(st));
+    return DocumentPath(st);
 }
 
 std::optional<RecordKeying> RecordKeyingOf(const State& st) {
@@ -264,7 +249,11 @@ void RecoveryRecorder::Record(const Session& s) {
         }
         job.time = static_cast<std::int64_t>(std::time(nullptr));
     }
+    const bool written = job.kind == RecordJob::Kind::Write && job.keying;
     writer_->Submit(std::move(job));
+    if (written) {
+        s.Taken(ProgressMoment::Recorded);
+    }
 }
 
 void RecoveryRecorder::Adopt(std::unique_ptr<RecordSlot> slot, const RecoveredRecord& record) {
@@ -481,6 +470,7 @@ void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legac
         st.OnDisk.erase(target);
     }
     st.Modified = true;
+    s.Taken(ProgressMoment::Opened);
 }
 
 }  // namespace velloran

@@ -17,10 +17,13 @@
 #include "core/document/Error.h"
 #include "core/document/Lines.h"
 #include "core/document/Sections.h"
+#include "core/progress/ProgressFigures.h"
+#include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/Seal.h"
 #include "core/protection/SealedDocument.h"
 #include "core/storage/InPlaceWrite.h"
+#include "core/storage/Paths.h"
 #include "core/tools/Search.h"
 #include "core/tools/Statistics.h"
 #include "support/Documents.h"
@@ -637,6 +640,91 @@ TEST_F(CliTest, OutputThatCannotBeWrittenIsReported) {
                              std::strerror(why) + "\n");
     }
     EXPECT_EQ(Read("doc.vlp"), "a\r\n");
+}
+
+// A day's writing in the editor: opened, typed into and saved, its log where the program looks
+// for it when started with the folder as its home.
+class ProgressCliTest : public CliTest {
+  protected:
+    ProgressCliTest() {
+        ::unsetenv("TZ");
+        ::tzset();
+        SealingParams() = kQuickestSealParams;
+    }
+    ~ProgressCliTest() override { SealingParams() = kSealParams; }
+
+    void Write(const std::string& name, const std::string& passphrase = {}) {
+        ResetState();
+        ProgressRecorder recorder;
+        PlainSession p;
+        p.session.progress = &recorder;
+        p.dialogs.onKeyPrompt = [&] { return PromptResult{ModalResult::OK, passphrase}; };
+        p.buffer.AssignText("Notes\r\n[S] One\r\nsome words\r\n");
+        SplitSections(p.session);
+        state().FileName = dir / name;
+        p.sections.texts[1] += "and a few more words\r\n";
+        recorder.SlotReplaced(1, {}, {});
+        ASSERT_TRUE(SaveDocument(p.session));
+        recorder.Wait();
+        figures = recorder.Figures(p.session, 5, 4);
+    }
+
+    testing::ScopedEnv state_{"XDG_STATE_HOME", dir / ".local/state"};
+    ProgressFigures figures;
+};
+
+TEST_F(ProgressCliTest, ProgressGivesTheFiguresOfTheProgressWindow) {
+    Write("doc.vlp");
+    std::filesystem::create_directories(dir / ".config/velloran");
+    WriteBytes(dir / ".config/velloran/progress.ini", "[Progress]\nGoal=4\n");
+    const ProcessResult r = Cli({"progress", "--json", "--days", "5", "doc.vlp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = Json::Parse(r.out);
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["document"].Str(), AbsolutePath(dir / "doc.vlp"));
+    EXPECT_TRUE((*json)["logged"].Bool());
+    // A new document: everything in it was written today.
+    EXPECT_EQ((*json)["today"]["words"].Uint(), 10u);
+    EXPECT_EQ((*json)["today"]["words"].Uint(), figures.wordsToday);
+    EXPECT_EQ((*json)["today"]["date"].Str(), DateText(figures.today));
+    EXPECT_EQ((*json)["words"].Uint(), figures.wordsNow);
+    EXPECT_EQ((*json)["goal"].Uint(), 4u);
+    EXPECT_EQ((*json)["streak"].Uint(), 1u);
+    ASSERT_EQ((*json)["days"].Size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ((*json)["days"][i]["words"].Uint(), figures.days[i].words);
+    }
+    ASSERT_EQ((*json)["sections"].Size(), 2u);
+    EXPECT_EQ((*json)["sections"][1]["title"].Str(), "[S] One");
+    EXPECT_EQ((*json)["sections"][1]["today"].Uint(), 9u);
+
+    const ProcessResult text = Cli({"progress", "--days=2", "doc.vlp"});
+    EXPECT_EQ(text.out, "Today, " + DateText(figures.today) +
+                            ": 10 words of a goal of 4 (250 %)\nStreak: 1 day at the goal\n\n" +
+                            DateText(figures.today - 1) + "       0\n" + DateText(figures.today) +
+                            "      10\n\nAdded today:\n     1   Notes\n     9   [S] One\n");
+
+    const ProcessResult none = Cli({"progress", "--json", "other.vlp"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_FALSE((*Json::Parse(none.out))["logged"].Bool());
+    EXPECT_EQ(Cli({"progress", "--days", "0", "doc.vlp"}).status, 2);
+    EXPECT_THAT(Cli({"stats", "--days", "3", "doc.vlp"}).err,
+                HasSubstr("--days does not apply to stats"));
+}
+
+TEST_F(ProgressCliTest, ASealedLogIsReadWithTheDocumentsKeyOnly) {
+    for (const char* name : {"doc.vls", "doc.vle"}) {
+        SCOPED_TRACE(name);
+        Write(name, "pass phrase");
+        const ProcessResult r = WithKey("pass phrase", {"progress", "--json", name});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ((*Json::Parse(r.out))["today"]["words"].Uint(), 10u);
+        EXPECT_EQ((*Json::Parse(r.out))["sections"][1]["title"].Str(), "[S] One");
+        const ProcessResult wrong = WithKey("pass word", {"progress", name});
+        EXPECT_EQ(wrong.status, 1);
+        EXPECT_THAT(wrong.err, HasSubstr("Wrong key for"));
+        EXPECT_EQ(Cli({"progress", name}).status, 2);
+    }
 }
 
 TEST(JsonChecker, RejectsWhatJsonDoesNotAllow) {

@@ -7,6 +7,7 @@ set(uses_protection document storage)
 set(uses_recovery document storage protection)
 set(uses_tools document storage protection)
 set(uses_commands document storage protection)
+set(uses_progress document storage protection tools)
 set(uses_spelling document storage)
 
 file(GLOB parts RELATIVE ${CORE} ${CORE}/*)

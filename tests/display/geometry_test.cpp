@@ -152,6 +152,8 @@ class GeometryTest : public QObject {
         QTest::newRow("help") << "TForm5" << false << Open([](TForm1& f) { f.MVHelp->trigger(); });
         QTest::newRow("statistics")
             << "TForm4" << false << Open([](TForm1& f) { f.Statistics1->trigger(); });
+        QTest::newRow("progress") << "TForm12" << false
+                                  << Open([](TForm1& f) { f.Progress1->trigger(); });
         QTest::newRow("search") << "TForm6" << true
                                 << Open([](TForm1& f) { f.MVSearch->trigger(); });
     }

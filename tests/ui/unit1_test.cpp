@@ -544,6 +544,14 @@ class TestUnit1 : public QObject {
         QCOMPARE(forms_->form4->frameGeometry().topLeft(), velloran::ui::RightEdgeOf(&form1()));
         auto* report = forms_->form4->findChild<QPlainTextEdit*>("Memo1");
         QVERIFY(report->toPlainText().endsWith("   TOTALS"));
+        QStringList view;
+        for (QAction* a : form1().findChild<QMenu*>("MView")->actions()) {
+            view << a->text();
+        }
+        QCOMPARE(view.mid(view.indexOf("Statistics"), 2), (QStringList{"Statistics", "Progress"}));
+        form1().Progress1->trigger();
+        QVERIFY(forms_->form12->isVisible());
+        QCOMPARE(forms_->form12->frameGeometry().topLeft(), velloran::ui::RightEdgeOf(&form1()));
         ModalScript script;
         script.Click("TForm9", "Button1");
         QTest::keyClick(form1().ListBox1, Qt::Key_F2);
