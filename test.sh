@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once in a debug build, once more with
 # AddressSanitizer and UndefinedBehaviorSanitizer. The tests that need a real display run on a
-# private X server with a window manager that scripts/display.sh starts and stops around each run.
+# private X server with a window manager that scripts/display.sh starts and stops around each run,
+# and a few of them again in a Wayland session that scripts/desktop.sh starts and stops.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -15,8 +16,11 @@ for preset in dev asan; do
     echo "== $preset build"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
-    scripts/display.sh ctest --preset "$preset" -j "$jobs"
+    scripts/display.sh ctest --preset "$preset" -j "$jobs" -LE desktop
 done
+# Once more, a few of the windows' tests in a Wayland session under GNOME's compositor.
+echo "== desktop tier"
+scripts/desktop.sh ctest --preset dev -L desktop
 
 # Further checks that need their own builds.
 for check in scripts/check_fuzz.sh scripts/check_packaging.sh; do

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -205,6 +206,32 @@ void BM_ProgramStartToIdle(benchmark::State& st) {
 BENCHMARK(BM_ProgramStartToIdle)
     ->Arg(10)
     ->Arg(100)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Opening a 100 MiB document with spelling checked (range 1) beside the same start with it off
+// (0), each with a spelling.ini of its own, with the system's dictionaries.
+void BM_ProgramStartSpelling(benchmark::State& st) {
+    const bool check = st.range(0) != 0;
+    const std::string folder = TempFolder();
+    const std::string path = folder + "/doc.vlp";
+    WriteFile(path, MakeDocument(100 * kMiB, 50));
+    std::filesystem::create_directories(folder + "/velloran");
+    WriteFile(folder + "/velloran/spelling.ini",
+              std::string("[Spelling]\nLanguage=en_US\nCheck=") + (check ? "1" : "0") + "\n");
+    for (auto _ : st) {
+        const Started started = StartProgram(path, folder);
+        if (started.seconds == 0) {
+            st.SkipWithError("the program did not report idle");
+            return;
+        }
+        st.SetIterationTime(started.seconds);
+    }
+}
+BENCHMARK(BM_ProgramStartSpelling)
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -10,7 +10,11 @@ enum Option : unsigned {
     kCrlf = 1 << 1,
     kNumbered = 1 << 2,
     kOutput = 1 << 3,
+    kDays = 1 << 4,
+    kLang = 1 << 5,
 };
+
+constexpr int kMostDays = 3660;
 
 struct Command {
     std::string_view name;
@@ -20,11 +24,18 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"stats", "FILE", 1, kJson | kCrlf}, {"titles", "FILE", 1, kJson | kNumbered},
-    {"count", "TEXT FILE", 2, kJson},    {"show", "FILE K", 2, 0},
-    {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
-    {"encipher", "FILE", 1, kOutput},    {"seal", "FILE", 1, kOutput},
-    {"unseal", "FILE", 1, kOutput},      {"merge", "BASE OURS THEIRS", 3, kJson | kOutput},
+    {"stats", "FILE", 1, kJson | kCrlf},
+    {"titles", "FILE", 1, kJson | kNumbered},
+    {"count", "TEXT FILE", 2, kJson},
+    {"show", "FILE K", 2, 0},
+    {"check", "FILE", 1, kJson},
+    {"decipher", "FILE", 1, kOutput},
+    {"encipher", "FILE", 1, kOutput},
+    {"seal", "FILE", 1, kOutput},
+    {"unseal", "FILE", 1, kOutput},
+    {"merge", "BASE OURS THEIRS", 3, kJson | kOutput},
+    {"progress", "FILE", 1, kJson | kDays},
+    {"spell", "FILE", 1, kJson | kLang},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -45,6 +56,16 @@ void SetKeySource(Arguments& a, KeySource source) {
         throw UsageError("give the key one way only: --key, --key-fd or --key-file");
     }
     a.keySource = source;
+}
+
+int Days(std::string_view text) {
+    int days = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), days);
+    if (error != std::errc() || end != text.data() + text.size() || days < 1 || days > kMostDays) {
+        throw UsageError("--days takes a number of days from 1 to " + std::to_string(kMostDays) +
+                         ", not '" + std::string(text) + "'");
+    }
+    return days;
 }
 
 int Descriptor(std::string_view text) {
@@ -70,8 +91,11 @@ void Check(const Arguments& a) {
                          " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
     }
     const std::pair<bool, Option> given[] = {
-        {a.json, kJson}, {a.crlf, kCrlf}, {a.numbered, kNumbered}, {a.output.has_value(), kOutput}};
-    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n", "-o"};
+        {a.json, kJson},         {a.crlf, kCrlf},
+        {a.numbered, kNumbered}, {a.output.has_value(), kOutput},
+        {a.daysGiven, kDays},    {a.language.has_value(), kLang}};
+    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n",
+                                                  "-o",     "--days", "--lang"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
@@ -125,6 +149,11 @@ Arguments ParseArguments(std::span<const char* const> args) {
             if (a.output->empty()) {
                 throw UsageError("-o needs a file name");
             }
+        } else if (is("--days")) {
+            a.days = Days(value("--days"));
+            a.daysGiven = true;
+        } else if (is("--lang")) {
+            a.language = value("--lang");
         } else if (arg == "--key") {
             SetKeySource(a, KeySource::Terminal);
         } else if (is("--key-fd")) {
@@ -171,9 +200,17 @@ Commands:
                      ">>>>>>> as changed in theirs"; exit status 1 when any
                      remain (a merge driver for git: see the manual page)
 
+  progress FILE      the words written today against the daily goal, the words of
+                     each of the last days, the streak of days at the goal and the
+                     words added to each section today, from FILE's progress log
+  spell FILE         the misspelled words, each as SECTION:LINE:COLUMN: WORD
+                     (the line within its section, the marker line being 1,
+                     the column in characters); exit status 1 when any
+                     word is misspelled
+
 Options:
-  --json             stats, titles, count, check, merge: one line of JSON for
-                     scripts (merge: what became of each section);
+  --json             stats, titles, count, check, merge, progress, spell: one line
+                     of JSON for scripts (merge: what became of each section);
                      document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
@@ -181,13 +218,18 @@ Options:
                      the table) and read TEXT and keys as UTF-8; without it,
                      text is written and read as the document's bytes; the text
                      of UTF-8 documents is UTF-8 either way
+  --days N           progress: the last N days, today among them (30 unless
+                     given)
+  --lang NAME        spell: check with the dictionary NAME (en_US, de_DE, ...)
+                     instead of the editor's choice in velloran/spelling.ini
+                     or the locale's language
   -o, --output OUT   decipher, encipher, seal, unseal, merge: write OUT, replacing it
                      only once it is complete, instead of standard output
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
   --key-fd N         read the key from file descriptor N: its first line
-  --key-file KEYFILE read the key from KEYFILE, which no other user may read:
-                     its first line
+  --key-file KEYFILE read the key from KEYFILE, a file of your own that no other
+                     user may read or change: its first line
   --help             print this text and exit
   --version          print the version and exit
 
@@ -197,15 +239,16 @@ locale's character set when they are ASCII alone, as the editor reads it.
 
 A key is never taken from the command line. decipher, encipher, seal, unseal
 and every command on a sealed (.vls) document ask for it on the terminal unless
---key-fd or --key-file is given; the other commands decipher a document named
-.vle only when a key option is given. --utf8 applies to the keys of .vle
+--key-fd or --key-file is given, and so does progress for a document whose log
+is sealed (that of a .vls or .vle document); the other commands decipher a
+document named .vle only when a key option is given. --utf8 applies to the keys of .vle
 documents; a sealed document's key is taken as it is given. Write -- before a
 TEXT that begins with -.
 
 Exit status: 0 done; 1 check found what a save would change, merge left
-conflicts, encipher refused
-the key, or the key does not open a sealed document; 2 usage error; 3 input or
-output error, or a damaged sealed document.
+conflicts, spell found a misspelled word, encipher refused the key, or the key
+does not open a sealed document; 2 usage error; 3 input or output error, or a
+damaged sealed document.
 )";
 }
 

@@ -27,6 +27,10 @@ struct Arguments {
     bool utf8 = false;
     bool numbered = false;
     std::optional<std::string> output;
+    // progress: the days the chart covers, today among them.
+    int days = 30;
+    bool daysGiven = false;
+    std::optional<std::string> language;
     KeySource keySource = KeySource::None;
     int keyDescriptor = -1;
     std::string keyFile;

@@ -5,36 +5,51 @@
 
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 
 #include "cli/Json.h"
 #include "cli/Key.h"
 #include "cli/Text.h"
+#include "core/commands/Saving.h"
 #include "core/document/Error.h"
 #include "core/document/Lines.h"
 #include "core/document/Sections.h"
 #include "core/document/State.h"
 #include "core/merge/Merge.h"
+#include "core/progress/ProgressFigures.h"
+#include "core/progress/ProgressLog.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/Protection.h"
 #include "core/protection/Seal.h"
 #include "core/protection/SealedDocument.h"
+#include "core/spelling/Dictionaries.h"
+#include "core/spelling/PersonalDictionary.h"
+#include "core/spelling/Speller.h"
+#include "core/spelling/Words.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
+#include "core/storage/Paths.h"
 #include "core/tools/Check.h"
 #include "core/tools/Search.h"
 #include "core/tools/Statistics.h"
+#include "settings/ProgressSettings.h"
+#include "settings/SpellingSettings.h"
 
 namespace velloran::cli {
 namespace {
 
-// Writes what produce gives to path, crash-safe like a save, or to standard output.
+// Writes what produce gives to path, crash-safe like a save (with access, when given), or to
+// standard output.
 void Deliver(const std::optional<std::string>& path,
-             const std::function<void(OutputFile&)>& produce) {
+             const std::function<void(OutputFile&)>& produce,
+             const std::optional<FileAccess>& access = std::nullopt) {
     if (path) {
-        if (!ReplaceFile(*path, produce)) {
-            throw Error(Format(kCannotCreate, *path));
+        if (const WriteResult written = ReplaceFile(*path, produce, access); !written) {
+            throw Error(Format(kCannotCreate, *path), written.Reason());
         }
         return;
     }
@@ -45,11 +60,33 @@ void Deliver(const std::optional<std::string>& path,
     }
 }
 
-void DeliverLines(const std::optional<std::string>& path, const DocumentBuffer& lines) {
-    Deliver(path, [&](OutputFile& out) {
-        lines.ForEachCrLfPiece(0, lines.LineCount(),
-                               [&](std::string_view piece) { out.Write(piece); });
-    });
+void DeliverLines(const std::optional<std::string>& path, const DocumentBuffer& lines,
+                  const std::optional<FileAccess>& access = std::nullopt) {
+    Deliver(
+        path,
+        [&](OutputFile& out) {
+            lines.ForEachCrLfPiece(0, lines.LineCount(),
+                                   [&](std::string_view piece) { out.Write(piece); });
+        },
+        access);
+}
+
+// The plain text of an enciphered or sealed document is private in a new file. A file it
+// replaces keeps its permission bits and group, as a save keeps them, but shows no more than
+// the document read: its text was no more open to others there.
+FileAccess PlainTextAccess(const std::string& document, const std::string& output) {
+    const auto read = AccessOf(document);
+    if (const auto old = AccessOf(output)) {
+        return {old->mode & (read ? read->mode : 0600), old->group};
+    }
+    return {0600 & NewFileMode(), std::nullopt};
+}
+
+std::optional<FileAccess> PlainTextAccess(const Arguments& a) {
+    if (!a.output) {
+        return std::nullopt;
+    }
+    return PlainTextAccess(a.operands[0], *a.output);
 }
 
 void DeliverJson(const JsonWriter& json) {
@@ -411,7 +448,7 @@ int Decipher(const Arguments& a) {
     if (!broken.empty()) {
         std::fprintf(stderr, "velloran-cli: %s\n", DecipheredBreaks(broken).c_str());
     }
-    DeliverLines(a.output, p.buffer);
+    DeliverLines(a.output, p.buffer, PlainTextAccess(a));
     return 0;
 }
 
@@ -468,7 +505,8 @@ int Seal(const Arguments& a) {
 
 int Unseal(const Arguments& a) {
     std::string plain = Unsealed(a, a.operands[0]);
-    Deliver(a.output, [&](OutputFile& out) { out.Write(plain); });
+    Deliver(
+        a.output, [&](OutputFile& out) { out.Write(plain); }, PlainTextAccess(a));
     Wipe(plain);
     return 0;
 }
@@ -559,6 +597,169 @@ int Merge(const Arguments& a) {
     return conflicts > 0 ? 1 : 0;
 }
 
+// The figures of the Progress window, from the document's log alone: today is what its last
+// save or record left.
+int Progress(const Arguments& a) {
+    const std::string path = AbsolutePath(a.operands[0]);
+    const bool typed = a.keySource == KeySource::None || a.keySource == KeySource::Terminal;
+    int tries = 0;
+    const auto logged = ReadProgressLog(path, [&](LogProtection protection, bool previousWrong) {
+        if (previousWrong) {
+            if (!typed || ++tries == 3) {
+                throw Refusal(Format(kWrongKey, path));
+            }
+            std::fprintf(stderr, "velloran-cli: %s\n", Format(kWrongKey, path).c_str());
+        }
+        return protection == LogProtection::DerivedKey ? ReadCipherKey(a, false)
+                                                       : ReadKey(a, false);
+    });
+    const ProgressSettings settings = LoadProgressSettings();
+    const std::vector<ProgressEntry> none;
+    const ProgressFigures f = ComputeFigures(logged ? logged->entries : none, std::nullopt,
+                                             static_cast<std::int64_t>(std::time(nullptr)), a.days,
+                                             settings.Goal, settings.DayStart);
+    const TextForm text(a.utf8, f.encoding);
+
+    if (a.json) {
+        JsonWriter json;
+        json.BeginObject().Key("document").String(path).Key("logged").Bool(logged.has_value());
+        json.Key("today").BeginObject().Key("date").String(DateText(f.today));
+        json.Key("words").Number(f.wordsToday).EndObject();
+        json.Key("words").Number(f.wordsNow);
+        json.Key("goal").Number(static_cast<std::size_t>(f.goal));
+        json.Key("streak").Number(static_cast<std::size_t>(f.streak));
+        json.Key("days").BeginArray();
+        for (const DayWords& d : f.days) {
+            json.BeginObject().Key("date").String(DateText(d.day)).Key("words").Number(d.words);
+            json.EndObject();
+        }
+        json.EndArray().Key("sections").BeginArray();
+        for (const SectionToday& s : f.sections) {
+            json.BeginObject().Key("index").Number(s.index);
+            json.Key("title").String(text.ForJson(s.title));
+            json.Key("words").Number(s.words).Key("today").Number(s.today).EndObject();
+        }
+        json.EndArray().EndObject();
+        DeliverJson(json);
+        return 0;
+    }
+    Deliver(std::nullopt, [&](OutputFile& out) {
+        auto words = [](std::uint64_t n) {
+            return std::to_string(n) + (n == 1 ? " word" : " words");
+        };
+        out.Write("Today, " + DateText(f.today) + ": " + words(f.wordsToday));
+        if (f.goal > 0) {
+            const std::uint64_t share = f.wordsToday * 100 / static_cast<std::uint64_t>(f.goal);
+            out.Write(" of a goal of " + std::to_string(f.goal) + " (" + std::to_string(share) +
+                      " %)\n");
+            out.Write("Streak: " + std::to_string(f.streak) + (f.streak == 1 ? " day" : " days") +
+                      " at the goal\n");
+        } else {
+            out.Write("\n");
+        }
+        out.Write("\n");
+        for (const DayWords& d : f.days) {
+            const std::string n = std::to_string(d.words);
+            out.Write(DateText(d.day) + std::string(n.size() < 8 ? 8 - n.size() : 1, ' ') + n +
+                      "\n");
+        }
+        bool header = false;
+        for (const SectionToday& s : f.sections) {
+            if (s.today == 0) {
+                continue;
+            }
+            if (!header) {
+                out.Write("\nAdded today:\n");
+                header = true;
+            }
+            const std::string n = std::to_string(s.today);
+            out.Write(std::string(n.size() < 6 ? 6 - n.size() : 1, ' ') + n + "   " +
+                      text.Out(s.title) + "\n");
+        }
+    });
+    return 0;
+}
+
+// The words the editor marks, with the dictionary it would use: the one chosen in its Spelling
+// menu, else the locale's, else the first installed; the personal dictionary's words are known.
+int Spell(const Arguments& a) {
+    using namespace velloran::spelling;
+    const std::vector<Dictionary> installed = InstalledDictionaries();
+    if (installed.empty()) {
+        throw Error(
+            "no spelling dictionary is installed: install hunspell-en-us or another hunspell-* "
+            "package");
+    }
+    std::optional<Dictionary> dictionary;
+    if (a.language) {
+        dictionary = ChooseDictionary(installed, *a.language, {});
+        if (dictionary->name != *a.language) {
+            std::string names;
+            for (const Dictionary& d : installed) {
+                names += (names.empty() ? "" : ", ") + d.name;
+            }
+            throw UsageError("no dictionary for " + *a.language + "; installed: " + names);
+        }
+    } else {
+        dictionary = ChooseDictionary(installed, LoadSpellingSettings().Language, LocaleLanguage());
+    }
+    PlainSession p;
+    Open(a, a.operands[0], p);
+    Speller speller(*dictionary);
+    std::set<std::string> personal;
+    for (std::string& word : ReadPersonalWords(PersonalDictionaryPath())) {
+        personal.insert(std::move(word));
+    }
+    const Encoding encoding = p.session.st.DocumentEncoding;
+    struct Found {
+        std::size_t section, line, column;
+        std::string word;  // document bytes
+    };
+    std::vector<Found> found;
+    std::map<std::string, bool> known;
+    for (int k = 0; k <= p.session.st.LastSection; ++k) {
+        std::size_t line = 0;
+        ForEachLogicalLine(
+            p.sections.texts[static_cast<std::size_t>(k)], [&](std::string_view text) {
+                ++line;
+                for (const WordSpan& w : Words(text, encoding)) {
+                    const std::string utf8 = WordUtf8(text.substr(w.start, w.length), encoding);
+                    auto it = known.find(utf8);
+                    if (it == known.end()) {
+                        it = known.emplace(utf8, personal.count(utf8) || speller.Check(utf8)).first;
+                    }
+                    if (!it->second) {
+                        found.push_back({static_cast<std::size_t>(k), line,
+                                         CountChars(text.substr(0, w.start), encoding) + 1,
+                                         std::string(text.substr(w.start, w.length))});
+                    }
+                }
+            });
+    }
+    const TextForm form(a.utf8, encoding);
+    if (a.json) {
+        JsonWriter json;
+        json.BeginObject().Key("language").String(dictionary->name).Key("words").BeginArray();
+        for (const Found& f : found) {
+            json.BeginObject().Key("section").Number(f.section).Key("line").Number(f.line);
+            json.Key("column").Number(f.column).Key("word").String(form.ForJson(f.word));
+            json.EndObject();
+        }
+        json.EndArray().EndObject();
+        DeliverJson(json);
+    } else {
+        Deliver(std::nullopt, [&](OutputFile& out) {
+            for (const Found& f : found) {
+                out.Write(std::to_string(f.section) + ":" + std::to_string(f.line) + ":" +
+                          std::to_string(f.column) + ": ");
+                out.Write(form.Out(f.word));
+                out.Write("\n");
+            }
+        });
+    }
+    return found.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int Run(const Arguments& a) {
@@ -566,7 +767,7 @@ int Run(const Arguments& a) {
     static constexpr std::pair<std::string_view, Handler> kHandlers[] = {
         {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
         {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher}, {"seal", Seal},
-        {"unseal", Unseal},      {"merge", Merge},
+        {"unseal", Unseal},      {"merge", Merge},       {"progress", Progress}, {"spell", Spell},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

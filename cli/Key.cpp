@@ -136,11 +136,20 @@ std::string FromFile(const std::string& path) {
         }
         throw Error(Format(kCannotOpen, path));
     }
-    if (st.st_mode & (S_IRGRP | S_IROTH)) {
+    // A key file that another user owns or may change could hold that user's key, so that what
+    // it enciphers or seals is theirs to read.
+    const std::string ownerAlone = ": allow its owner alone (chmod 600 " + path + ")";
+    std::string refusal;
+    if (st.st_uid != ::geteuid()) {
+        refusal = " belongs to another user: use a key file of your own";
+    } else if (st.st_mode & (S_IRGRP | S_IROTH)) {
+        refusal = " can be read by other users" + ownerAlone;
+    } else if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        refusal = " can be changed by other users" + ownerAlone;
+    }
+    if (!refusal.empty()) {
         ::close(fd);
-        throw UsageError("the key file " + path +
-                         " can be read by other users: allow its owner alone (chmod 600 " + path +
-                         ")");
+        throw UsageError("the key file " + path + refusal);
     }
     std::string key;
     bool ok = false;

@@ -1,9 +1,11 @@
 #include <cstdio>
 #include <exception>
 #include <span>
+#include <string>
 
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "core/document/Error.h"
 #include "core/document/State.h"
 #include "core/protection/Protection.h"
 #include "core/storage/InPlaceWrite.h"
@@ -54,6 +56,9 @@ int main(int argc, char* argv[]) {
         status = Fail(2, e.what());
     } catch (const Refusal& e) {
         status = Fail(1, e.what());
+    } catch (const velloran::Error& e) {
+        const std::string why = e.detail().empty() ? e.what() : e.what() + (": " + e.detail());
+        status = Fail(3, why.c_str());
     } catch (const std::exception& e) {
         status = Fail(3, e.what());
     }

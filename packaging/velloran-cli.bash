@@ -3,6 +3,8 @@ _velloran_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     local commands="stats titles count show check decipher encipher seal unseal merge"
     local options="--json --crlf -n --utf8 -o --output --key --key-fd --key-file --help --version"
+    local commands="stats titles count show check decipher encipher seal unseal progress spell"
+    local options="--json --crlf -n --utf8 -o --output --days --lang --key --key-fd --key-file --help --version"
     COMPREPLY=()
 
     case $prev in
@@ -10,7 +12,14 @@ _velloran_cli() {
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
-        --key-fd)
+        --key-fd | --days)
+            return ;;
+        --lang)
+            local names=() f
+            for f in /usr/share/hunspell/*.aff "${XDG_DATA_HOME:-$HOME/.local/share}"/hunspell/*.aff; do
+                [[ -e $f ]] && f=${f##*/} && names+=("${f%.aff}")
+            done
+            mapfile -t COMPREPLY < <(compgen -W "${names[*]}" -- "$cur")
             return ;;
     esac
     if [[ $cur == -* ]]; then
@@ -22,7 +31,7 @@ _velloran_cli() {
     local words=() i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            -o | --output | --key-fd | --key-file) ((i++)) ;;
+            -o | --output | --key-fd | --key-file | --days | --lang) ((i++)) ;;
             -*) ;;
             *) words+=("${COMP_WORDS[i]}") ;;
         esac

@@ -41,7 +41,8 @@ files=(usr/bin/velloran
        usr/share/icons/hicolor/scalable/apps/velloran.svg
        usr/share/man/man1/velloran.1.gz
        usr/share/man/man1/velloran-cli.1.gz
-       usr/share/bash-completion/completions/velloran-cli)
+       usr/share/bash-completion/completions/velloran-cli
+       usr/share/doc/velloran/copyright)
 for f in "${files[@]}"; do
     [ -f "$root/$f" ] || fail "not installed: /$f"
 done
@@ -52,6 +53,11 @@ mime="$root/usr/share/mime/packages/velloran.xml"
 quietly desktop-file-validate "$desktop"
 [ ! -s "$log" ] || fail "desktop-file-validate has remarks on velloran.desktop"
 quietly appstreamcli validate --no-net --pedantic "$metainfo"
+grep -q '<project_license>GPL-3.0-or-later</project_license>' "$metainfo" ||
+    fail "the metainfo does not name the licence GPL-3.0-or-later"
+grep -qx 'License: GPL-3.0-or-later' "$root/usr/share/doc/velloran/copyright" ||
+    fail "the copyright file does not name the licence GPL-3.0-or-later"
+cmp -s LICENSE /usr/share/common-licenses/GPL-3 || fail "LICENSE is not the text of the GPL-3"
 if command -v xmllint >/dev/null; then
     quietly xmllint --noout "$mime" "$root/usr/share/icons/hicolor/scalable/apps/velloran.svg"
 fi
@@ -138,6 +144,11 @@ done
 depends=$(dpkg-deb -f "$deb" Depends)
 for p in fonts-liberation libqt6svg6 qt6-qpa-plugins libqt6widgets6 libsodium23; do
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "$(basename "$deb") does not depend on $p: $depends"
+done
+recommends=$(dpkg-deb -f "$deb" Recommends)
+for p in qt6-wayland fonts-noto-cjk; do
+    grep -qE "(^|, )$p( |,|$)" <<<"$recommends" ||
+        fail "$(basename "$deb") does not recommend $p: $recommends"
 done
 
 # As installed from the package itself.

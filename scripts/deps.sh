@@ -5,8 +5,15 @@ velloran_packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev l
 velloran_packages+=(libqt6svg6)
 # Sealed documents: secretstream and Argon2id.
 velloran_packages+=(libsodium-dev)
+# Spelling: Hunspell, and the dictionary the tests of the program itself may use.
+velloran_packages+=(libhunspell-dev hunspell-en-us)
 # The tests under a real display: a window manager, and typing through the X server.
 velloran_packages+=(openbox xdotool)
+# The tests in a Wayland session as GNOME gives one: its compositor headless with its Xwayland, a
+# session bus, and the toolkit's Wayland platform for the native run.
+velloran_packages+=(mutter xwayland dbus-daemon qt6-wayland)
+# A dark desktop theme, as qt6ct gives one, for the test that every window reads under it.
+velloran_packages+=(qt6ct)
 
 velloran_install_missing() {
     local missing=()

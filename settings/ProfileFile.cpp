@@ -243,7 +243,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
     if (!MakeFolders(FolderPart(path), 0777)) {
         return false;
     }
-    return ReplaceFile(path, [&](OutputFile& out) { out.Write(text); });
+    return static_cast<bool>(ReplaceFile(path, [&](OutputFile& out) { out.Write(text); }));
 }
 
 bool FlushProfile(std::string_view /*fileName*/) {

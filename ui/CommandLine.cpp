@@ -11,6 +11,7 @@
 #include "core/recovery/Recovery.h"
 #include "settings/ProfileFile.h"
 #include "settings/Settings.h"
+#include "ui/Platform.h"
 
 #ifndef VELLORAN_VERSION
 #error "VELLORAN_VERSION must name the project's version"
@@ -46,7 +47,15 @@ void PrintUsage(QTextStream& out) {
         << QFile::decodeName(RecoveryFolder().c_str())
         << "\n"
            "          ($XDG_STATE_HOME/velloran/recovery, by default\n"
-           "          ~/.local/state/velloran/recovery)\n";
+           "          ~/.local/state/velloran/recovery)\n"
+           "Window system: "
+        << DescribePlatform(qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"))
+        << "\n"
+           "          X11 wherever an X server answers at DISPLAY (Wayland sessions of GNOME\n"
+           "          and KDE run one, Xwayland), since on native Wayland no program may\n"
+           "          place its windows. QT_QPA_PLATFORM chooses another: with\n"
+           "          QT_QPA_PLATFORM=wayland the compositor places the windows, and the\n"
+           "          positions in the settings are kept but not used.\n";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@ FormSet::~FormSet() {
     // The main window goes last: the others may still refer to it while they close.
     form14.reset();
     form13.reset();
+    form12.reset();
     form4.reset();
     form11.reset();
     form9.reset();
@@ -35,6 +36,7 @@ std::unique_ptr<FormSet> CreateForms(const std::vector<std::string>& arguments) 
     set->form4 = std::make_unique<TForm4>(set->form2.get());
     set->form13 = std::make_unique<TForm13>();
     set->form14 = std::make_unique<TForm14>();
+    set->form12 = std::make_unique<TForm12>();
     Forms forms;
     forms.Form2 = set->form2.get();
     forms.Form5 = set->form5.get();
@@ -46,6 +48,7 @@ std::unique_ptr<FormSet> CreateForms(const std::vector<std::string>& arguments) 
     forms.Form4 = set->form4.get();
     forms.Form13 = set->form13.get();
     forms.Form14 = set->form14.get();
+    forms.Form12 = set->form12.get();
     set->form1->SetForms(forms);
     return set;
 }

@@ -6,6 +6,7 @@
 
 #include "ui/Unit1.h"
 #include "ui/Unit11.h"
+#include "ui/Unit12.h"
 #include "ui/Unit13.h"
 #include "ui/Unit14.h"
 #include "ui/Unit2.h"
@@ -31,6 +32,7 @@ struct FormSet {
     std::unique_ptr<TForm4> form4;
     std::unique_ptr<TForm13> form13;
     std::unique_ptr<TForm14> form14;
+    std::unique_ptr<TForm12> form12;
 
     ~FormSet();
     // Shows the document window and then the main window, which loads the document.

@@ -1,13 +1,17 @@
 #include "ui/Geometry.h"
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMargins>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <optional>
+
+#include "ui/Platform.h"
 
 namespace velloran::ui {
 
@@ -48,7 +52,11 @@ class OuterPlacement : public QObject {
     Q_OBJECT
 
   public:
-    explicit OuterPlacement(QWidget* w) : QObject(w), w_(w) { w->installEventFilter(this); }
+    explicit OuterPlacement(QWidget* w) : QObject(w), w_(w) {
+        w->installEventFilter(this);
+        settle_.setInterval(50);
+        connect(&settle_, &QTimer::timeout, this, &OuterPlacement::Settle);
+    }
 
     static OuterPlacement* Of(const QWidget* w) {
         return w->findChild<OuterPlacement*>(QString(), Qt::FindDirectChildrenOnly);
@@ -57,6 +65,7 @@ class OuterPlacement : public QObject {
     // Still waiting for the window's frame: its outer bounds are those asked for.
     bool Unframed() const { return tracking_ && !FrameOf(w_); }
     QRect Wanted() const { return {topLeft_, size_.value_or(w_->size().grownBy(lastFrame))}; }
+    QPoint WantedTopLeft() const { return topLeft_; }
 
     void Place(QPoint topLeft, std::optional<QSize> size) {
         topLeft_ = topLeft;
@@ -97,7 +106,25 @@ class OuterPlacement : public QObject {
   private:
     bool Placed() const {
         const QRect frame = FrameGeometry(w_);
-        return frame.topLeft() == topLeft_ && (!size_ || frame.size() == *size_);
+        // A platform that tells no position has placed the window once its size is right.
+        return (frame.topLeft() == topLeft_ || !PlacesWindows()) &&
+               (!size_ || frame.size() == *size_);
+    }
+
+    // A frame can change with no event to the window: mutter's X11 frames are first read with
+    // their invisible borders, then without. For a while after bounds were applied the frame is
+    // looked at again, and the bounds applied anew when it changed.
+    void Settle() {
+        constexpr qint64 kSettleMs = 1500;
+        if (settling_.elapsed() > kSettleMs) {
+            settle_.stop();
+            return;
+        }
+        const std::optional<QMargins> frame = FrameOf(w_);
+        if (frame && *frame != applied_ && w_->isVisible() && !applying_) {
+            tracking_ = true;
+            Apply();
+        }
     }
 
     // Some frames are only known by the time the native window is exposed.
@@ -126,6 +153,8 @@ class OuterPlacement : public QObject {
         applied_ = frame;
         applying_ = false;
         WatchWindow();
+        settling_.start();
+        settle_.start();
     }
 
     QWidget* w_;
@@ -133,6 +162,8 @@ class OuterPlacement : public QObject {
     QPoint topLeft_;
     std::optional<QSize> size_;
     QMargins applied_;
+    QTimer settle_;
+    QElapsedTimer settling_;
     bool tracking_ = false;
     bool applying_ = false;
 };
@@ -152,7 +183,13 @@ QRect OuterBounds(const QWidget* w) {
     if (placement && placement->Unframed()) {
         return placement->Wanted();
     }
-    return FrameGeometry(w);
+    const QRect frame = FrameGeometry(w);
+    // Where the platform tells no position, the one asked for is all that is known: it is what
+    // the settings keep, instead of the corner the toolkit makes up.
+    if (placement && !PlacesWindows()) {
+        return {placement->WantedTopLeft(), frame.size()};
+    }
+    return frame;
 }
 
 void PlaceOuter(QWidget* w, const QRect& outer) {
@@ -193,7 +230,13 @@ QRect ReachableOnScreens(QRect wanted) {
     for (const QScreen* s : QGuiApplication::screens()) {
         screens.push_back(s->availableGeometry());
     }
-    return ReachableBounds(wanted, screens);
+    const QRect reachable = ReachableBounds(wanted, screens);
+    // Where the compositor places every window, none is ever out of reach, and the position
+    // asked for stays as it was, to be kept by the settings.
+    if (!PlacesWindows()) {
+        return {wanted.topLeft(), reachable.size()};
+    }
+    return reachable;
 }
 
 QPoint AtRightEdgeOf(const QWidget* beside, QSize outerSize) {

@@ -12,7 +12,8 @@ namespace velloran::ui {
 // in place twice when needed: at once, with the frame other windows of this program got, and
 // again when the window's own frame is reported.
 
-// Outer bounds: those asked for while the window waits for its frame, else its frame geometry.
+// Outer bounds: those asked for while the window waits for its frame, else its frame geometry;
+// on a platform that tells no position (native Wayland), at the position last asked for.
 QRect OuterBounds(const QWidget* w);
 
 // Puts w's frame at outer, now and once more when w's frame becomes known.
@@ -34,7 +35,8 @@ inline constexpr QSize kMinimumWindow{120, 160};
 // machine or edited by hand may ask for anything.
 QRect ReachableBounds(QRect wanted, const QList<QRect>& screens, QSize minimum = kMinimumWindow);
 
-// ReachableBounds on the screens this program runs on.
+// ReachableBounds on the screens this program runs on; where the compositor places the windows,
+// only the size is kept within them.
 QRect ReachableOnScreens(QRect wanted);
 
 // The top-left corner for a window of outerSize at beside's right edge, kept within reach.

@@ -10,9 +10,10 @@
 
 namespace velloran::ui {
 
-void ShowErrorMessage(QWidget* parent, const QString& message) {
+void ShowErrorMessage(QWidget* parent, const QString& message, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message,
                     QMessageBox::Ok, parent);
+    box.setInformativeText(detail);
     box.exec();
 }
 
@@ -22,7 +23,9 @@ bool Guarded(QWidget* parent, const std::function<void()>& command) {
         command();
         return true;
     } catch (const velloran::Error& e) {
-        ShowErrorMessage(parent, QFile::decodeName(e.what()));
+        // The system's reason is in the locale's words.
+        ShowErrorMessage(parent, QFile::decodeName(e.what()),
+                         QString::fromLocal8Bit(e.detail().c_str()));
     } catch (const std::exception& e) {
         // Not one of ours, but letting it unwind through Qt would end the program.
         ShowErrorMessage(parent, QFile::decodeName(e.what()));

@@ -13,7 +13,8 @@ namespace velloran::ui {
 // exception ever reaches the event loop. True when the command ran to its end.
 bool Guarded(QWidget* parent, const std::function<void()>& command);
 
-// The message box of the guard, for a failure found outside a command.
-void ShowErrorMessage(QWidget* parent, const QString& message);
+// The message box of the guard, for a failure found outside a command; detail, the system's
+// reason when there is one, is its informative text.
+void ShowErrorMessage(QWidget* parent, const QString& message, const QString& detail = {});
 
 }  // namespace velloran::ui

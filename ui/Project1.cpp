@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "core/storage/InPlaceWrite.h"
 #include "ui/CommandLine.h"
 #include "ui/Forms.h"
+#include "ui/Platform.h"
 #include "ui/Unit1.h"
 
 int main(int argc, char* argv[]) {
@@ -17,7 +19,9 @@ int main(int argc, char* argv[]) {
     // Before any file is read: a save that was killed while writing a file over itself left the
     // file's old bytes aside, to be put back.
     auto interrupted = velloran::RestoreInterruptedWrites();
+    auto platform = std::make_unique<velloran::ui::PlatformChoice>();
     QApplication app(argc, argv);
+    platform.reset();
     QApplication::setApplicationName("velloran");
     QApplication::setApplicationDisplayName("Velloran Editor");
     QApplication::setWindowIcon(velloran::ui::ProgramIcon());

@@ -1,18 +1,26 @@
 #include "SectionEditor.h"
 
+#include <QAction>
+#include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 
 #include "core/document/Codepage.h"
 #include "core/document/Encoding.h"
 #include "core/document/Lines.h"
+#include "core/spelling/SpellingService.h"
+#include "core/spelling/Words.h"
+#include "ui/Guard.h"
 
 namespace {
 
@@ -286,12 +294,333 @@ std::string BytesFromUtf8(QStringView raw) {
     return out;
 }
 
+// A line longer than this is no prose: it is left unchecked rather than read at every keystroke.
+constexpr int kLongestCheckedLine = 64 * 1024;
+constexpr std::size_t kMostSuggestions = 8;
+
+// For each byte offset of a line, the code unit where its character starts.
+std::vector<int> UnitsAt(std::string_view bytes, Encoding encoding) {
+    std::vector<int> at(bytes.size() + 1);
+    int units = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        at[i] = units;
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (encoding == Encoding::Windows1252) {
+            ++units;
+        } else if (!velloran::IsContinuation(b)) {
+            units += b >= 0xF0 ? 2 : 1;
+        }
+    }
+    at[bytes.size()] = units;
+    return at;
+}
+
+QTextCharFormat MisspelledFormat() {
+    QTextCharFormat f;
+    f.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+    f.setUnderlineColor(QColor(220, 0, 0));
+    return f;
+}
+
 }  // namespace
 
 SectionEditor::SectionEditor(int tag, QWidget* parent) : TextArea(parent), tag_(tag) {
     setObjectName(QStringLiteral("SectionEditor%1").arg(tag));
     setProperty("tag", tag);
     connect(document(), &QTextDocument::contentsChange, this, &SectionEditor::FollowChange);
+    markTimer_ = new QTimer(this);
+    markTimer_->setSingleShot(true);
+    markTimer_->setInterval(0);
+    connect(markTimer_, &QTimer::timeout, this, &SectionEditor::MarkShown);
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int position, int /*removed*/, int added) {
+                const QTextDocument* doc = document();
+                const bool linesChanged =
+                    doc->blockCount() != std::exchange(blockCount_, doc->blockCount());
+                if (settingBytes_ || !spelling_) {
+                    MarkSoon();
+                    return;
+                }
+                typing_ = true;
+                if (linesChanged) {
+                    // Block numbers moved: what waited for answers is counted afresh.
+                    justEdited_ = true;
+                    waitingFrom_ = -1;
+                    waitingTo_ = -1;
+                    MarkSoon();
+                    return;
+                }
+                const QTextBlock first = doc->findBlock(position);
+                const QTextBlock last = doc->findBlock(position + added);
+                if (first == last && first == textCursor().block() && isVisible()) {
+                    // A keystroke: its line is marked before Qt lays it out, so that it is laid
+                    // out once, and the word being typed is known before the caret is followed.
+                    bool touched = false;
+                    MarkBlock(first, true, &touched);
+                    if (!touched) {
+                        typing_ = false;
+                    }
+                    return;
+                }
+                // Only the lines the edit touched have new words; the others keep their marks.
+                justEdited_ = true;
+                MarkLines(first.blockNumber(), last.blockNumber());
+            });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &SectionEditor::FollowCaret);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &SectionEditor::MarkSoon);
+}
+
+void SectionEditor::SetSpelling(velloran::spelling::SpellingService* spelling) {
+    spelling_ = spelling;
+    typing_ = false;
+    MarkSoon();
+}
+
+void SectionEditor::MarkSoon() {
+    markAll_ = true;
+    if (isVisible() && !markTimer_->isActive()) {
+        markTimer_->start();
+    }
+}
+
+void SectionEditor::MarkAnswered() {
+    if (waitingFrom_ >= 0) {
+        MarkLines(std::exchange(waitingFrom_, -1), std::exchange(waitingTo_, -1));
+    }
+}
+
+void SectionEditor::MarkLines(int from, int to) {
+    if (from > to) {
+        std::swap(from, to);
+    }
+    dirtyFrom_ = dirtyFrom_ < 0 ? from : std::min(dirtyFrom_, from);
+    dirtyTo_ = std::max(dirtyTo_, to);
+    if (isVisible() && !markTimer_->isActive()) {
+        markTimer_->start();
+    }
+}
+
+void SectionEditor::showEvent(QShowEvent* e) {
+    TextArea::showEvent(e);
+    MarkSoon();
+}
+
+void SectionEditor::resizeEvent(QResizeEvent* e) {
+    TextArea::resizeEvent(e);
+    MarkSoon();
+}
+
+void SectionEditor::FollowCaret() {
+    if (justEdited_ || !typing_) {
+        return;
+    }
+    const int caret = textCursor().position();
+    if (caret < typedStart_ || caret > typedEnd_) {
+        typing_ = false;
+        const QTextDocument* doc = document();
+        const int typed = doc->findBlock(typedStart_).blockNumber();
+        MarkLines(typed, typed);
+        MarkLines(textCursor().blockNumber(), textCursor().blockNumber());
+    }
+}
+
+std::vector<SectionEditor::Mark> SectionEditor::MarksOf(const QTextBlock& block, bool exempt,
+                                                        bool* touched) {
+    std::vector<Mark> marks;
+    if (!spelling_ || block.length() > kLongestCheckedLine) {
+        return marks;
+    }
+    const Encoding encoding = TextEncoding();
+    const std::string bytes = BytesFromText(block.text(), encoding);
+    const std::vector<int> units = UnitsAt(bytes, encoding);
+    const int caret = textCursor().position() - block.position();
+    for (const auto& w : velloran::spelling::Words(bytes, encoding)) {
+        const int start = units[w.start];
+        const int end = units[w.End()];
+        // A word the caret only stands before was not typed: a blank or a mark was.
+        if (exempt && caret > start && caret <= end) {
+            typedStart_ = block.position() + start;
+            typedEnd_ = block.position() + end;
+            *touched = true;
+            continue;
+        }
+        std::string word = velloran::spelling::WordUtf8(
+            std::string_view(bytes).substr(w.start, w.length), encoding);
+        const auto verdict = spelling_->Check(word);
+        if (verdict == velloran::spelling::SpellingService::Verdict::Misspelled) {
+            marks.push_back({block.position() + start, block.position() + end, std::move(word)});
+        } else if (verdict == velloran::spelling::SpellingService::Verdict::Unknown) {
+            const int n = block.blockNumber();
+            waitingFrom_ = waitingFrom_ < 0 ? n : std::min(waitingFrom_, n);
+            waitingTo_ = std::max(waitingTo_, n);
+        }
+    }
+    return marks;
+}
+
+void SectionEditor::MarkBlock(const QTextBlock& block, bool exempt, bool* touched) {
+    QTextLayout* layout = block.layout();
+    if (!layout) {
+        return;
+    }
+    const QTextCharFormat format = MisspelledFormat();
+    QList<QTextLayout::FormatRange> ranges;
+    for (const Mark& m : MarksOf(block, exempt, touched)) {
+        ranges.append({m.start - block.position(), m.end - m.start, format});
+    }
+    layout->setCacheEnabled(!ranges.isEmpty());
+    if (layout->formats() == ranges) {
+        return;
+    }
+    layout->setFormats(ranges);
+    // Lays the block out again with its marks; the document reports no change of its text.
+    document()->markContentsDirty(block.position(), block.length());
+}
+
+// Only blocks near the screen are read, so that neither a long section nor a keystroke in it
+// costs more than a screen of words; the rest is checked as it scrolls into view.
+void SectionEditor::MarkShown() {
+    if (!isVisible()) {
+        return;
+    }
+    justEdited_ = false;
+    const bool all = std::exchange(markAll_, false);
+    const int dirtyFrom = std::exchange(dirtyFrom_, -1);
+    const int dirtyTo = std::exchange(dirtyTo_, -1);
+    QTextBlock first = firstVisibleBlock();
+    int shown = 0;
+    const QPointF offset = contentOffset();
+    const int height = viewport()->height();
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        if (blockBoundingGeometry(b).translated(offset).top() > height) {
+            break;
+        }
+        ++shown;
+    }
+    for (int i = 0; i < shown && first.previous().isValid(); ++i) {
+        first = first.previous();
+    }
+    const int caretBlock = textCursor().blockNumber();
+    bool touched = false;
+    QTextBlock b = first;
+    int count = 3 * shown + 1;
+    if (!all) {
+        // Edited lines alone, as far as they are near the screen.
+        const int last = first.blockNumber() + count - 1;
+        const int from = std::max(dirtyFrom, first.blockNumber());
+        const int to = std::min(dirtyTo, last);
+        if (dirtyFrom < 0 || from > to) {
+            return;
+        }
+        b = document()->findBlockByNumber(from);
+        count = to - from + 1;
+        // The caret's word is judged only where its line is read.
+        touched = caretBlock < from || caretBlock > to;
+    }
+    for (int i = 0; i < count && b.isValid(); ++i, b = b.next()) {
+        MarkBlock(b, typing_ && b.blockNumber() == caretBlock, &touched);
+    }
+    if (!touched) {
+        typing_ = false;  // the caret is past the word, or the edit made none
+    }
+}
+
+QStringList SectionEditor::MarkedWords() const {
+    QStringList out;
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+        if (!b.layout()) {
+            continue;
+        }
+        for (const auto& r : b.layout()->formats()) {
+            if (r.format.underlineStyle() == QTextCharFormat::WaveUnderline) {
+                out.append(b.text().mid(r.start, r.length));
+            }
+        }
+    }
+    return out;
+}
+
+QMenu* SectionEditor::CreateContextMenu(QPoint at) {
+    QMenu* menu = createStandardContextMenu(at);
+    if (!spelling_) {
+        return menu;
+    }
+    const QTextCursor place = cursorForPosition(at);
+    const QTextBlock block = place.block();
+    std::optional<Mark> word;
+    bool touched = false;
+    for (Mark& m : MarksOf(block, false, &touched)) {
+        if (place.position() >= m.start && place.position() <= m.end) {
+            word = std::move(m);
+            break;
+        }
+    }
+    if (!word) {
+        return menu;
+    }
+    QAction* before = menu->actions().isEmpty() ? nullptr : menu->actions().constFirst();
+    const Encoding encoding = TextEncoding();
+    std::vector<QString> suggestions;
+    for (const std::string& s : spelling_->Suggest(word->word, kMostSuggestions)) {
+        bool replaced = false;
+        auto bytes = encoding == Encoding::Utf8 ? std::optional<std::string>(s)
+                                                : velloran::codepage::FromUtf8(s, &replaced);
+        if (bytes && !replaced) {
+            suggestions.push_back(TextFromBytes(*bytes, encoding));
+        }
+    }
+    const int start = word->start;
+    const int end = word->end;
+    for (const QString& s : suggestions) {
+        auto* action = new QAction(s, menu);
+        action->setObjectName(QStringLiteral("SpellSuggestion"));
+        connect(action, &QAction::triggered, this, [this, start, end, s] {
+            // One edit, undone as one.
+            QTextCursor c = textCursor();
+            c.beginEditBlock();
+            c.setPosition(start);
+            c.setPosition(end, QTextCursor::KeepAnchor);
+            c.insertText(s);
+            c.endEditBlock();
+            setTextCursor(c);
+        });
+        menu->insertAction(before, action);
+    }
+    if (suggestions.empty()) {
+        auto* none = new QAction(QStringLiteral("(no suggestions)"), menu);
+        none->setEnabled(false);
+        menu->insertAction(before, none);
+    }
+    menu->insertSeparator(before);
+    auto* add = new QAction(QStringLiteral("Add to Dictionary"), menu);
+    add->setObjectName(QStringLiteral("SpellAddToDictionary"));
+    const std::string utf8 = word->word;
+    connect(add, &QAction::triggered, this, [this, utf8] {
+        velloran::ui::Guarded(this, [&] { spelling_->AddToDictionary(utf8); });
+        if (onWordsAccepted) {
+            onWordsAccepted();
+        }
+        MarkSoon();
+    });
+    menu->insertAction(before, add);
+    auto* ignore = new QAction(QStringLiteral("Ignore"), menu);
+    ignore->setObjectName(QStringLiteral("SpellIgnore"));
+    connect(ignore, &QAction::triggered, this, [this, utf8] {
+        spelling_->Ignore(utf8);
+        if (onWordsAccepted) {
+            onWordsAccepted();
+        }
+        MarkSoon();
+    });
+    menu->insertAction(before, ignore);
+    menu->insertSeparator(before);
+    return menu;
+}
+
+void SectionEditor::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu* menu = CreateContextMenu(e->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(e->globalPos());
 }
 
 QString SectionEditor::TextFromBytes(std::string_view bytes, Encoding encoding) {

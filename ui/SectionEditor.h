@@ -1,15 +1,25 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
+#include <QTextBlock>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/document/Encoding.h"
 #include "core/document/IndexedText.h"
 #include "core/tools/Search.h"
 #include "ui/TextArea.h"
+
+class QMenu;
+class QTimer;
+
+namespace velloran::spelling {
+class SpellingService;
+}
 
 // The editor of one section slot, and the one place where editor text meets the core's bytes:
 // bytes are read and written in the encoding the editor was filled in, the document's, which
@@ -69,6 +79,23 @@ class SectionEditor : public TextArea {
     // Characters the encoding cannot hold become "?", line breaks of any form become '\n'.
     static QString Representable(QStringView text, velloran::Encoding encoding);
 
+    // Marks misspelled words with a red wavy underline, as far as the text is on screen (and a
+    // screen before and after it), when it is first shown, scrolled or changed; nullptr checks
+    // nothing. Marks are drawn over the text: they change no character, no undo step, no caret.
+    // The word being typed is marked once the caret leaves it.
+    void SetSpelling(velloran::spelling::SpellingService* spelling);
+    // Checks again what is on screen, soon: the answers or the words accepted have changed.
+    void MarkSoon();
+    // Checks again the lines whose words had no answer yet: answers have come.
+    void MarkAnswered();
+    // The words marked now, in the order of the text; for tests.
+    QStringList MarkedWords() const;
+    // The context menu at a point of the viewport: for a marked word its suggestions, "Add to
+    // Dictionary" and "Ignore", then the editor's own entries. The caller owns it.
+    QMenu* CreateContextMenu(QPoint at);
+    // Told after a word was added to the dictionary or ignored, which every editor must show.
+    std::function<void()> onWordsAccepted;
+
   signals:
     // Sent before the editor handles the key, which it then handles as usual.
     void keyDown(int key, Qt::KeyboardModifiers modifiers);
@@ -83,8 +110,24 @@ class SectionEditor : public TextArea {
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dropEvent(QDropEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
   private:
+    struct Mark {
+        int start;  // Qt positions in the document
+        int end;
+        std::string word;  // UTF-8
+    };
+    void MarkShown();
+    // The misspelled words of a block, in Qt positions within it; the word being typed left out.
+    std::vector<Mark> MarksOf(const QTextBlock& block, bool exempt, bool* touched);
+    // Underlines the misspelled words of a block, laying it out again only when they changed.
+    void MarkBlock(const QTextBlock& block, bool exempt, bool* touched);
+    void FollowCaret();
+    // Checks lines from to to again soon (block numbers), the rest keeping their marks.
+    void MarkLines(int from, int to);
     // Brings the bytes in step with a change the document reports.
     void FollowChange(int position, int removed, int added);
     // Wraps anywhere when the bytes hold a run without blanks that touches [from, to) and is
@@ -95,4 +138,19 @@ class SectionEditor : public TextArea {
     // The text's bytes: Qt positions of the text are its code units.
     velloran::IndexedText text_;
     bool settingBytes_ = false;
+
+    velloran::spelling::SpellingService* spelling_ = nullptr;
+    QTimer* markTimer_ = nullptr;
+    // The word being typed, not marked while the caret stays in it: its place in the document.
+    bool typing_ = false;
+    bool justEdited_ = false;
+    bool markAll_ = false;
+    int dirtyFrom_ = -1;
+    int dirtyTo_ = -1;
+    // The lines with words still waiting for an answer (block numbers).
+    int waitingFrom_ = -1;
+    int waitingTo_ = -1;
+    int blockCount_ = 1;
+    int typedStart_ = -1;
+    int typedEnd_ = -1;
 };

@@ -1,12 +1,14 @@
 #include "ui/Unit1.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
@@ -18,17 +20,23 @@
 #include "core/commands/Saving.h"
 #include "core/document/Sections.h"
 #include "core/merge/DiskMerge.h"
+#include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
 #include "core/recovery/Recovery.h"
+#include "core/spelling/PersonalDictionary.h"
+#include "core/spelling/SpellingService.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
+#include "settings/ProgressSettings.h"
 #include "settings/Settings.h"
+#include "ui/Colours.h"
 #include "ui/DiskWatcher.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/RecoveryKeeper.h"
 #include "ui/ShownText.h"
 #include "ui/Unit11.h"
+#include "ui/Unit12.h"
 #include "ui/Unit13.h"
 #include "ui/Unit14.h"
 #include "ui/Unit2.h"
@@ -76,10 +84,8 @@ TForm1::TForm1(std::vector<std::string> arguments, QWidget* parent)
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName("ListBox1");
-    QPalette palette = ListBox1->palette();
-    palette.setColor(QPalette::Base, QColor(224, 224, 192));
-    palette.setColor(QPalette::Text, Qt::black);
-    ListBox1->setPalette(palette);
+    ListBox1->setPalette(
+        velloran::ui::FixedColours(ListBox1->palette(), QPalette::Base, QColor(224, 224, 192)));
     QFont font("MS Sans Serif");
     font.setPixelSize(13);
     ListBox1->setFont(font);
@@ -111,7 +117,6 @@ void TForm1::SetForms(const Forms& forms) {
                                            SectionEditor*) { EditorKeyDown(key, modifiers); };
     forms_.Form2->onWindowKeyDown = [this](int key) { ListBox1KeyDown(key); };
     recovery_ = std::make_unique<RecoveryKeeper>(*session_, this);
-    forms_.Form2->SetSlotObserver(recovery_.get());
     forms_.Form2->onSectionEdited = [this](int k) {
         if (IsFlagged(k)) {
             Flag(k, false);
@@ -122,6 +127,15 @@ void TForm1::SetForms(const Forms& forms) {
     }
     disk_ = std::make_unique<DiskWatcher>(this);
     disk_->onChange = [this](bool folder) { CheckDisk(folder); };
+    progress_ =
+        std::make_unique<velloran::ProgressRecorder>(velloran::LoadProgressSettings().DayStart);
+    session_->progress = progress_.get();
+    observers_.Add(recovery_.get());
+    observers_.Add(progress_.get());
+    forms_.Form2->SetSlotObserver(&observers_);
+    if (forms_.Form12) {
+        forms_.Form12->Attach(progress_.get(), session_.get());
+    }
 }
 
 QAction* TForm1::AddItem(QMenu* menu, const char* caption, const char* name,
@@ -154,6 +168,15 @@ void TForm1::CreateMenu() {
     MVSearch = AddItem(view, "Search - F3", "MVSearch", &TForm1::MVSearchClick);
     MVHelp = AddItem(view, "Help - F4", "MVHelp", &TForm1::MVHelpClick);
     Statistics1 = AddItem(view, "Statistics", "Statistics1", &TForm1::Statistics1Click);
+    Progress1 = AddItem(view, "Progress", "Progress1", &TForm1::Progress1Click);
+    MVSpelling = view->addMenu("Spelling");
+    MVSpelling->setObjectName("MVSpelling");
+    MVSpelling->setToolTipsVisible(true);
+    MVCheckSpelling =
+        AddItem(MVSpelling, "Check Spelling", "MVCheckSpelling", &TForm1::MVCheckSpellingClick);
+    MVCheckSpelling->setCheckable(true);
+    spellingLanguages_ = new QActionGroup(this);
+    spellingLanguages_->setExclusive(true);
 
     QMenu* panels = menuBar()->addMenu("Panels");
     panels->setObjectName("MPanels");
@@ -433,12 +456,85 @@ void TForm1::ApplySettings() {
     forms_.Form2->ApplyFormat();
 }
 
+void TForm1::LoadSpelling() {
+    spelling_ = velloran::LoadSpellingSettings();
+    dictionaries_ = velloran::spelling::InstalledDictionaries();
+    for (QAction* a : spellingLanguages_->actions()) {
+        delete a;
+    }
+    QAction* before = MVCheckSpelling;
+    for (const auto& d : dictionaries_) {
+        // "English (United States) [en_US]", or the bare name where the toolkit knows none.
+        const QString name = QString::fromStdString(d.name);
+        const QLocale locale(name);
+        QString caption = name;
+        if (locale.language() != QLocale::C && name.startsWith(locale.bcp47Name().left(2))) {
+            caption = QLocale::languageToString(locale.language());
+            if (name.contains('_')) {
+                caption += " (" + QLocale::territoryToString(locale.territory()) + ")";
+            }
+            caption += " [" + name + "]";
+        }
+        QAction* action = new QAction(caption, spellingLanguages_);
+        action->setObjectName("MVSpellingLanguage_" + name);
+        action->setCheckable(true);
+        connect(action, &QAction::triggered, this,
+                [this, d] { Guarded(this, [&] { MVSpellingLanguageClick(d.name); }); });
+        MVSpelling->insertAction(before, action);
+    }
+    if (!dictionaries_.empty()) {
+        MVSpelling->insertSeparator(before);
+    }
+    dictionary_ = velloran::spelling::ChooseDictionary(dictionaries_, spelling_.Language,
+                                                       velloran::spelling::LocaleLanguage());
+    ApplySpelling();
+}
+
+void TForm1::ApplySpelling() {
+    const bool any = dictionary_.has_value();
+    MVCheckSpelling->setEnabled(any);
+    MVCheckSpelling->setChecked(any && spelling_.Check);
+    MVCheckSpelling->setToolTip(
+        any ? QString()
+            : QStringLiteral("No spelling dictionary is installed: install hunspell-en-us or "
+                             "another hunspell-* package"));
+    for (QAction* a : spellingLanguages_->actions()) {
+        a->setChecked(any && a->objectName() ==
+                                 "MVSpellingLanguage_" + QString::fromStdString(dictionary_->name));
+    }
+    const bool checking = any && spelling_.Check;
+    auto* current = forms_.Form2->Spelling();
+    const bool same = current && checking && current->Source() == *dictionary_;
+    if (!same) {
+        forms_.Form2->UseSpelling(checking ? dictionary_ : std::nullopt,
+                                  velloran::spelling::PersonalDictionaryPath());
+    }
+}
+
+void TForm1::MVCheckSpellingClick() {
+    spelling_.Check = MVCheckSpelling->isChecked();
+    ApplySpelling();
+    velloran::SaveSpellingSettings(spelling_);
+}
+
+void TForm1::MVSpellingLanguageClick(const std::string& name) {
+    for (const auto& d : dictionaries_) {
+        if (d.name == name) {
+            dictionary_ = d;
+        }
+    }
+    spelling_.Language = name;
+    ApplySpelling();
+    velloran::SaveSpellingSettings(spelling_);
+}
+
 void TForm1::FormShow() {
     velloran::State& st = state();
     if (st.FirstShow) {
         st.FirstShow = false;
         // The settings place both windows, the document window at the list's right edge.
         ApplySettings();
+        LoadSpelling();
     }
     // Old bytes kept aside are told at every start, until the user removed them.
     for (const auto& write : std::exchange(interruptedWrites_, {})) {
@@ -562,6 +658,10 @@ void TForm1::MVHelpClick() {
 
 void TForm1::Statistics1Click() {
     forms_.Form4->ShowAt(this);
+}
+
+void TForm1::Progress1Click() {
+    forms_.Form12->ShowAt(this);
 }
 
 void TForm1::SetPanelMode(int mode) {

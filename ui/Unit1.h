@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "core/document/Host.h"
+#include "core/spelling/Dictionaries.h"
 #include "core/storage/InPlaceWrite.h"
+#include "settings/SpellingSettings.h"
 
 class QAction;
+class QActionGroup;
 class QListWidget;
 class QMenu;
 class TForm2;
@@ -25,6 +28,11 @@ class TForm13;
 class TForm14;
 class RecoveryKeeper;
 class DiskWatcher;
+class TForm12;
+class RecoveryKeeper;
+namespace velloran {
+class ProgressRecorder;
+}
 
 // The program's other windows, created once at start in this order after TForm1.
 struct Forms {
@@ -38,6 +46,7 @@ struct Forms {
     TForm4* Form4 = nullptr;
     TForm13* Form13 = nullptr;
     TForm14* Form14 = nullptr;
+    TForm12* Form12 = nullptr;
 };
 
 // The section list window: the main window with the menu that carries every command. It is the
@@ -91,9 +100,12 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     void MVSearchClick();
     void MVHelpClick();
     void Statistics1Click();
+    void Progress1Click();
     void N1Panel1Click();
     void N2HPanel1Click();
     void N2VPanel1Click();
+    void MVCheckSpellingClick();
+    void MVSpellingLanguageClick(const std::string& name);
 
     // Saves that a killed run left unfinished, found at start: what became of them is told when
     // the window is first shown.
@@ -130,9 +142,13 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     QAction* MVSearch;
     QAction* MVHelp;
     QAction* Statistics1;
+    QAction* Progress1;
     QAction* N1Panel1;
     QAction* N2HPanel1;
     QAction* N2VPanel1;
+    // " View ", "Spelling": the installed dictionaries, then "Check Spelling".
+    QMenu* MVSpelling;
+    QAction* MVCheckSpelling;
 
     static constexpr const char* kDesignCaption = "Velloran Organizer";
     static constexpr std::string_view kUnmergeableOnDisk =
@@ -153,6 +169,9 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     QAction* AddItem(QMenu* menu, const char* caption, const char* name, void (TForm1::*handler)());
     void ApplySettings();
     void SetPanelMode(int mode);
+    // The installed dictionaries into the Spelling menu, and the choice of spelling.ini applied.
+    void LoadSpelling();
+    void ApplySpelling();
     // Chooses the document, offers what a killed run left of it, and reads it unless recovered.
     void LoadDocument();
     // After every command: the recovery record and the watch of the file follow the run.
@@ -169,6 +188,13 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     // A version on disk that could not be merged, told once.
     std::optional<velloran::FileIdentity> toldUnreadable_;
     std::vector<std::string> offeredCopies_;
+    // The words of each section at every opening, save and record, for the Progress window.
+    std::unique_ptr<velloran::ProgressRecorder> progress_;
+    velloran::SlotObservers observers_;
     std::vector<velloran::InterruptedWrite> interruptedWrites_;
     bool shownOnce_ = false;
+    std::vector<velloran::spelling::Dictionary> dictionaries_;
+    std::optional<velloran::spelling::Dictionary> dictionary_;
+    velloran::SpellingSettings spelling_;
+    QActionGroup* spellingLanguages_ = nullptr;
 };

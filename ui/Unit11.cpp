@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <QTimer>
 
+#include "ui/Colours.h"
 #include "ui/Geometry.h"
 
 TForm11::TForm11(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -22,9 +23,9 @@ TForm11::TForm11(QWidget* parent) : QWidget(parent, Qt::Window) {
     Label1 = new QLabel(QStringLiteral("File is Saved."), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(font);
-    QPalette palette = Label1->palette();
-    palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
-    Label1->setPalette(palette);
+    // Maroon on a light face of its own, whatever the desktop's palette.
+    setPalette(velloran::ui::FixedColours(palette(), QPalette::Window, QColor(240, 240, 240),
+                                          QColor(128, 0, 0)));
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setGeometry(16, 16, width() - 16 - 4, height() - 16);

@@ -7,12 +7,16 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/spelling/SpellingService.h"
+#include "ui/Colours.h"
 #include "ui/Geometry.h"
+#include "ui/Platform.h"
 #include "ui/ShownText.h"
 
 using velloran::kLastSlot;
 using velloran::kSectionCount;
 using velloran::state;
+using velloran::ui::PlacesWindows;
 
 namespace {
 
@@ -52,6 +56,41 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
     FormCreate();
 }
 
+TForm2::~TForm2() {
+    // Its thread may be telling this window of answers: it ends first.
+    spelling_.reset();
+}
+
+void TForm2::UseSpelling(const std::optional<velloran::spelling::Dictionary>& dictionary,
+                         const std::string& personalPath) {
+    for (SectionEditor* ed : editors_) {
+        ed->SetSpelling(nullptr);
+    }
+    spelling_.reset();
+    if (dictionary) {
+        spelling_ = std::make_unique<velloran::spelling::SpellingService>(
+            *dictionary, personalPath, [this] {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        for (SectionEditor* ed : editors_) {
+                            ed->MarkAnswered();
+                        }
+                    },
+                    Qt::QueuedConnection);
+            });
+    }
+    for (SectionEditor* ed : editors_) {
+        ed->SetSpelling(spelling_.get());
+    }
+}
+
+void TForm2::MarkShownEditors() {
+    for (SectionEditor* ed : editors_) {
+        ed->MarkSoon();
+    }
+}
+
 QColor TForm2::SectionColor(int k) {
     const auto& c = kSectionColors[Index(k % 18)];
     return QColor(c[0], c[1], c[2]);
@@ -76,9 +115,7 @@ void TForm2::FormCreate() {
         ed->setGeometry(rect());
         ed->setEnabled(true);
         ed->hide();
-        QPalette pal = ed->palette();
-        pal.setColor(QPalette::Base, SectionColor(k));
-        ed->setPalette(pal);
+        ed->setPalette(velloran::ui::FixedColours(ed->palette(), QPalette::Base, SectionColor(k)));
         ed->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setFont(font);
@@ -95,6 +132,7 @@ void TForm2::FormCreate() {
             }
         };
         connect(ed, &SectionEditor::clicked, this, &TForm2::SectionEditorClick);
+        ed->onWordsAccepted = [this] { MarkShownEditors(); };
         connect(ed, &SectionEditor::keyDown, this, [this, ed](int key, Qt::KeyboardModifiers m) {
             if (onEditorKeyDown) {
                 onEditorKeyDown(key, m, ed);
@@ -203,11 +241,13 @@ void TForm2::SelectSection(int a) {
     auto& st = state();
     if (st.PanelMode == 2 || st.PanelMode == 3) {
         if (a == st.Panel1Section || a == st.Panel2Section) {
+            BringForward();
             return;
         }
         st.Panel2Section = a;
     } else {
         if (a == st.Panel1Section) {
+            BringForward();
             return;
         }
         st.Panel2Section = st.Panel1Section;
@@ -270,9 +310,21 @@ void TForm2::LayoutPanels() {
     if (isHidden()) {
         show();
     }
+    BringForward();
     if (observer_) {
         observer_->ViewChanged();
     }
+}
+
+void TForm2::BringForward() {
+    // Where the windows cannot be placed side by side, this one may stand behind the list, and
+    // the section just chosen would change out of sight. Elsewhere it stays where it is, and the
+    // list keeps the focus for the arrow keys.
+    if (PlacesWindows() || isHidden()) {
+        return;
+    }
+    raise();
+    activateWindow();
 }
 
 void TForm2::HideEditor(SectionEditor* ed) {

@@ -4,6 +4,8 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -11,7 +13,12 @@
 #include "core/document/Host.h"
 #include "core/document/SectionStore.h"
 #include "core/document/State.h"
+#include "core/spelling/Dictionaries.h"
 #include "ui/SectionEditor.h"
+
+namespace velloran::spelling {
+class SpellingService;
+}
 
 // The document window: one editor per section slot, shown alone or two in two panes.
 class TForm2 : public QWidget, public velloran::SectionSlots {
@@ -19,6 +26,7 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
 
   public:
     explicit TForm2(QWidget* parent = nullptr);
+    ~TForm2() override;
 
     // velloran::SectionSlots. A section's text stays in the store until its editor is first
     // shown or handed out, and is read from there until then; after that from the bytes the
@@ -41,10 +49,20 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     void SelectSection(int a);
     // Shows and arranges the editors for the current PanelMode; shows the window when hidden.
     void LayoutPanels();
+    // Raises and activates the window on a platform that cannot place it beside the list
+    // (native Wayland), so that the section shown is in front; elsewhere nothing. Every command
+    // that shows a section ends here, through SelectSection or LayoutPanels.
+    void BringForward();
     // Font face, size and word wrap from the state, to all editors.
     void ApplyFormat();
     // Makes the panes of modes 2 and 3 follow the client size.
     void FormResize();
+
+    // Checks the spelling of every editor with the dictionary, the personal dictionary at
+    // personalPath; nothing checks none. The dictionary is read on a thread of its own.
+    void UseSpelling(const std::optional<velloran::spelling::Dictionary>& dictionary,
+                     const std::string& personalPath);
+    velloran::spelling::SpellingService* Spelling() const { return spelling_.get(); }
 
     // Told of every change of a section's text, as bytes; nullptr for none.
     void SetSlotObserver(velloran::SlotObserver* observer) { observer_ = observer; }
@@ -86,7 +104,11 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     void SectionEditorChange();
     void SectionEditorClick(int tag);
 
+    // Every editor shown checks its words again.
+    void MarkShownEditors();
+
     std::array<SectionEditor*, velloran::kSectionCount> editors_{};
+    std::unique_ptr<velloran::spelling::SpellingService> spelling_;
     velloran::SlotObserver* observer_ = nullptr;
     // The texts of sections whose editors do not hold them, and the encoding each was stored in.
     mutable velloran::SectionStore store_;

@@ -80,6 +80,10 @@ To add a section, type a new marker line. To move a section, cut its marker line
 File > Reload then cuts the text into sections again and renews the section list. Reload does not read the file again; it uses the text in the editors, and the result counts as an unsaved change.
 View > Word Wrap switches line wrapping on and off for all editors. Lines wrap between words; a section holding a run of 16 KiB or more without a blank (a pasted blob, a generated line) wraps anywhere instead, which keeps such a line quick to show.
 
+Spelling
+As you type, a word the dictionary does not know gets a red wavy underline; the word you are typing is marked only once the caret leaves it. The marks change nothing in the text. Right-click a marked word for up to eight suggestions (a click replaces the word; Ctrl+Z undoes it), "Add to Dictionary", which keeps the word for every document from now on, in ~/.local/share/velloran/words (one word a line, which you may edit), and "Ignore", which accepts it until the editor ends. Numbers, words with digits, words in capitals alone, web and e-mail addresses and the [S] of a marker line are not checked.
+View > Spelling lists the installed dictionaries (the hunspell-* packages, in /usr/share/hunspell, or your own in ~/.local/share/hunspell) and "Check Spelling", which turns checking on or off. At first the dictionary of your language (LANG) is chosen, or else the first one installed; your choice is kept in ~/.config/velloran/spelling.ini. Without any dictionary "Check Spelling" is not available: install hunspell-en-us or the package for your language. Only the text on screen is checked, so long documents stay quick.
+
 Search and Search All
 View > Search - F3 opens the search window. Type a text in its field.
 "Search" finds the next occurrence in the current section (the one last selected in the list, or the editor you last clicked) and selects it, so that a paste replaces it. Press "Search" again for the next one. With nothing selected the search starts at the caret, so a match right there, even at the very start of the section, is found. The search stays inside the section and never moves to another one; when nothing more is found, nothing is selected.
@@ -97,6 +101,11 @@ View > Parameters - F2 opens the File Parameters dialog: the editor font (Arial,
 
 Statistics
 View > Statistics lists for every section the number of lines, words and characters, and the totals. Words are separated by blanks only; line breaks are not counted as characters; a long line shown wrapped counts as one line. The report is plain text that you can copy; it is made again each time the window is opened.
+
+Progress
+View > Progress shows how much you wrote: today's words against your daily goal, with a bar, the words of each of the last 30 days as a chart (the days that met the goal in full colour; point at a bar for its date and words), the streak of days in a row that met the goal, and the words added today to each section. Set the goal in "Daily goal" ("Off" for none); it is kept in ~/.config/velloran/progress.ini (or $XDG_CONFIG_HOME/velloran/progress.ini), not in QMV.ini.
+The editor keeps a progress log of each document for this: every time the document is opened, saved, or recorded for recovery, it notes the words of every section, counted as the statistics count them. Today's words are the words now less those at the first opening or save of the day, never below zero: deleting is editing too. A day starts at 04:00, so that a night's writing counts for the evening (DayStart= in progress.ini chooses another hour). A section keeps its words when its title changes; a new section brings all of its words.
+The logs are kept in ~/.local/state/velloran/progress (or $XDG_STATE_HOME/velloran/progress), which only you may read; a log follows its document when you save it under another name, and when another program renamed or moved it. The log of a sealed (.vls) or enciphered (.vle) document is encrypted like its recovery records, since its counts and titles are text too, and is only kept once the document has its key. "velloran-cli progress" gives the same figures for scripts.
 
 Keys
 The function keys work in the section list and in every editor; Shift, Ctrl and Alt make no difference to them.

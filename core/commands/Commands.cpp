@@ -27,6 +27,7 @@ void ChooseStartDocument(Session& s, const std::optional<std::string>& argument,
 void OpenChosenDocument(Session& s) {
     if (IsExistingFile(s.st.FileName) && OpenDocumentFile(s, s.st.FileName)) {
         SplitSections(s);
+        s.Taken(ProgressMoment::Opened);
     }
 }
 
@@ -44,6 +45,8 @@ bool Decript(Session& s) {
         return false;
     }
     SplitSections(s);
+    // The text read with the new key is the document's as far as progress goes.
+    s.Taken(ProgressMoment::Opened);
     return true;
 }
 

@@ -13,6 +13,24 @@
 namespace velloran {
 namespace {
 
+// Said once a run, and the backup not made: another user could lead it elsewhere.
+void TellBackupRefused(Session& s, std::string_view message, const std::string& path) {
+    if (!s.st.BackupRefusalTold) {
+        s.st.BackupRefusalTold = true;
+        s.dialogs.ShowMessage(Format(message, path));
+    }
+}
+
+// A symbolic link at a backup's name is never written through (ReplaceFile refuses it as well);
+// here the user learns of it.
+bool LinkInTheWay(Session& s, const std::string& backup) {
+    if (!IsSymbolicLink(backup)) {
+        return false;
+    }
+    TellBackupRefused(s, kBackupLinkRefused, backup);
+    return true;
+}
+
 std::string InFolder(const std::string& folder, const std::string& name) {
     // An empty folder means the current one, not the root.
     if (folder.empty()) {
@@ -73,8 +91,10 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
     DocumentBuffer lines = writer->Lines(s);
     s.buffer = std::move(lines);
 
-    MakeBackups(s, target, &*writer);
-    writer->Write(target, s.buffer);
+    // The enciphered name is one the editor made up: no link there is followed.
+    const Naming targetNaming = target == fileName ? Naming::kGiven : Naming::kMadeUp;
+    MakeBackups(s, target, &*writer, targetNaming);
+    writer->Write(target, s.buffer, std::nullopt, targetNaming);
     writer->KeepKey(st);
     st.FileName = fileName;
     st.EncFileName = EncipheredName(fileName);
@@ -87,6 +107,7 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
         st.UnopenedSealed.clear();
     }
     st.Modified = false;
+    s.Taken(ProgressMoment::Saved);
     s.dialogs.ShowStatusNotice(target);
     return true;
 }
@@ -103,7 +124,8 @@ bool SaveWithPrompt(Session& s, bool showDoNotExit) {
     }
 }
 
-void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save) {
+void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save,
+                 std::optional<Naming> targetNaming) {
     State& st = s.st;
     if (!st.BackupPrev && !st.BackupCurr) {
         return;
@@ -114,24 +136,42 @@ void MakeBackups(Session& s, const std::string& target, const DocumentWriter* sa
     if (!backupFolder.empty()) {
         MakeDirectory(backupFolder);
     }
+    // A folder of the backups' own, unlike the document's, is one the user must own: another
+    // user may have made it, or a link in its place, in a shared folder.
+    const bool ownFolder = (st.BackupType == 1 || st.BackupType == 2) && !st.BackupFolder.empty();
+    if (ownFolder && IsForeignFolder(backupFolder)) {
+        TellBackupRefused(s, kBackupFolderRefused, backupFolder);
+        st.BackupPrev = false;  // as after a copy that failed
+        return;
+    }
+    const Naming naming = ownFolder ? Naming::kMadeUpInOwnFolder : Naming::kMadeUp;
+    if (!targetNaming) {
+        targetNaming = target == st.FileName ? Naming::kGiven : Naming::kMadeUp;
+    }
     const std::string base = InFolder(backupFolder, shortName);
     // Backups show no more than the document: a private document has private backups.
     FileAccess access;
-    if (auto document = AccessOf(target)) {
+    if (auto document = AccessOf(target, *targetNaming)) {
         access = *document;
     } else {
         access.mode = NewFileMode();
     }
 
     if (st.BackupPrev) {
-        if (auto old = ReadWholeFile(target)) {
-            ReplaceFile(
-                BackupName(base, "-prev"), [&](OutputFile& out) { out.Write(*old); }, access);
+        const std::string prev = BackupName(base, "-prev");
+        if (!LinkInTheWay(s, prev)) {
+            if (auto old = ReadWholeFile(target, static_cast<std::size_t>(-1), *targetNaming)) {
+                ReplaceFile(
+                    prev, [&](OutputFile& out) { out.Write(*old); }, access, naming);
+            }
         }
         st.BackupPrev = false;
     }
     if (st.BackupCurr) {
-        WriteBackupCopy(s, BackupName(base, "-copy"), access, save);
+        const std::string copy = BackupName(base, "-copy");
+        if (!LinkInTheWay(s, copy)) {
+            WriteBackupCopy(s, copy, access, save, naming);
+        }
     }
 }
 
@@ -147,14 +187,14 @@ std::string BackupName(std::string_view path, std::string_view suffix) {
 }
 
 void WriteBackupCopy(Session& s, const std::string& path, const std::optional<FileAccess>& access,
-                     const DocumentWriter* save) {
+                     const DocumentWriter* save, Naming naming) {
     const DocumentWriter inForce = DocumentWriter::InForce(s.st, SaveProtection(s.st));
     const auto writer = (save ? save : &inForce)->ForCopy(s);
     if (!writer) {
         return;
     }
     try {
-        writer->Write(path, writer->Lines(s), access);
+        writer->Write(path, writer->Lines(s), access, naming);
     } catch (const Error&) {
         // A backup never stops the save; the earlier copy is still whole.
     }

@@ -30,8 +30,12 @@ bool SaveWithPrompt(Session& s, bool showDoNotExit);
 
 // The "-prev" copy of target as it is on disk and the "-copy" of the new content, as the backup
 // policy asks; the copy is protected as save writes the document (without one, as the document
-// is now). Every failure is silent.
-void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save = nullptr);
+// is now). Every failure is silent. The backups' names are made up, so no symbolic link there
+// is followed, and a backup folder other than the document's is only used when it is the user's
+// own (see Naming); a backup not made for that reason is said once a run. target goes by
+// targetNaming; by default it is made up when it is not FileName (the enciphered name).
+void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save = nullptr,
+                 std::optional<Naming> targetNaming = std::nullopt);
 
 // The folder the backups of target go to, as the backup policy says.
 std::string BackupFolderOf(const State& st, const std::string& target);
@@ -44,7 +48,7 @@ std::string BackupName(std::string_view path, std::string_view suffix);
 // access when given. Writes nothing when the copy cannot be made; never reports a failure.
 void WriteBackupCopy(Session& s, const std::string& path,
                      const std::optional<FileAccess>& access = std::nullopt,
-                     const DocumentWriter* save = nullptr);
+                     const DocumentWriter* save = nullptr, Naming naming = Naming::kMadeUp);
 
 // Whether a save may replace target. A sealed file this run could not open is asked about. A
 // change on disk of the document is merged into the sections first, and the save stops when
@@ -67,6 +71,12 @@ inline constexpr std::string_view kChangedOnDiskUnmergeable =
     "version cannot be merged with this one: %s. Overwrite the version on disk?";
 inline constexpr std::string_view kSaveUnderNewName =
     "Save the document under a new name instead, and keep the version on disk?";
+inline constexpr std::string_view kBackupFolderRefused =
+    "No backups are made in %s: it is a symbolic link or belongs to another user, who could "
+    "lead the backups over other files. Choose a backup folder of your own in File Parameters.";
+inline constexpr std::string_view kBackupLinkRefused =
+    "No backup was made as %s: it is a symbolic link, which could lead the backup over another "
+    "file, and backups are never written through one. Remove the link to have the backup made.";
 inline constexpr std::string_view kSaveUnsealed =
     "%s is not a sealed (.vls) name: the document would be written without encryption. "
     "Write it without encryption?";

@@ -111,6 +111,50 @@ class Dialogs {
     virtual void ShowMergeReport(const MergeReport& /*report*/) {}
 };
 
+// Tells each of several observers in turn, in the order they were added.
+class SlotObservers : public SlotObserver {
+  public:
+    void Add(SlotObserver* observer) { observers_.push_back(observer); }
+    void SlotsReplaced(const SharedBytes& block, std::span<const std::string_view> texts) override {
+        for (SlotObserver* o : observers_) {
+            o->SlotsReplaced(block, texts);
+        }
+    }
+    void SlotReplaced(int k, const SharedBytes& block, std::string_view text) override {
+        for (SlotObserver* o : observers_) {
+            o->SlotReplaced(k, block, text);
+        }
+    }
+    void SlotEdited(int k, std::size_t position, std::size_t removed,
+                    std::string_view inserted) override {
+        for (SlotObserver* o : observers_) {
+            o->SlotEdited(k, position, removed, inserted);
+        }
+    }
+    void ViewChanged() override {
+        for (SlotObserver* o : observers_) {
+            o->ViewChanged();
+        }
+    }
+
+  private:
+    std::vector<SlotObserver*> observers_;
+};
+
+struct Session;
+
+// The moments at which the writer's progress is taken: the document was read (opened, or its
+// recovery record restored), saved, or recorded for recovery.
+enum class ProgressMoment : unsigned char { Opened = 1, Saved = 2, Recorded = 3 };
+
+// Told of each of those moments by the part that makes it happen, with the slots holding the
+// document as it is then; the progress log implements it.
+class ProgressObserver {
+  public:
+    virtual ~ProgressObserver() = default;
+    virtual void Taken(const Session& s, ProgressMoment moment) = 0;
+};
+
 // Everything a core command works on: the run's state and what the window layer provides.
 // (No member is called "slots": the toolkit defines that word as a macro.)
 struct Session {
@@ -119,6 +163,14 @@ struct Session {
     SectionList& list;
     DocumentBuffer& buffer;
     Dialogs& dialogs;
+    // Nothing where no progress is kept, as in velloran-cli.
+    ProgressObserver* progress = nullptr;
+
+    void Taken(ProgressMoment moment) const {
+        if (progress) {
+            progress->Taken(*this, moment);
+        }
+    }
 };
 
 // Plain implementations for a build without windows, and for tests.

@@ -33,6 +33,9 @@ struct State {
     bool BackupPrev = false;
     bool BackupCurr = false;
     int BackupType = 0;
+    // The user was told this run of a backup not made because another user could lead it
+    // elsewhere; once is enough.
+    bool BackupRefusalTold = false;
     bool Enciphered = false;
     std::string CipherKey;
     // The bytes that the last deciphering turned into line breaks. A right key never makes one,

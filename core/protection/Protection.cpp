@@ -7,6 +7,7 @@
 #include "core/protection/SealedDocument.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
+#include "core/storage/Paths.h"
 
 namespace velloran {
 namespace {
@@ -60,6 +61,10 @@ bool WouldUnseal(const State& st, Protection p) {
 std::string SaveTarget(const State& st, const std::string& fileName) {
     return SaveProtection(st, fileName) == Protection::Enciphered ? EncipheredName(fileName)
                                                                   : fileName;
+}
+
+std::string DocumentPath(const State& st) {
+    return AbsolutePath(SaveTarget(st));
 }
 
 // ---- reading
@@ -263,9 +268,9 @@ DocumentBuffer DocumentWriter::Lines(Session& s) const {
 }
 
 void DocumentWriter::Write(const std::string& path, const DocumentBuffer& lines,
-                           const std::optional<FileAccess>& access) const {
+                           const std::optional<FileAccess>& access, Naming naming) const {
     if (protection_ != Protection::Sealed) {
-        WriteDocument(path, lines, access);
+        WriteDocument(path, lines, access, naming);
         return;
     }
     WriteSealedFile(
@@ -274,7 +279,7 @@ void DocumentWriter::Write(const std::string& path, const DocumentBuffer& lines,
             lines.ForEachCrLfPiece(0, lines.LineCount(),
                                    [&](std::string_view piece) { writer.Write(piece); });
         },
-        access);
+        access, naming);
 }
 
 void DocumentWriter::KeepKey(State& st) const {

@@ -43,6 +43,9 @@ std::string SaveTarget(const State& st, const std::string& fileName);
 inline std::string SaveTarget(const State& st) {
     return SaveTarget(st, st.FileName);
 }
+// SaveTarget made absolute: the document that what is kept beside it (recovery records, progress
+// logs) belongs to.
+std::string DocumentPath(const State& st);
 
 // ---- reading
 
@@ -99,10 +102,11 @@ class DocumentWriter {
     // Slots 0 to LastSection as they go to the file: enciphered for the legacy cipher, with one
     // running index. Throws Error when a line would not read back as one line.
     DocumentBuffer Lines(Session& s) const;
-    // Writes lines, as Lines gave them, to path, replacing it only once every byte is on disk.
-    // Throws "Cannot create file %s".
+    // Writes lines, as Lines gave them, to path, replacing it only once every byte is on disk,
+    // following a symbolic link there only as naming allows. Throws "Cannot create file %s".
     void Write(const std::string& path, const DocumentBuffer& lines,
-               const std::optional<FileAccess>& access = std::nullopt) const;
+               const std::optional<FileAccess>& access = std::nullopt,
+               Naming naming = Naming::kGiven) const;
     // After the save: its key is the one in force, and the document is kept as written.
     void KeepKey(State& st) const;
 

@@ -376,8 +376,9 @@ std::optional<std::string> UnsealFile(const std::string& path, const SealKeySour
 
 void WriteSealedFile(const std::string& path, const SealKey& key,
                      const std::function<void(SealWriter&)>& produce,
-                     const std::optional<FileAccess>& access, std::size_t chunkSize) {
-    const bool ok = ReplaceFile(
+                     const std::optional<FileAccess>& access, Naming naming,
+                     std::size_t chunkSize) {
+    const WriteResult written = ReplaceFile(
         path,
         [&](OutputFile& out) {
             SealWriter writer(
@@ -385,9 +386,9 @@ void WriteSealedFile(const std::string& path, const SealKey& key,
             produce(writer);
             writer.Finish();
         },
-        access);
-    if (!ok) {
-        throw Error(Format(kCannotCreate, path));
+        access, naming);
+    if (!written) {
+        throw Error(Format(kCannotCreate, path), written.Reason());
     }
 }
 
@@ -456,6 +457,9 @@ bool IsSealedName(std::string_view path) {
 }
 
 void Wipe(std::string& secret) {
+    // Beyond the text too, up to the capacity, where a shorter text or a move leaves bytes of a
+    // longer one; growing to the capacity allocates nothing.
+    secret.resize(secret.capacity());
     sodium_memzero(secret.data(), secret.size());
     secret.clear();
 }

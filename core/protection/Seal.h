@@ -190,12 +190,12 @@ std::optional<std::string> UnsealFile(const std::string& path, const SealKeySour
                                       std::size_t maxPlain = static_cast<std::size_t>(-1),
                                       const SealLimits& limits = {});
 
-// Replaces path, as ReplaceFile does (with access), with what produce writes, sealed with key.
-// Throws "Cannot create file %s".
+// Replaces path, as ReplaceFile does (with access and naming), with what produce writes, sealed
+// with key. Throws "Cannot create file %s".
 void WriteSealedFile(const std::string& path, const SealKey& key,
                      const std::function<void(SealWriter&)>& produce,
                      const std::optional<FileAccess>& access = std::nullopt,
-                     std::size_t chunkSize = kSealChunk);
+                     Naming naming = Naming::kGiven, std::size_t chunkSize = kSealChunk);
 
 // The same in memory, for records kept elsewhere.
 std::string SealBytes(const SealKey& key, std::string_view plain,
@@ -212,7 +212,8 @@ std::string UnsealBytes(std::string_view sealed, std::string_view passphrase,
 // True when the path ends in ".vls", in any case.
 bool IsSealedName(std::string_view path);
 
-// Overwrites the bytes of secret with zeros, then empties it.
+// Overwrites the bytes of secret with zeros, all its capacity, then empties it (keeping the
+// capacity).
 void Wipe(std::string& secret);
 
 inline constexpr std::string_view kWrongKey = "Wrong key for %s";

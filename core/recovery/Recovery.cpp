@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
@@ -36,6 +37,12 @@ std::vector<std::string> LockFiles(const std::string& folder) {
 
 std::string ManifestPath(const std::string& recordFolder) {
     return recordFolder + "/manifest";
+}
+
+// A folder, not through a symbolic link, that IsPrivate holds.
+bool IsPrivateFolder(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && IsPrivate(st);
 }
 
 std::string TimeText(std::int64_t seconds) {
@@ -96,8 +103,11 @@ Outcome Recover(Session& s, RecoveryRecorder& recorder, Found& found) {
             }
         }
         RecoveredRecord record = ReadRecord(found.slot->Folder(), m, std::move(key));
-        RestoreRecord(s, record,
-                      m.protection == RecordProtection::DerivedKey ? legacyKey : std::string());
+        // Handed on as it is, not copied: only the legacy key becomes the run's.
+        if (m.protection != RecordProtection::DerivedKey) {
+            Wipe(legacyKey);
+        }
+        RestoreRecord(s, record, legacyKey);
         recorder.Adopt(std::move(found.slot), record);
         return Outcome::Restored;
     } catch (const RecordDamaged& e) {
@@ -110,23 +120,8 @@ Outcome Recover(Session& s, RecoveryRecorder& recorder, Found& found) {
 
 // ---- what is recorded
 
-std::string AbsolutePath(const std::string& path) {
-    std::string absolute = path;
-    if (path.empty() || path[0] != '/') {
-        char here[PATH_MAX];
-        absolute = std::string(::getcwd(here, sizeof here) ? here : "") + "/" + path;
-    }
-    std::string folder = FolderPart(absolute);
-    char resolved[PATH_MAX];
-    if (::realpath(folder.c_str(), resolved)) {
-        folder = resolved;
-        return (folder == "/" ? folder : folder + "/") + FileNamePart(absolute);
-    }
-    return absolute;
-}
-
 std::string RecordPath(const State& st) {
-    return AbsolutePath(SaveTarget(st));
+    return DocumentPath(st);
 }
 
 std::optional<RecordKeying> RecordKeyingOf(const State& st) {
@@ -256,7 +251,11 @@ void RecoveryRecorder::Record(const Session& s) {
         }
         job.time = static_cast<std::int64_t>(std::time(nullptr));
     }
+    const bool written = job.kind == RecordJob::Kind::Write && job.keying;
     writer_->Submit(std::move(job));
+    if (written) {
+        s.Taken(ProgressMoment::Recorded);
+    }
 }
 
 void RecoveryRecorder::Adopt(std::unique_ptr<RecordSlot> slot, const RecoveredRecord& record) {
@@ -312,7 +311,8 @@ std::optional<std::string> RecoveryRecorder::TakeFailure() {
 bool HasRecord(const std::string& path) {
     for (const auto& lock : LockFiles(RecoveryFolder())) {
         const auto description = ReadLockDescription(lock);
-        if (description && description->path == path && IsRegularFile(ManifestPath(lock + ".d"))) {
+        if (description && description->path == path && IsPrivateFolder(lock + ".d") &&
+            IsPrivateFile(ManifestPath(lock + ".d"))) {
             return true;
         }
     }
@@ -357,17 +357,25 @@ StartRecovery Offer(Session& s, RecoveryRecorder& recorder) {
         }
         auto slot = RecordSlot::Take(lock);
         if (!slot) {
-            // Locked: its run goes on.
+            // Locked: its run goes on. (Or not the user's: left alone.)
             if (const auto d = ReadLockDescription(lock); d && d->path == path) {
                 running.push_back(d->pid);
             }
             continue;
         }
+        // Read as strictly as written: a record folder or manifest of another user, or that
+        // others may change, is no record of this user's, and is left as it is.
+        struct stat folderStatus;
+        if (::lstat(slot->Folder().c_str(), &folderStatus) == 0 &&
+            !IsPrivateFolder(slot->Folder())) {
+            continue;
+        }
         const std::string manifest = ManifestPath(slot->Folder());
-        const auto bytes = ReadWholeFile(manifest, kMostManifest);
+        const auto bytes = ReadPrivateFile(manifest, kMostManifest);
         if (!bytes) {
             // A run that ended with nothing unsaved, or before its first record.
-            if (!FileExists(manifest)) {
+            struct stat manifestStatus;
+            if (::lstat(manifest.c_str(), &manifestStatus) != 0 && errno == ENOENT) {
                 slot->Remove();
             }
             continue;
@@ -429,6 +437,7 @@ void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legac
     if (record.manifest.protection == RecordProtection::DocumentKey) {
         st.SealKeyInUse = record.key;
     } else if (record.manifest.protection == RecordProtection::DerivedKey) {
+        Wipe(st.CipherKey);  // a longer key before it would stay behind the new one
         st.CipherKey = legacyKey;
     }
     // Told as a read tells it, before anything shows the text: no character spans two
@@ -472,6 +481,7 @@ void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legac
         st.OnDisk.erase(target);
     }
     st.Modified = true;
+    s.Taken(ProgressMoment::Opened);
 }
 
 }  // namespace velloran

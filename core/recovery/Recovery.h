@@ -14,6 +14,7 @@
 
 #include "core/document/Host.h"
 #include "core/recovery/RecoveryWriter.h"
+#include "core/storage/Paths.h"
 
 namespace velloran {
 
@@ -94,8 +95,6 @@ class RecoveryRecorder : public SlotObserver {
 // The absolute path a save would write now (the enciphered name of an enciphered document):
 // what the document's record belongs to.
 std::string RecordPath(const State& st);
-// path made absolute, its folder without symbolic links or "..", where it exists.
-std::string AbsolutePath(const std::string& path);
 
 // How a record of the run as it is would be sealed; nothing when it cannot be sealed as the
 // document is (a sealed document that was not opened, an enciphered one without a key yet).

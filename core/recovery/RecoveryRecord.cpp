@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/storage/FileIO.h"
+#include "core/storage/StateFolder.h"
 
 namespace velloran {
 namespace {
@@ -100,7 +101,7 @@ std::string ReadPart(const std::string& folder, const RecordPart& part, bool exa
     const UniqueFd fd(
         ::open((folder + "/" + part.name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st;
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !IsPrivate(st) ||
         static_cast<std::uint64_t>(st.st_size) < part.length ||
         (exact && static_cast<std::uint64_t>(st.st_size) != part.length)) {
         Damaged(name);

@@ -109,7 +109,13 @@ std::unique_ptr<RecordSlot> RecordSlot::Create(const std::string& recoveryFolder
             ::unlink(lock.c_str());
             return nullptr;
         }
-        slot->Describe(path);
+        // The lock with its description and the record's folder are on disk before any record
+        // is written: a crash must not lose the folder of a record, nor what it belongs to.
+        if (!slot->Describe(path) || !SyncFolder(recoveryFolder)) {
+            ::rmdir(slot->folder_.c_str());
+            ::unlink(lock.c_str());
+            return nullptr;
+        }
         return slot;
     }
     return nullptr;
@@ -119,18 +125,17 @@ std::unique_ptr<RecordSlot> RecordSlot::Take(const std::string& lockPath) {
     UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st;
     if (!fd || !LockExclusive(fd.get(), false) || ::fstat(fd.get(), &st) != 0 ||
-        !S_ISREG(st.st_mode) || st.st_nlink == 0) {
+        !S_ISREG(st.st_mode) || !IsPrivate(st) || st.st_nlink == 0) {
         return nullptr;
     }
     return std::unique_ptr<RecordSlot>(new RecordSlot(fd.Release(), lockPath));
 }
 
-void RecordSlot::Describe(const std::string& path) {
+bool RecordSlot::Describe(const std::string& path) {
     const std::string text =
         std::string(kLockMagic) + std::to_string(::getpid()) + "\n" + BootId() + "\n" + path;
-    if (::pwrite(fd_.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size())) {
-        [[maybe_unused]] int ignored = ::ftruncate(fd_.get(), static_cast<off_t>(text.size()));
-    }
+    return ::pwrite(fd_.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+           ::ftruncate(fd_.get(), static_cast<off_t>(text.size())) == 0 && ::fsync(fd_.get()) == 0;
 }
 
 void RecordSlot::Remove() {
@@ -154,7 +159,9 @@ std::optional<std::string> RecordSlot::MoveTo(const std::string& aside) {
 }
 
 std::optional<LockDescription> ReadLockDescription(const std::string& lockPath) {
-    const std::string text = ReadWholeFile(lockPath, 1 << 16).value_or("");
+    // Read as strictly as it was written: a lock of another user, or that others may change,
+    // describes no run of this user's.
+    const std::string text = ReadPrivateFile(lockPath, 1 << 16).value_or("");
     if (!text.starts_with(kLockMagic)) {
         return std::nullopt;
     }
@@ -464,18 +471,24 @@ void RecordWriter::Write(const RecordJob& job) {
             m.sections.push_back(sections_[static_cast<std::size_t>(k)].parts);
         }
         m.run = MaybeSeal(key_.get(), EncodeRun(job.run));
-        // The parts' names must be on disk before a manifest names them.
-        SyncFolder(slot_->Folder());
+        // The parts' names must be on disk before a manifest names them, and the manifest's
+        // before the record counts as written.
+        if (!SyncFolder(slot_->Folder())) {
+            throw Error(slot_->Folder());
+        }
         const std::string manifest = EncodeManifest(m);
-        if (!ReplaceFile(
-                PartPath(kManifestName), [&](OutputFile& out) { out.Write(manifest); },
-                FileAccess{kStateFileMode, std::nullopt})) {
+        const std::string next = PartPath(std::string(kManifestName) + ".new");
+        if (!WriteNewFile(next, [&](OutputFile& out) { out.Write(manifest); }) ||
+            ::rename(next.c_str(), PartPath(kManifestName).c_str()) != 0 ||
+            !SyncFolder(slot_->Folder())) {
             throw Error(PartPath(kManifestName));
         }
         manifestOnDisk_ = true;
         Sweep();
         if (describedPath_ != job.path) {
-            slot_->Describe(job.path);
+            if (!slot_->Describe(job.path)) {
+                throw Error(slot_->LockPath());
+            }
             describedPath_ = job.path;
         }
     } catch (const OutOfStep& e) {

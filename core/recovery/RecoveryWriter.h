@@ -54,8 +54,9 @@ class RecordSlot {
     const std::string& LockPath() const { return lock_; }
     // The record's folder.
     const std::string& Folder() const { return folder_; }
-    // Says that this process, on this boot, keeps the record of path.
-    void Describe(const std::string& path);
+    // Says that this process, on this boot, keeps the record of path, on disk; false when it
+    // could not.
+    bool Describe(const std::string& path);
     // Removes the record, its folder and the lock file.
     void Remove();
     // Moves the record's folder into aside (made when missing) and removes the lock file. The
@@ -79,13 +80,39 @@ struct SectionUpdate {
     std::vector<ByteEdit> edits;
 };
 
-// How a record is to be sealed.
+// How a record is to be sealed. The legacy key leaves no copy behind: what it held is wiped when
+// it is replaced, when it goes, and in the one it was moved from.
 struct RecordKeying {
     RecordKeying() = default;
     RecordKeying(const RecordKeying&) = default;
-    RecordKeying(RecordKeying&&) = default;
-    RecordKeying& operator=(const RecordKeying&) = default;
-    RecordKeying& operator=(RecordKeying&&) = default;
+    RecordKeying(RecordKeying&& other) noexcept
+        : protection(other.protection),
+          key(std::move(other.key)),
+          legacyKey(std::move(other.legacyKey)),
+          params(other.params) {
+        Wipe(other.legacyKey);
+    }
+    RecordKeying& operator=(const RecordKeying& other) {
+        if (this != &other) {
+            Wipe(legacyKey);
+            protection = other.protection;
+            key = other.key;
+            legacyKey = other.legacyKey;
+            params = other.params;
+        }
+        return *this;
+    }
+    RecordKeying& operator=(RecordKeying&& other) noexcept {
+        if (this != &other) {
+            Wipe(legacyKey);
+            protection = other.protection;
+            key = std::move(other.key);
+            legacyKey = std::move(other.legacyKey);
+            params = other.params;
+            Wipe(other.legacyKey);
+        }
+        return *this;
+    }
     ~RecordKeying() { Wipe(legacyKey); }
 
     RecordProtection protection = RecordProtection::None;

@@ -51,16 +51,16 @@ MappedFile MapDocument(const std::string& path, std::size_t limit) {
 }
 
 void WriteDocument(const std::string& path, const DocumentBuffer& buffer,
-                   const std::optional<FileAccess>& access) {
-    bool ok = ReplaceFile(
+                   const std::optional<FileAccess>& access, Naming naming) {
+    const WriteResult written = ReplaceFile(
         path,
         [&](OutputFile& out) {
             buffer.ForEachCrLfPiece(0, buffer.LineCount(),
                                     [&](std::string_view piece) { out.Write(piece); });
         },
-        access);
-    if (!ok) {
-        throw Error(Format(kCannotCreate, path));
+        access, naming);
+    if (!written) {
+        throw Error(Format(kCannotCreate, path), written.Reason());
     }
 }
 

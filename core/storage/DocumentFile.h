@@ -22,9 +22,11 @@ void ReadDocument(const std::string& path, DocumentBuffer& buffer,
 // Refuses what ReadDocument refuses, with the same message.
 MappedFile MapDocument(const std::string& path, std::size_t limit = DocumentSizeLimit());
 // Writes every line followed by CR LF, replacing the file only once every byte is on disk (see
-// ReplaceFile); access, when given, sets the file's permission bits and group.
+// ReplaceFile, which follows naming); access, when given, sets the file's permission bits and
+// group.
 void WriteDocument(const std::string& path, const DocumentBuffer& buffer,
-                   const std::optional<FileAccess>& access = std::nullopt);
+                   const std::optional<FileAccess>& access = std::nullopt,
+                   Naming naming = Naming::kGiven);
 
 // Notes the file at path as this run has it now (after a read or a write).
 void RememberOnDisk(State& st, const std::string& path);

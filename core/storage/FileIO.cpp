@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -23,10 +24,6 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-std::string InFolder(const std::string& folder, const std::string& name) {
-    return folder.empty() ? name : (folder == "/" ? folder : folder + "/") + name;
-}
-
 // "." + name + "~": the prefix of the temporary files of name, which is cut (between UTF-8
 // characters) where the whole temporary name would not fit in a folder entry.
 std::string TempPrefix(const std::string& name) {
@@ -41,9 +38,13 @@ std::string TempPrefix(const std::string& name) {
 
 // Temporary files left by saves that were killed before their rename; a save still writing one
 // holds its lock.
-void RemoveStaleTemps(const std::string& folder, const std::string& name, const std::string& keep) {
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+void RemoveStaleTemps(int folder, const std::string& name, const std::string& keep) {
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
     if (!dir) {
+        if (listing >= 0) {
+            ::close(listing);
+        }
         return;
     }
     const std::string prefix = TempPrefix(name);
@@ -57,7 +58,7 @@ void RemoveStaleTemps(const std::string& folder, const std::string& name, const 
     }
     ::closedir(dir);
     for (const auto& entry : stale) {
-        RemoveIfUnlocked(InFolder(folder, entry));
+        RemoveIfUnlocked(folder, entry);
     }
 }
 
@@ -114,13 +115,22 @@ std::optional<std::string> AttributeValue(Get get) {
     }
 }
 
-// Gives the new file at fd the extended attributes of the file at from, POSIX ACLs included
+// The file a new one takes its metadata from: by its path, or open, so that nothing can put
+// another file in its place meanwhile.
+struct OldFile {
+    const struct stat* st = nullptr;
+    std::string path;
+    int fd = -1;
+};
+
+// Gives the new file at fd the extended attributes of the file from, POSIX ACLs included
 // (system.posix_acl_access), and takes away those it got from elsewhere (a folder's default ACL),
 // but for the system's own security labels. False when any cannot be given.
-bool CopyAttributes(const std::string& from, int fd) {
-    const char* source = from.c_str();
-    const auto wanted =
-        AttributeNames([&](char* b, std::size_t n) { return ::listxattr(source, b, n); });
+bool CopyAttributes(const OldFile& from, int fd) {
+    const char* source = from.path.c_str();
+    const auto wanted = AttributeNames([&](char* b, std::size_t n) {
+        return from.fd >= 0 ? ::flistxattr(from.fd, b, n) : ::listxattr(source, b, n);
+    });
     const auto present =
         AttributeNames([&](char* b, std::size_t n) { return ::flistxattr(fd, b, n); });
     if (!wanted || !present) {
@@ -128,8 +138,9 @@ bool CopyAttributes(const std::string& from, int fd) {
     }
     for (const auto& name : *wanted) {
         const char* key = name.c_str();
-        const auto value =
-            AttributeValue([&](char* b, std::size_t n) { return ::getxattr(source, key, b, n); });
+        const auto value = AttributeValue([&](char* b, std::size_t n) {
+            return from.fd >= 0 ? ::fgetxattr(from.fd, key, b, n) : ::getxattr(source, key, b, n);
+        });
         if (!value) {
             return false;
         }
@@ -155,53 +166,92 @@ bool GiveGroup(int fd, gid_t group) {
            (st.st_gid == group || ::fchown(fd, static_cast<uid_t>(-1), group) == 0);
 }
 
-// Gives the new file at fd what the file it replaces (old, at target) has, so that the rename
-// loses nothing; false when something cannot be given.
-bool GiveMetadata(int fd, const std::string& target, const struct stat* old,
-                  const std::optional<FileAccess>& access) {
-    if (old) {
+// Gives the new file at fd what the file it replaces has (none when old.st is null), so that the
+// rename loses nothing; false when something cannot be given.
+bool GiveMetadata(int fd, const OldFile& old, const std::optional<FileAccess>& access) {
+    const struct stat* st = old.st;
+    if (st) {
         // Only root gets here with a file of another owner.
-        if ((old->st_uid != ::geteuid() && ::fchown(fd, old->st_uid, old->st_gid) != 0) ||
-            (!access && !GiveGroup(fd, old->st_gid)) || !CopyAttributes(target, fd)) {
+        if ((st->st_uid != ::geteuid() && ::fchown(fd, st->st_uid, st->st_gid) != 0) ||
+            (!access && !GiveGroup(fd, st->st_gid)) || !CopyAttributes(old, fd)) {
             return false;
         }
     }
     if (access) {
         return GiveAccess(fd, *access);
     }
-    return ::fchmod(fd, old ? old->st_mode & 07777 : NewFileMode()) == 0;
+    return ::fchmod(fd, st ? st->st_mode & 07777 : NewFileMode()) == 0;
+}
+
+// The folder a file is written in, held open so that every step finds the same folder whatever
+// becomes of its path meanwhile.
+struct OpenFolder {
+    UniqueFd fd;  // O_PATH
+    struct stat st {};
+};
+
+// Opens folder ("" for the current one) for names in it; for the backup folder it must be no
+// symbolic link and belong to the user.
+WriteResult Open(const std::string& folder, Naming naming, OpenFolder& into) {
+    const bool own = naming == Naming::kMadeUpInOwnFolder;
+    into.fd.Reset(::open(folder.empty() ? "." : folder.c_str(),
+                         O_PATH | O_CLOEXEC | (own ? O_NOFOLLOW : O_DIRECTORY)));
+    if (!into.fd || ::fstat(into.fd.get(), &into.st) != 0) {
+        return WriteResult::FailedNow();
+    }
+    if (S_ISLNK(into.st.st_mode)) {
+        return WriteResult::Failed(kLinkInTheWay);
+    }
+    if (!S_ISDIR(into.st.st_mode)) {
+        return WriteResult::Failed(ENOTDIR);
+    }
+    if (own && into.st.st_uid != ::geteuid()) {
+        return WriteResult::Failed(kNotOwnFolder);
+    }
+    return WriteResult::Done();
 }
 
 enum class Outcome { kDone, kFailed, kInPlace };
 
-// Writes a temporary file beside target and renames it over target. kInPlace when the temporary
-// file cannot be made or given what old has, so that target must be written in place instead.
-Outcome WriteAndRename(const std::string& target, const struct stat* old,
+// Writes a temporary file beside name in folder and renames it over name. kInPlace when the
+// temporary file cannot be made or given what old has, so that the file must be written in
+// place instead. error takes the errno of a step that failed.
+Outcome WriteAndRename(const OpenFolder& folder, const std::string& name, const OldFile& old,
                        const std::function<void(OutputFile&)>& produce,
-                       const std::optional<FileAccess>& access) {
-    const std::string folder = FolderPart(target);
-    const std::string name = FileNamePart(target);
-    LockedFile temp(InFolder(folder, TempPrefix(name) + "XXXXXX"));
-    if (!temp.Ok() || !GiveMetadata(temp.fd(), target, old, access)) {
-        return old ? Outcome::kInPlace : Outcome::kFailed;
+                       const std::optional<FileAccess>& access, int& error) {
+    const int at = folder.fd.get();
+    LockedFile temp(at, TempPrefix(name) + "XXXXXX");
+    if (!temp.Ok() || !GiveMetadata(temp.fd(), old, access)) {
+        error = errno;
+        return old.st ? Outcome::kInPlace : Outcome::kFailed;
     }
     OutputFile out(temp.fd());
     produce(out);
     // Renamed while still open and locked, so that no other save's sweep removes it first.
-    if (!out.Flush() || ::fsync(temp.fd()) != 0 ||
-        ::rename(temp.path().c_str(), target.c_str()) != 0) {
+    if (!out.Flush()) {
+        error = out.Error();
+        return Outcome::kFailed;
+    }
+    if (::fsync(temp.fd()) != 0 || ::renameat(at, temp.path().c_str(), at, name.c_str()) != 0) {
+        error = errno;
         return Outcome::kFailed;
     }
     temp.Keep();
-    SyncFolder(folder);
-    RemoveStaleTemps(folder, name, FileNamePart(temp.path()));
+    SyncFolder(at);
+    RemoveStaleTemps(at, name, temp.path());
     return Outcome::kDone;
+}
+
+WriteResult Renamed(Outcome outcome, int error) {
+    return outcome == Outcome::kDone ? WriteResult::Done() : WriteResult::Failed(error);
 }
 
 // A regular file of at most maxBytes opened for reading, with its status in st; -1 for anything
 // else. Opened without waiting, so that a FIFO without a writer is refused rather than hanging.
-int OpenRegularFile(const std::string& path, std::size_t maxBytes, struct stat& st) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+int OpenRegularFile(const std::string& path, std::size_t maxBytes, struct stat& st,
+                    Naming naming = Naming::kGiven) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK |
+                                            (naming == Naming::kGiven ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         return -1;
     }
@@ -211,6 +261,32 @@ int OpenRegularFile(const std::string& path, std::size_t maxBytes, struct stat& 
         return -1;
     }
     return fd;
+}
+
+// A name of 6 letters and digits in place of pattern's last six characters, new in folder.
+int CreateUnique(int folder, std::string& pattern) {
+    static constexpr std::string_view kLetters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    if (pattern.size() < 6) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::size_t at = pattern.size() - 6;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[6];
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            return -1;
+        }
+        for (std::size_t i = 0; i < sizeof random; ++i) {
+            pattern[at + i] = kLetters[random[i] % kLetters.size()];
+        }
+        const int fd = ::openat(folder, pattern.c_str(),
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -230,12 +306,19 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
     return true;
 }
 
-void SyncFolder(const std::string& folder) {
-    int dfd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+bool SyncFolder(const std::string& folder) {
+    const UniqueFd open(
+        ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return open && SyncFolder(open.get());
+}
+
+bool SyncFolder(int folder) {
+    const UniqueFd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!readable) {
+        return false;
     }
+    // A file system that cannot sync folders at all has nothing more to do there.
+    return ::fsync(readable.get()) == 0 || errno == EINVAL;
 }
 
 bool LockExclusive(int fd, bool wait) {
@@ -252,10 +335,10 @@ void UniqueFd::Reset(int fd) {
     fd_ = fd;
 }
 
-LockedFile::LockedFile(std::string pattern) {
+LockedFile::LockedFile(int folder, std::string pattern) : folder_(folder) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         path_ = pattern;
-        fd_.Reset(::mkostemp(path_.data(), O_CLOEXEC));
+        fd_.Reset(CreateUnique(folder_, path_));
         if (!fd_) {
             return;
         }
@@ -272,18 +355,23 @@ LockedFile::LockedFile(std::string pattern) {
 
 LockedFile::~LockedFile() {
     if (fd_ && !kept_) {
-        ::unlink(path_.c_str());
+        ::unlinkat(folder_, path_.c_str(), 0);
     }
 }
 
 void RemoveIfUnlocked(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    RemoveIfUnlocked(AT_FDCWD, path);
+}
+
+void RemoveIfUnlocked(int folder, const std::string& name) {
+    const char* at = name.c_str();
+    const UniqueFd fd(::openat(folder, at, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat held;
     struct stat named;
     if (fd && LockExclusive(fd.get(), false) && ::fstat(fd.get(), &held) == 0 &&
-        S_ISREG(held.st_mode) && ::lstat(path.c_str(), &named) == 0 &&
+        S_ISREG(held.st_mode) && ::fstatat(folder, at, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-        ::unlink(path.c_str());
+        ::unlinkat(folder, at, 0);
     }
 }
 
@@ -302,7 +390,7 @@ bool GiveAccess(int fd, const FileAccess& access) {
 }
 
 void OutputFile::Write(std::string_view bytes) {
-    if (!ok_) {
+    if (!Ok()) {
         return;
     }
     if (bytes.size() >= kChunk) {
@@ -322,15 +410,32 @@ void OutputFile::Write(std::string_view bytes) {
 }
 
 void OutputFile::WriteOut(std::string_view bytes) {
-    if (ok_ && !bytes.empty()) {
-        ok_ = WriteAll(fd_, bytes.data(), bytes.size());
+    if (Ok() && !bytes.empty() &&
+        !(sink_ ? sink_(bytes) : WriteAll(fd_, bytes.data(), bytes.size()))) {
+        error_ = errno != 0 ? errno : EIO;
     }
 }
 
 bool OutputFile::Flush() {
     WriteOut(pending_);
     pending_.clear();
-    return ok_;
+    return Ok();
+}
+
+std::string WriteResult::Reason() const {
+    if (done_ || error_ == 0) {
+        return {};
+    }
+    if (error_ == kLinkInTheWay) {
+        return "It is a symbolic link, and a name the editor makes up itself is never written "
+               "through one";
+    }
+    if (error_ == kNotOwnFolder) {
+        return "Its folder belongs to another user";
+    }
+    char buffer[256];
+    // The GNU strerror_r, which gives its text back rather than always filling the buffer.
+    return ::strerror_r(error_, buffer, sizeof buffer);
 }
 
 std::string ResolveLinks(const std::string& path) {
@@ -357,41 +462,89 @@ std::string ResolveLinks(const std::string& path) {
     return current;
 }
 
-bool ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>& produce,
-                 const std::optional<FileAccess>& access) {
-    const std::string target = ResolveLinks(path);
-    if (FileNamePart(target).empty()) {
-        return false;
+WriteResult ReplaceFile(const std::string& path, const std::function<void(OutputFile&)>& produce,
+                        const std::optional<FileAccess>& access, Naming naming) {
+    const bool given = naming == Naming::kGiven;
+    const std::string target = given ? ResolveLinks(path) : path;
+    const std::string name = FileNamePart(target);
+    if (name.empty()) {
+        return WriteResult::Failed(EISDIR);
     }
+    OpenFolder folder;
+    if (const WriteResult opened = Open(FolderPart(target), naming, folder); !opened) {
+        return opened;
+    }
+    const int at = folder.fd.get();
+    int error = 0;
     struct stat old;
-    if (::stat(target.c_str(), &old) != 0) {
-        return errno == ENOENT &&
-               WriteAndRename(target, nullptr, produce, access) == Outcome::kDone;
+    if (::fstatat(at, name.c_str(), &old, given ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            return WriteResult::FailedNow();
+        }
+        return Renamed(WriteAndRename(folder, name, {}, produce, access, error), error);
     }
-    if (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        return false;
+    if (S_ISLNK(old.st_mode)) {
+        return WriteResult::Failed(kLinkInTheWay);
+    }
+    if (!S_ISREG(old.st_mode)) {
+        return WriteResult::Failed(S_ISDIR(old.st_mode) ? EISDIR : 0);
+    }
+    const uid_t user = ::geteuid();
+    OldFile from{&old, target};
+    UniqueFd opened;
+    if (!given) {
+        // Another user's file, or one with other names, may have been put there for the write to
+        // fill or to lend its owner and access to the new file: a file of the user's replaces it.
+        const bool own = old.st_uid == user || (user == 0 && old.st_uid == folder.st.st_uid);
+        // Its attributes are read from the very file checked.
+        struct stat st;
+        if (own && old.st_nlink == 1) {
+            opened.Reset(
+                ::openat(at, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        }
+        if (!opened || ::fstat(opened.get(), &st) != 0 || st.st_dev != old.st_dev ||
+            st.st_ino != old.st_ino) {
+            return Renamed(WriteAndRename(folder, name, {}, produce, access, error), error);
+        }
+        from.fd = opened.get();
+    }
+    if (::faccessat(at, name.c_str(), W_OK, AT_EACCESS | (given ? 0 : AT_SYMLINK_NOFOLLOW)) != 0) {
+        return WriteResult::FailedNow();
     }
     // A new file cannot take the other names of the old one, nor, for an ordinary user, its owner.
-    if (old.st_nlink == 1 && (old.st_uid == ::geteuid() || ::geteuid() == 0)) {
-        const Outcome renamed = WriteAndRename(target, &old, produce, access);
+    if (old.st_nlink == 1 && (old.st_uid == user || user == 0)) {
+        const Outcome renamed = WriteAndRename(folder, name, from, produce, access, error);
         if (renamed != Outcome::kInPlace) {
-            return renamed == Outcome::kDone;
+            return Renamed(renamed, error);
         }
     }
-    return WriteInPlace(target, produce, access);
+    return WriteInPlace(target, produce, access, &old);
 }
 
-std::optional<FileAccess> AccessOf(const std::string& path) {
+std::optional<FileAccess> AccessOf(const std::string& path, Naming naming) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
+    if ((naming == Naming::kGiven ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0 ||
+        S_ISLNK(st.st_mode)) {
         return std::nullopt;
     }
     return FileAccess{st.st_mode & 0777, st.st_gid};
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+bool IsForeignFolder(const std::string& folder) {
+    OpenFolder open;
+    const WriteResult opened = Open(folder, Naming::kMadeUpInOwnFolder, open);
+    return opened.error() == kLinkInTheWay || opened.error() == kNotOwnFolder;
+}
+
+bool IsSymbolicLink(const std::string& path) {
     struct stat st;
-    const int fd = OpenRegularFile(path, maxBytes, st);
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
+                                         Naming naming) {
+    struct stat st;
+    const int fd = OpenRegularFile(path, maxBytes, st, naming);
     if (fd < 0) {
         return std::nullopt;
     }

@@ -5,23 +5,33 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 #include <random>
 
 #include "core/commands/Saving.h"
 #include "core/document/Codepage.h"
+#include "core/document/Error.h"
 #include "core/document/Lines.h"
 #include "core/document/Sections.h"
 #include "core/merge/Merge.h"
+#include "core/progress/ProgressFigures.h"
+#include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/Seal.h"
 #include "core/protection/SealedDocument.h"
+#include "core/storage/InPlaceWrite.h"
+#include "core/storage/Paths.h"
 #include "core/tools/Search.h"
 #include "core/tools/Statistics.h"
 #include "support/Documents.h"
 #include "support/Json.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 namespace velloran {
 namespace {
@@ -432,19 +442,40 @@ TEST_F(CliTest, KeyFileIsItsFirstLineAndMustBeReadableByItsOwnerAlone) {
     const std::string plain = "one\r\n[S] two\r\n";
     Put("doc.vle", testing::EncipherInPlace(plain, "key"));
     Put("key", "key\r\nnot part of it\r\n");
+    // Another user who may change the key file, or owns it, could have put a key of their own in.
     struct Row {
         mode_t mode;
-        int status;
+        uid_t owner;
+        const char* refused;  // why, or nothing
     };
-    for (const Row row : {Row{0600, 0}, Row{0400, 0}, Row{0640, 2}, Row{0604, 2}, Row{0644, 2}}) {
+    const uid_t me = ::geteuid();
+    const Row rows[] = {
+        {0600, me, nullptr},
+        {0400, me, nullptr},
+        {0640, me, "can be read by other users: allow its owner alone (chmod 600 key)"},
+        {0604, me, "can be read by other users"},
+        {0644, me, "can be read by other users"},
+        {0620, me, "can be changed by other users: allow its owner alone (chmod 600 key)"},
+        {0602, me, "can be changed by other users"},
+        {0600, me == 0 ? testing::kNobody : 0,
+         "belongs to another user: use a key file of your own"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message()
+                     << std::oct << row.mode << " owner " << std::dec << row.owner);
+        if (row.owner != me && me != 0) {
+            continue;  // only root can give the file away
+        }
+        ASSERT_EQ(::chown((dir / "key").c_str(), row.owner, static_cast<gid_t>(-1)), 0);
         ::chmod((dir / "key").c_str(), row.mode);
         const ProcessResult r = Cli({"decipher", "--key-file", "key", "doc.vle"});
-        EXPECT_EQ(r.status, row.status) << std::oct << row.mode;
-        EXPECT_EQ(r.out, row.status == 0 ? plain : "") << std::oct << row.mode;
-        if (row.status != 0) {
-            EXPECT_THAT(r.err, HasSubstr("the key file key can be read by other users"));
+        EXPECT_EQ(r.status, row.refused ? 2 : 0);
+        EXPECT_EQ(r.out, row.refused ? "" : plain);
+        if (row.refused) {
+            EXPECT_THAT(r.err, HasSubstr(std::string("the key file key ") + row.refused));
         }
     }
+    ::chown((dir / "key").c_str(), me, static_cast<gid_t>(-1));
     EXPECT_EQ(WithKey("key\nnot part of it", {"decipher", "doc.vle"}).out, plain);
     EXPECT_EQ(WithKey("key", {"titles", "doc.vle"}).out, "one\n[S] two\n");
     const std::string key = "key";
@@ -455,6 +486,45 @@ TEST_F(CliTest, KeyFileIsItsFirstLineAndMustBeReadableByItsOwnerAlone) {
     const ProcessResult missing = Cli({"decipher", "--key-file", "nokey", "doc.vle"});
     EXPECT_EQ(missing.status, 3);
     EXPECT_EQ(missing.err, "velloran-cli: Cannot open file nokey\n");
+}
+
+// The plain text of a protected document is private when written anew; a file it replaces keeps
+// its mode as a save keeps it, but never shows more than the document read.
+TEST_F(CliTest, PlainTextOutputShowsNoMoreThanTheDocument) {
+    const std::string plain = "Dear diary\r\n";
+    Put("doc.vle", testing::EncipherInPlace(plain, "k"));
+    const auto key = SealKey::Derive("k", kQuickestSealParams);
+    WriteSealedFile(dir / "doc.vls", *key, [&](SealWriter& w) { w.Write(plain); });
+    struct Row {
+        const char* name;
+        const char* command;
+        const char* document;
+        mode_t documentMode;
+        std::optional<mode_t> replaced;
+        mode_t written;
+    };
+    const Row rows[] = {
+        {"new, deciphered", "decipher", "doc.vle", 0644, std::nullopt, 0600},
+        {"new, unsealed", "unseal", "doc.vls", 0644, std::nullopt, 0600},
+        {"replaced, keeps its mode", "decipher", "doc.vle", 0644, 0640, 0640},
+        {"replaced, no wider than the document", "unseal", "doc.vls", 0600, 0664, 0600},
+    };
+    const mode_t umask = ::umask(022);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ::unlink((dir / "out.vlp").c_str());
+        ::chmod((dir / row.document).c_str(), row.documentMode);
+        if (row.replaced) {
+            Put("out.vlp", "old\r\n");
+            ::chmod((dir / "out.vlp").c_str(), *row.replaced);
+        }
+        ASSERT_EQ(WithKey("k", {row.command, row.document, "-o", "out.vlp"}).status, 0);
+        EXPECT_EQ(Read("out.vlp"), plain);
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / "out.vlp").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, row.written) << std::oct << (st.st_mode & 07777);
+    }
+    ::umask(umask);
 }
 
 TEST_F(CliTest, AKeyTypedOnTheTerminalIsNotShown) {
@@ -531,6 +601,27 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
     EXPECT_THAT(Cli({"--version"}).out, HasSubstr("velloran-cli (Velloran Editor) "));
 }
 
+// Every start first puts back what killed saves left, as the editor's does, and tells what it will
+// not put back: here a copy in a state folder that others may write in, naming the document.
+TEST_F(CliTest, AStartTellsOfCopiesItWillNotPutBack) {
+    Put("doc.vlp", "a\r\n");
+    const std::string folder = dir / ".local/state/velloran";
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "doc.vlp").c_str(), &st), 0);
+    const std::string planted = "planted\r\n";
+    WriteBytes(folder + "/secured-" + std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino),
+               "velloran secured bytes 1\n" + std::to_string(st.st_dev) + " " +
+                   std::to_string(st.st_ino) + " " + std::to_string(planted.size()) + "\n" +
+                   (dir / "doc.vlp") + std::string(1, '\0') + planted);
+
+    const ProcessResult r = Cli({"stats", "doc.vlp"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("velloran-cli: " + Format(kStateFolderNotPrivate, folder) + "\n"));
+    EXPECT_EQ(Read("doc.vlp"), "a\r\n");
+}
+
 TEST_F(CliTest, OutputThatCannotBeWrittenIsReported) {
     Put("doc.vlp", "a\r\n");
     ProcessOptions full;
@@ -539,11 +630,15 @@ TEST_F(CliTest, OutputThatCannotBeWrittenIsReported) {
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "velloran-cli: Unable to write to standard output\n");
 
+    // The system's reason follows the message.
     ::mkdir((dir / "folder.vle").c_str(), 0700);
-    for (const std::string out : {"missing/doc.vle", "folder.vle", "doc.vlp/inside.vle"}) {
+    for (const auto& [out, why] :
+         {std::pair{"missing/doc.vle", ENOENT}, std::pair{"folder.vle", EISDIR},
+          std::pair{"doc.vlp/inside.vle", ENOTDIR}}) {
         const ProcessResult w = WithKey("k", {"encipher", "doc.vlp", "-o", out});
         EXPECT_EQ(w.status, 3) << out;
-        EXPECT_EQ(w.err, "velloran-cli: Cannot create file " + out + "\n");
+        EXPECT_EQ(w.err, "velloran-cli: Cannot create file " + std::string(out) + ": " +
+                             std::strerror(why) + "\n");
     }
     EXPECT_EQ(Read("doc.vlp"), "a\r\n");
 }
@@ -611,12 +706,145 @@ TEST_F(CliTest, MergeServesGitAsAMergeDriver) {
               "Intro\r\n[S] Monday\r\nrain all day\r\n[S] Tuesday\r\nsun, then wind\r\n");
 }
 
+// A day's writing in the editor: opened, typed into and saved, its log where the program looks
+// for it when started with the folder as its home.
+class ProgressCliTest : public CliTest {
+  protected:
+    ProgressCliTest() {
+        ::unsetenv("TZ");
+        ::tzset();
+        SealingParams() = kQuickestSealParams;
+    }
+    ~ProgressCliTest() override { SealingParams() = kSealParams; }
+
+    void Write(const std::string& name, const std::string& passphrase = {}) {
+        ResetState();
+        ProgressRecorder recorder;
+        PlainSession p;
+        p.session.progress = &recorder;
+        p.dialogs.onKeyPrompt = [&] { return PromptResult{ModalResult::OK, passphrase}; };
+        p.buffer.AssignText("Notes\r\n[S] One\r\nsome words\r\n");
+        SplitSections(p.session);
+        state().FileName = dir / name;
+        p.sections.texts[1] += "and a few more words\r\n";
+        recorder.SlotReplaced(1, {}, {});
+        ASSERT_TRUE(SaveDocument(p.session));
+        recorder.Wait();
+        figures = recorder.Figures(p.session, 5, 4);
+    }
+
+    testing::ScopedEnv state_{"XDG_STATE_HOME", dir / ".local/state"};
+    ProgressFigures figures;
+};
+
+TEST_F(ProgressCliTest, ProgressGivesTheFiguresOfTheProgressWindow) {
+    Write("doc.vlp");
+    std::filesystem::create_directories(dir / ".config/velloran");
+    WriteBytes(dir / ".config/velloran/progress.ini", "[Progress]\nGoal=4\n");
+    const ProcessResult r = Cli({"progress", "--json", "--days", "5", "doc.vlp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = Json::Parse(r.out);
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["document"].Str(), AbsolutePath(dir / "doc.vlp"));
+    EXPECT_TRUE((*json)["logged"].Bool());
+    // A new document: everything in it was written today.
+    EXPECT_EQ((*json)["today"]["words"].Uint(), 10u);
+    EXPECT_EQ((*json)["today"]["words"].Uint(), figures.wordsToday);
+    EXPECT_EQ((*json)["today"]["date"].Str(), DateText(figures.today));
+    EXPECT_EQ((*json)["words"].Uint(), figures.wordsNow);
+    EXPECT_EQ((*json)["goal"].Uint(), 4u);
+    EXPECT_EQ((*json)["streak"].Uint(), 1u);
+    ASSERT_EQ((*json)["days"].Size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ((*json)["days"][i]["words"].Uint(), figures.days[i].words);
+    }
+    ASSERT_EQ((*json)["sections"].Size(), 2u);
+    EXPECT_EQ((*json)["sections"][1]["title"].Str(), "[S] One");
+    EXPECT_EQ((*json)["sections"][1]["today"].Uint(), 9u);
+
+    const ProcessResult text = Cli({"progress", "--days=2", "doc.vlp"});
+    EXPECT_EQ(text.out, "Today, " + DateText(figures.today) +
+                            ": 10 words of a goal of 4 (250 %)\nStreak: 1 day at the goal\n\n" +
+                            DateText(figures.today - 1) + "       0\n" + DateText(figures.today) +
+                            "      10\n\nAdded today:\n     1   Notes\n     9   [S] One\n");
+
+    const ProcessResult none = Cli({"progress", "--json", "other.vlp"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_FALSE((*Json::Parse(none.out))["logged"].Bool());
+    EXPECT_EQ(Cli({"progress", "--days", "0", "doc.vlp"}).status, 2);
+    EXPECT_THAT(Cli({"stats", "--days", "3", "doc.vlp"}).err,
+                HasSubstr("--days does not apply to stats"));
+}
+
+TEST_F(ProgressCliTest, ASealedLogIsReadWithTheDocumentsKeyOnly) {
+    for (const char* name : {"doc.vls", "doc.vle"}) {
+        SCOPED_TRACE(name);
+        Write(name, "pass phrase");
+        const ProcessResult r = WithKey("pass phrase", {"progress", "--json", name});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ((*Json::Parse(r.out))["today"]["words"].Uint(), 10u);
+        EXPECT_EQ((*Json::Parse(r.out))["sections"][1]["title"].Str(), "[S] One");
+        const ProcessResult wrong = WithKey("pass word", {"progress", name});
+        EXPECT_EQ(wrong.status, 1);
+        EXPECT_THAT(wrong.err, HasSubstr("Wrong key for"));
+        EXPECT_EQ(Cli({"progress", name}).status, 2);
+    }
+}
+
 TEST(JsonChecker, RejectsWhatJsonDoesNotAllow) {
     EXPECT_TRUE(Json::Parse(R"({"a":[1,-2.5e3,"\u00e9\ud83d\ude00",true,null]})"));
     for (const char* text : {R"({"a":1,})", "[01]", "\"\x01\"", "\"\xe9\"", R"("\ud800")",
                              R"({"a":1}{})", "'a'", R"({"a" 1})", R"({"a":1,"a":2})"}) {
         EXPECT_FALSE(Json::Parse(text)) << text;
     }
+}
+
+}  // namespace
+}  // namespace velloran
+
+namespace velloran {
+namespace {
+
+// spell with the dictionaries shipped beside the tests, in either encoding, beside what the
+// editor would mark: the personal dictionary's words are known, addresses and "[S]" no words.
+TEST_F(CliTest, SpellListsMisspelledWordsWithTheirPlaces) {
+    const auto cli = [&](std::vector<std::string> args,
+                         const char* dictionaries = VELLORAN_TEST_DICTIONARIES) {
+        ProcessOptions options;
+        options.environment = {std::string("DICPATH=") + dictionaries,
+                               "XDG_DATA_HOME=" + (dir / "data"),
+                               "XDG_CONFIG_HOME=" + (dir / "config")};
+        return Cli(args, options);
+    };
+    Put("utf8.vlp", "Teh fox\r\n[S] Chapter one\r\ncaf\xC3\xA9 see www.brwn.org brwn zorb\r\n");
+    Put("cp1252.vlp", "Teh fox\r\n[S] Chapter one\r\ncaf\xE9 see www.brwn.org brwn zorb\r\n");
+    Put("clean.vlp", "the quick brown fox\r\n");
+    std::filesystem::create_directories(dir / "data/velloran");
+    std::filesystem::create_directories(dir / "config/velloran");
+    Put("data/velloran/words", "zorb\n");
+    const std::string expected = "0:1:1: Teh\n1:2:6: see\n1:2:23: brwn\n";
+    for (const char* doc : {"utf8.vlp", "cp1252.vlp"}) {
+        SCOPED_TRACE(doc);
+        const ProcessResult r = cli({"spell", "--lang", "en_TEST", doc});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
+    const auto json = Json::Parse(cli({"spell", "--json", "--lang", "en_TEST", "cp1252.vlp"}).out);
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["language"].Str(), "en_TEST");
+    EXPECT_EQ((*json)["words"].Size(), 3u);
+    EXPECT_EQ((*json)["words"][2]["word"].Str(), "brwn");
+    EXPECT_EQ((*json)["words"][2]["column"].Uint(), 23u);
+    EXPECT_EQ(cli({"spell", "--lang", "en_TEST", "clean.vlp"}).status, 0);
+    // Without --lang, the editor's choice in its settings file.
+    Put("config/velloran/spelling.ini", "[Spelling]\nLanguage=fr_TEST\n");
+    EXPECT_EQ(cli({"spell", "utf8.vlp"}).out, "1:1:13: one\n1:2:1: caf\xC3\xA9\n1:2:6: see\n");
+    const ProcessResult unknown = cli({"spell", "--lang", "xx_YY", "clean.vlp"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_THAT(unknown.err, HasSubstr("installed: de_LATIN, en_TEST, fr_TEST"));
+    const ProcessResult none = cli({"spell", "clean.vlp"}, "/nonexistent");
+    EXPECT_EQ(none.status, 3);
+    EXPECT_THAT(none.err, HasSubstr("hunspell-en-us"));
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ set(uses_merge document storage protection)
 set(uses_recovery document storage protection)
 set(uses_tools document storage protection)
 set(uses_commands document storage protection merge)
+set(uses_progress document storage protection tools)
+set(uses_spelling document storage)
 
 file(GLOB parts RELATIVE ${CORE} ${CORE}/*)
 set(failures "")

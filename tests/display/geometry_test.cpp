@@ -97,6 +97,13 @@ class GeometryTest : public QObject {
                    "[Velloran]\r\nLeft=120\r\nTop=30\r\nWidth=260\r\nHeight=500\r\n"
                    "Width2=400\r\nHeigh2=450\r\n")
             << QRect(120, 30, 260, 500) << QRect(380, 30, 400, 450);
+        // Within the screen that twice the scale leaves: 640 by 512 under Xvfb, 800 by 500 under
+        // mutter.
+        QTest::newRow("small bounds")
+            << QByteArray(
+                   "[Velloran]\r\nLeft=40\r\nTop=10\r\nWidth=200\r\nHeight=400\r\n"
+                   "Width2=300\r\nHeigh2=420\r\n")
+            << QRect(40, 10, 200, 400) << QRect(240, 10, 300, 420);
         // Kept within reach on the first start, then stored as they are shown.
         QTest::newRow("stored off the screen")
             << QByteArray("[Velloran]\r\nLeft=5000\r\nTop=-300\r\nWidth=300\r\nHeight=20\r\n")
@@ -145,6 +152,8 @@ class GeometryTest : public QObject {
         QTest::newRow("help") << "TForm5" << false << Open([](TForm1& f) { f.MVHelp->trigger(); });
         QTest::newRow("statistics")
             << "TForm4" << false << Open([](TForm1& f) { f.Statistics1->trigger(); });
+        QTest::newRow("progress") << "TForm12" << false
+                                  << Open([](TForm1& f) { f.Progress1->trigger(); });
         QTest::newRow("search") << "TForm6" << true
                                 << Open([](TForm1& f) { f.MVSearch->trigger(); });
     }

@@ -49,6 +49,24 @@ class ProgramTest : public QObject {
     std::unique_ptr<WorkFolder> dir_;
     QProcess program_;
 
+    // A window's client area on the screen, as xdotool reports it.
+    static QRect ClientArea(const QString& window) {
+        QRect area;
+        for (const QString& line : Xdo({"getwindowgeometry", "--shell", window}).split('\n')) {
+            const int value = line.section('=', 1).toInt();
+            if (line.startsWith("X=")) {
+                area.moveLeft(value);
+            } else if (line.startsWith("Y=")) {
+                area.moveTop(value);
+            } else if (line.startsWith("WIDTH=")) {
+                area.setWidth(value);
+            } else if (line.startsWith("HEIGHT=")) {
+                area.setHeight(value);
+            }
+        }
+        return area;
+    }
+
   private slots:
     void initTestCase() { VELLORAN_REQUIRE_XDOTOOL(); }
 
@@ -60,6 +78,29 @@ class ProgramTest : public QObject {
             program_.waitForFinished(10000);
         }
         dir_.reset();
+    }
+
+    // Without settings the list's frame stands at 50,0 and the document window's at 300,0, each
+    // 250 pixels wide: the document window's client area begins just right of the list's, on
+    // the same line. A program that cannot place its windows has them open on top of each other.
+    void theWindowsStandSideBySide() {
+        WriteBytes("Velloran.vlp", Document());
+        program_.setProcessChannelMode(QProcess::ForwardedChannels);
+        program_.start(QStringLiteral(VELLORAN_PROGRAM), {});
+        QVERIFY(program_.waitForStarted());
+        const QString list = Window(QStringLiteral("^Velloran\\.vlp"));
+        const QString document = Window(QStringLiteral("^Program Description"));
+        QVERIFY(!list.isEmpty() && !document.isEmpty());
+        // xdotool counts a client's offset in its frame twice, so only the order is exact.
+        const auto sideBySide = [&] {
+            const QRect left = ClientArea(list);
+            const QRect right = ClientArea(document);
+            return left.left() >= 50 && left.right() < right.left() && right.left() >= 300 &&
+                   right.left() < 300 + 50 && left.top() == right.top();
+        };
+        QTRY_VERIFY2(sideBySide(), qPrintable(QStringLiteral("list %1, document %2")
+                                                  .arg(Xdo({"getwindowgeometry", list}),
+                                                       Xdo({"getwindowgeometry", document}))));
     }
 
     // Opens a document whose name is not UTF-8, steps away from the section being typed in,

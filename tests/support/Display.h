@@ -9,7 +9,10 @@
 #include <QTest>
 #include <QWidget>
 #include <cstdio>
+#include <memory>
 #include <optional>
+
+#include "ui/Platform.h"
 
 namespace velloran::testing {
 
@@ -18,17 +21,28 @@ inline constexpr int kSkipped = 77;
 
 // Without a display such a test cannot run. A developer's run skips it; a run that promised a
 // display (scripts/display.sh sets VELLORAN_DISPLAY_REQUIRED) fails instead, so that a broken
-// server is never mistaken for a pass.
+// server is never mistaken for a pass. A test of the desktop tier (VELLORAN_DESKTOP_TEST) needs a
+// Wayland session, which scripts/desktop.sh promises (VELLORAN_DESKTOP_REQUIRED).
 inline std::optional<int> DisplayMissing() {
-    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+    const bool desktop = qEnvironmentVariableIsSet("VELLORAN_DESKTOP_TEST");
+    const bool present = desktop ? !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                                 : !qEnvironmentVariableIsEmpty("DISPLAY") ||
+                                       !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (present) {
         return std::nullopt;
     }
-    if (qEnvironmentVariableIsSet("VELLORAN_DISPLAY_REQUIRED")) {
-        std::fprintf(stderr, "FAIL: a display was promised, but DISPLAY is not set\n");
+    if (qEnvironmentVariableIsSet(desktop ? "VELLORAN_DESKTOP_REQUIRED"
+                                          : "VELLORAN_DISPLAY_REQUIRED")) {
+        std::fprintf(stderr, "FAIL: a %s was promised, but it is not there\n",
+                     desktop ? "Wayland session" : "display");
         return 1;
     }
-    std::printf(
-        "SKIP: needs an X server with a window manager; run it through scripts/display.sh\n");
+    if (desktop) {
+        std::printf("SKIP: needs a Wayland session; run it through scripts/desktop.sh\n");
+    } else {
+        std::printf(
+            "SKIP: needs an X server with a window manager; run it through scripts/display.sh\n");
+    }
     return kSkipped;
 }
 
@@ -64,14 +78,17 @@ inline void Type(const char* text) {
 
 }  // namespace velloran::testing
 
-// The main of a display test: skips or fails before the toolkit would abort for want of a display.
-#define VELLORAN_DISPLAY_TEST_MAIN(TestObject)                         \
-    int main(int argc, char** argv) {                                  \
-        if (const auto status = velloran::testing::DisplayMissing()) { \
-            return *status;                                            \
-        }                                                              \
-        QApplication app(argc, argv);                                  \
-        QTEST_SET_MAIN_SOURCE_PATH                                     \
-        TestObject test;                                               \
-        return QTest::qExec(&test, argc, argv);                        \
+// The main of a display test: skips or fails before the toolkit would abort for want of a display,
+// and starts on the platform the program would choose here.
+#define VELLORAN_DISPLAY_TEST_MAIN(TestObject)                            \
+    int main(int argc, char** argv) {                                     \
+        if (const auto status = velloran::testing::DisplayMissing()) {    \
+            return *status;                                               \
+        }                                                                 \
+        auto platform = std::make_unique<velloran::ui::PlatformChoice>(); \
+        QApplication app(argc, argv);                                     \
+        platform.reset();                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                        \
+        TestObject test;                                                  \
+        return QTest::qExec(&test, argc, argv);                           \
     }

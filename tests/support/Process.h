@@ -27,6 +27,8 @@ struct ProcessOptions {
     std::optional<std::string> outputFile;
     // The locale the program runs in (LC_ALL), none when empty.
     std::string locale;
+    // More of the environment, "NAME=value" each.
+    std::vector<std::string> environment;
 };
 
 // The argument vector for exec: the program, then args.
@@ -71,7 +73,15 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
     std::string home = "HOME=" + options.folder;
     char path[] = "PATH=/usr/bin:/bin";
     std::string locale = "LC_ALL=" + options.locale;
-    char* envp[] = {path, home.data(), options.locale.empty() ? nullptr : locale.data(), nullptr};
+    std::vector<std::string> more = options.environment;
+    std::vector<char*> envp{path, home.data()};
+    if (!options.locale.empty()) {
+        envp.push_back(locale.data());
+    }
+    for (std::string& variable : more) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
 
     // A program that ends before reading descriptor 3 must not take the tests down with it.
     ::signal(SIGPIPE, SIG_IGN);
@@ -91,7 +101,7 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
         if (options.descriptor3) {
             ::dup2(in3[0], 3);
         }
-        ::execve(program.c_str(), argv.get(), envp);
+        ::execve(program.c_str(), argv.get(), envp.data());
         ::_exit(127);
     }
     ::close(out[1]);

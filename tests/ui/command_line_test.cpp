@@ -60,6 +60,9 @@ class TestCommandLine : public QObject {
         QVERIFY2(outcome.output.contains(settings), qPrintable(outcome.output));
         const QString records = qEnvironmentVariable("XDG_STATE_HOME") + "/velloran/recovery";
         QVERIFY2(outcome.output.contains(records), qPrintable(outcome.output));
+        // The platform this environment's start would take: CTest chooses offscreen.
+        QVERIFY2(outcome.output.contains("Window system: offscreen (QT_QPA_PLATFORM)\n"),
+                 qPrintable(outcome.output));
     }
 
     void VersionPrintsOneLineAndSucceeds() {

@@ -422,6 +422,9 @@ class DialogsTest : public QObject {
             "2 V Panel",
             "File Parameters",
             "Statistics",
+            "Progress",
+            "Daily goal",
+            "velloran/progress",
             "Word Wrap",
             "Shift+Page Up",
             "Shift+Page Down",
@@ -465,27 +468,35 @@ class DialogsTest : public QObject {
     }
 
     // A failure stops its command, reaches the user word for word, and the program goes on.
+    // The system's reason, when there is one, is the box's informative text.
     void guardShowsErrorAndStopsCommand_data() {
         QTest::addColumn<bool>("ours");
-        QTest::newRow("velloran::Error") << true;
-        QTest::newRow("other std::exception") << false;
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("velloran::Error") << true << QString();
+        QTest::newRow("velloran::Error with the system's reason")
+            << true << QStringLiteral("No space left on device");
+        QTest::newRow("other std::exception") << false << QString();
     }
 
     void guardShowsErrorAndStopsCommand() {
         QFETCH(bool, ours);
+        QFETCH(QString, detail);
         QString title;
         QString text;
+        QString informative = QStringLiteral("not shown");
         WhenModal([&](QWidget* dialog) {
             auto* box = qobject_cast<QMessageBox*>(dialog);
             QVERIFY(box != nullptr);
             title = box->windowTitle();
             text = box->text();
+            informative = box->informativeText();
             box->button(QMessageBox::Ok)->click();
         });
         bool reachedEnd = false;
         const bool completed = velloran::ui::Guarded(nullptr, [&] {
             if (ours) {
-                throw velloran::Error("Cannot create file /tmp/\xC3\xA9t\xC3\xA9/June.vlp");
+                throw velloran::Error("Cannot create file /tmp/\xC3\xA9t\xC3\xA9/June.vlp",
+                                      detail.toStdString());
             }
             throw std::runtime_error("out of memory");
             reachedEnd = true;
@@ -495,6 +506,7 @@ class DialogsTest : public QObject {
         QCOMPARE(title, QStringLiteral("Velloran Editor"));
         QCOMPARE(text, ours ? QString::fromUtf8("Cannot create file /tmp/\u00e9t\u00e9/June.vlp")
                             : QStringLiteral("out of memory"));
+        QCOMPARE(informative, detail);
         QVERIFY(QApplication::activeModalWidget() == nullptr);
     }
 };

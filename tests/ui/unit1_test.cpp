@@ -544,6 +544,14 @@ class TestUnit1 : public QObject {
         QCOMPARE(forms_->form4->frameGeometry().topLeft(), velloran::ui::RightEdgeOf(&form1()));
         auto* report = forms_->form4->findChild<QPlainTextEdit*>("Memo1");
         QVERIFY(report->toPlainText().endsWith("   TOTALS"));
+        QStringList view;
+        for (QAction* a : form1().findChild<QMenu*>("MView")->actions()) {
+            view << a->text();
+        }
+        QCOMPARE(view.mid(view.indexOf("Statistics"), 2), (QStringList{"Statistics", "Progress"}));
+        form1().Progress1->trigger();
+        QVERIFY(forms_->form12->isVisible());
+        QCOMPARE(forms_->form12->frameGeometry().topLeft(), velloran::ui::RightEdgeOf(&form1()));
         ModalScript script;
         script.Click("TForm9", "Button1");
         QTest::keyClick(form1().ListBox1, Qt::Key_F2);
@@ -577,10 +585,17 @@ class TestUnit1 : public QObject {
     void interruptedSavesAreToldAtStart() {
         WriteBytes("June.vlp", "x\r\n");
         forms_ = velloran::ui::CreateForms({"velloran", "June.vlp"});
+        using velloran::KeptBecause;
         forms_->form1->TellInterruptedWrites(
-            {{"/d/June.vlp", "/s/secured-1-2", true}, {"/d/Gone.vlp", "/s/unrestored-1-3", false}});
+            {{"/d/June.vlp", "/s/secured-1-2", true},
+             {"/d/Gone.vlp", "/s/unrestored-1-3", false},
+             {"/d/Mended.vlp", "/s/unrestored-changed-1-4", false, KeptBecause::kChanged},
+             {"/m/Usb.vlp", "/s/secured-2-5", false, KeptBecause::kUnreachable},
+             {"", "/s/secured-1-6", false, KeptBecause::kNotPrivate}});
         ModalScript script;
-        script.Answer(QMessageBox::Ok).Answer(QMessageBox::Ok);
+        for (int i = 0; i < 5; ++i) {
+            script.Answer(QMessageBox::Ok);
+        }
         forms_->Show();
         QVERIFY(script.Done());
         QCOMPARE(script.messages,
@@ -588,7 +603,18 @@ class TestUnit1 : public QObject {
                               "previous version was put back.",
                               "A save of /d/Gone.vlp was interrupted when the program stopped, and "
                               "the file has since been removed or replaced; its previous version "
-                              "is kept in /s/unrestored-1-3 until you remove it."}));
+                              "is kept in /s/unrestored-1-3 until you remove it.",
+                              "A save of /d/Mended.vlp was interrupted when the program stopped, "
+                              "but the file has been changed since; its previous version is kept "
+                              "in /s/unrestored-changed-1-4 until you remove it.",
+                              "A save of /m/Usb.vlp was interrupted when the program stopped, and "
+                              "the file cannot be reached or written now (its disk may not be "
+                              "mounted); its previous version is kept in /s/secured-2-5 and will "
+                              "be put back when the file can be reached.",
+                              "/s/secured-1-6 claims to hold the previous version of a file, but "
+                              "it is a link, belongs to another user or others may change it, so "
+                              "nothing was put back from it. Someone else may have placed it "
+                              "there: look at it, then remove it."}));
         QCOMPARE(form2().SlotText(0), std::string("x\r\n"));
     }
 

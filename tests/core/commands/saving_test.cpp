@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -391,6 +392,82 @@ TEST_F(SavingTest, BackupsGetTheDocumentsPermissionBits) {
     ::umask(umask);
 }
 
+// Another user plants a link or a folder in a shared sticky folder to lead a backup over a file
+// of the user's. The editor resolved links by hand, so the kernel's protected_symlinks never
+// applied; it follows none here. The save goes on and the user is told once.
+TEST_F(SavingTest, BackupsAreNeverLedElsewhereByAnotherUser) {
+    if (!testing::CanDropPrivileges()) {
+        GTEST_SKIP() << "needs root, to plant files as the unprivileged user nobody";
+    }
+    const std::string victim = At("victim");
+    fs::create_directory(victim);
+    const std::string important = victim + "/important.txt";
+    ::chmod(dir.c_str(), 0755);
+    struct Row {
+        const char* name;
+        int backupType;
+        bool enciphered;
+        const char* planted;  // in the shared folder, by nobody
+        bool asFolder;        // a folder of nobody's, else a link to important or its folder
+        const char* told;     // the start of what the user is told, if anything
+    };
+    const Row rows[] = {
+        {"link at the -prev name", 0, false, "June-prev.vlp", false, "No backup was made as "},
+        {"link at the -copy name", 0, false, "June-copy.vlp", false, "No backup was made as "},
+        {"backup folder that is a link", 1, false, "Backup", false, "No backups are made in "},
+        {"backup folder of another user", 1, false, "Backup", true, "No backups are made in "},
+        {"link at the enciphered name", 0, true, "June.vle", false, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResetState();
+        p.dialogs.messages.clear();
+        const std::string shared = At(row.name);
+        fs::create_directory(shared);
+        ::chmod(shared.c_str(), 01777);
+        WriteBytes(important, "important\r\n");
+        const std::string planted = shared + "/" + row.planted;
+        const std::string to = std::string(row.planted) == "Backup" ? victim : important;
+        ASSERT_EQ(testing::AsNobody([&]() -> std::string {
+                      const bool ok = row.asFolder ? ::mkdir(planted.c_str(), 0777) == 0
+                                                   : ::symlink(to.c_str(), planted.c_str()) == 0;
+                      return ok ? "" : "not planted";
+                  }),
+                  "");
+        st.FileName = shared + "/June.vlp";
+        WriteBytes(st.FileName, "old\r\n");
+        st.BackupPrev = st.BackupCurr = true;
+        st.BackupType = row.backupType;
+        if (row.enciphered) {
+            Keys({"key"});
+            st.Enciphered = true;
+        }
+        Sections({"new\r\n"});
+
+        if (row.told) {
+            ASSERT_TRUE(SaveDocument(s));
+            EXPECT_EQ(ReadBytes(st.FileName), "new\r\n");
+            ASSERT_EQ(p.dialogs.messages.size(), 1u);
+            EXPECT_EQ(p.dialogs.messages[0].rfind(row.told + planted, 0), 0u)
+                << p.dialogs.messages[0];
+            st.BackupPrev = true;
+            ASSERT_TRUE(SaveDocument(s));
+            EXPECT_EQ(p.dialogs.messages.size(), 1u) << "told again";
+        } else {
+            try {
+                SaveDocument(s);
+                ADD_FAILURE() << "saved through the link";
+            } catch (const Error& e) {
+                EXPECT_EQ(e.what(), "Cannot create file " + planted);
+                EXPECT_NE(e.detail().find("symbolic link"), std::string::npos) << e.detail();
+            }
+        }
+        EXPECT_EQ(ReadBytes(important), "important\r\n");
+        EXPECT_EQ(Entries(victim), std::vector<std::string>{"important.txt"});
+        EXPECT_TRUE(row.asFolder || fs::is_symlink(planted));
+    }
+}
+
 TEST_F(SavingTest, BackupFolderInsideTheDocumentFolderIsCreated) {
     fs::create_directory(At("docs"));
     st.FileName = At("docs/June.vlp");
@@ -603,6 +680,56 @@ TEST_F(SavingTest, SaveCutShortByFileSizeLimitLeavesTheOldDocument) {
               0);
     EXPECT_EQ(ReadBytes(At("June.vlp")), old);
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"June.vlp"});
+}
+
+// The message stays the one the user knows; the system's reason comes with it, so that the
+// writer knows what to free or fix.
+TEST_F(SavingTest, FailedSaveSaysWhy) {
+    struct Row {
+        const char* name;
+        const char* target;
+        int error;
+        bool underFileLimit = false;
+        bool secondLink = false;
+    };
+    const Row rows[] = {
+        {"folder that does not exist", "missing/June.vlp", ENOENT},
+        {"regular file where a folder is expected", "file/June.vlp", ENOTDIR},
+        {"folder where the document is expected", "folder", EISDIR},
+        {"file size limit, renamed into place", "June.vlp", EFBIG, true},
+        {"file size limit, written in place", "Linked.vlp", EFBIG, true, true},
+    };
+    WriteBytes(At("file"), "a file\r\n");
+    fs::create_directory(At("folder"));
+    const testing::ScopedEnv stateHome("XDG_STATE_HOME", At("state"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        st.FileName = At(row.target);
+        if (row.underFileLimit) {
+            WriteBytes(st.FileName, "old\r\n");
+        }
+        if (row.secondLink) {
+            ASSERT_EQ(::link(st.FileName.c_str(), At("Other name.vlp").c_str()), 0);
+        }
+        Sections({std::string(row.underFileLimit ? 1 << 20 : 8, 'x') + "\r\n"});
+        auto save = [&]() -> std::string {
+            try {
+                SaveDocument(s);
+                return "saved";
+            } catch (const Error& e) {
+                if (e.what() != "Cannot create file " + st.FileName) {
+                    return e.what();
+                }
+                return e.detail() == std::strerror(row.error) ? "" : e.detail();
+            }
+        };
+        if (row.underFileLimit) {
+            EXPECT_EQ(InChildWithFileLimit([&] { return save().empty() ? 0 : 1; }), 0);
+            EXPECT_EQ(ReadBytes(st.FileName), "old\r\n");
+        } else {
+            EXPECT_EQ(save(), "");
+        }
+    }
 }
 
 // A key that cannot encipher the document --------------------------------------------------

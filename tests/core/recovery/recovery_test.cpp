@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "core/commands/Commands.h"
@@ -843,6 +844,160 @@ TEST_F(RecoveryTest, WhatWasSetAsideGoesAfterThirtyDays) {
     RemoveOldAside(aside, now);
     EXPECT_EQ(Names(aside), (std::vector<std::string>{
                                 "run-recent-" + std::to_string(now - 29 * 86400), "run-unnamed"}));
+}
+
+// Read back as strictly as written: a record whose lock, folder or manifest belongs to another
+// user, or that others may read, is no record of the user's: neither offered nor told as a
+// window open elsewhere, and left as it is.
+TEST_F(RecoveryTest, RecordsNotPrivateToTheUserAreNeitherOfferedNorTouched) {
+    enum Part { kLock, kFolder, kManifest };
+    struct Row {
+        const char* name;
+        Part part;
+        bool otherOwner;
+        mode_t mode;
+    };
+    for (const Row& row : {Row{"lock of another user", kLock, true, 0600},
+                           Row{"lock others may read", kLock, false, 0644},
+                           Row{"record folder of another user", kFolder, true, 0700},
+                           Row{"record folder others may enter", kFolder, false, 0755},
+                           Row{"manifest of another user", kManifest, true, 0600},
+                           Row{"manifest others may read", kManifest, false, 0644}}) {
+        SCOPED_TRACE(row.name);
+        if (row.otherOwner && !testing::CanDropPrivileges()) {
+            continue;  // only root gives a file away
+        }
+        auto before = Start();
+        before->Open(kSections);
+        before->Type(1, 0, "unsaved ");
+        before->Record();
+        const std::string lock = before->recorder.LockPath();
+        Crash(before);
+        const std::string part = row.part == kLock     ? lock
+                                 : row.part == kFolder ? lock + ".d"
+                                                       : lock + ".d/manifest";
+        ASSERT_TRUE(testing::Give(part, row.otherOwner ? testing::kNobody : ::geteuid(),
+                                  row.otherOwner ? testing::kNoGroup : ::getegid(), row.mode));
+
+        EXPECT_FALSE(HasRecord(RecordPath(state())));
+        {
+            EditorRun after;
+            after.answers = {true, true};
+            EXPECT_EQ(OfferRecovery(after.session, after.recorder), StartRecovery::Open);
+            EXPECT_THAT(after.questions, ::testing::IsEmpty());
+            EXPECT_THAT(after.dialogs.messages, ::testing::IsEmpty());
+            after.recorder.Close();
+            after.recorder.Wait();
+        }
+        EXPECT_TRUE(fs::exists(lock + ".d/manifest")) << "not left as it was";
+        EXPECT_TRUE(fs::exists(lock));
+        fs::remove_all(RecoveryFolder());
+    }
+}
+
+// A record counts as written only once its files' names are on disk: a folder that cannot be
+// synced (here one the user may write but not read, so that it cannot be opened) fails it, and
+// the user is told, as when any part cannot be written.
+TEST_F(RecoveryTest, AFolderThatCannotBeSyncedFailsTheRecord) {
+    if (!testing::CanDropPrivileges()) {
+        GTEST_SKIP() << "needs root, to run as nobody, whom a folder's mode binds";
+    }
+    ASSERT_EQ(::chmod(stateHome_.path().c_str(), 0777), 0);
+    for (const bool recordFolder : {false, true}) {
+        SCOPED_TRACE(recordFolder ? "the record's folder" : "the recovery folder");
+        EXPECT_EQ(testing::AsNobody([&]() -> std::string {
+                      const auto folder = MakeStateFolder("recovery");
+                      if (!folder) {
+                          return "no recovery folder";
+                      }
+                      if (!recordFolder) {
+                          ::chmod(folder->c_str(), 0300);
+                          return RecordSlot::Create(*folder, "/d/June.vlp")
+                                     ? "a record's place was taken for made"
+                                     : "";
+                      }
+                      EditorRun run;
+                      if (!run.recorder.Claim(*folder, RecordPath(state()))) {
+                          return "not claimed";
+                      }
+                      ::chmod(run.Folder().c_str(), 0300);
+                      run.Open(kSections);
+                      run.Type(0, 0, "typed");
+                      run.Record();
+                      const auto failure = run.recorder.TakeFailure();
+                      return failure == Format(kRecordsNotWritten, run.Folder())
+                                 ? ""
+                                 : "the record was taken for written: " +
+                                       failure.value_or("no failure");
+                  }),
+                  "");
+        fs::remove_all(stateHome_ / "velloran");
+    }
+}
+
+// Whether a run of four bytes of key stays in the memory of s, up to its capacity: beyond its
+// text, where a shorter text or a move leaves the bytes of what it held before. (Read past the
+// text on purpose: the bytes are still there, inside what the string owns.)
+bool HoldsPartOf(const std::string& s, std::string_view key) {
+    const std::string_view memory(s.data(), s.capacity());
+    for (std::size_t i = 0; i + 4 <= key.size(); ++i) {
+        if (memory.find(key.substr(i, 4)) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A legacy key handed to the recovery records leaves no copy behind where it was moved from or
+// replaced, as the sealed keys leave none.
+TEST_F(RecoveryTest, TheLegacyKeyLeavesNoCopyBehind) {
+    const std::string shortKey = "k3y-sh0rt";  // held inside the string itself
+    const std::string longKey = "a legacy key long enough to be held apart, 0123456789";
+    struct Row {
+        const char* name;
+        std::function<bool()> leftBehind;
+    };
+    const Row rows[] = {
+        {"record keying moved from",
+         [&] {
+             RecordKeying from;
+             from.legacyKey = shortKey;
+             const RecordKeying to(std::move(from));
+             return HoldsPartOf(from.legacyKey, shortKey);
+         }},
+        {"record keying moved over",
+         [&] {
+             RecordKeying from;
+             from.legacyKey = shortKey;
+             RecordKeying to;
+             to = std::move(from);
+             return HoldsPartOf(from.legacyKey, shortKey);
+         }},
+        {"record keying given a shorter key",
+         [&] {
+             RecordKeying keying;
+             keying.legacyKey = longKey;
+             RecordKeying other;
+             other.legacyKey = "x";
+             keying = other;
+             return HoldsPartOf(keying.legacyKey, longKey);
+         }},
+        {"the run's key replaced by a restored record's",
+         [&] {
+             state().CipherKey = longKey;
+             RecoveredRecord record;
+             record.manifest.protection = RecordProtection::DerivedKey;
+             record.run.fileName = docs_ / "June.vlp";
+             record.sections.push_back({"text\r\n", {}, {}});
+             record.titles = {"text"};
+             EditorRun run;
+             RestoreRecord(run.session, record, "x");
+             return state().CipherKey != "x" || HoldsPartOf(state().CipherKey, longKey);
+         }},
+    };
+    for (const Row& row : rows) {
+        EXPECT_FALSE(row.leftBehind()) << row.name;
+    }
 }
 
 TEST(RecordSchedule, DueASecondAfterAPauseAndAtMostFiveAfterTheFirstChange) {

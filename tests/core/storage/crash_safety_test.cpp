@@ -358,6 +358,86 @@ TEST_F(CrashSafety, KilledWritesInPlaceArePutBackAtTheNextStart) {
     RecordProperty("TookNewVersion", tookNew);
 }
 
+// Whether the state folder holds a copy of old bytes (not one still being made).
+bool CopyLeft(const std::string& folder) {
+    std::error_code missing;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, missing)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("secured-") && name.find('~') == std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The user mends a document that a kill tore, with another program that writes in place too,
+// before the next start: one byte changed anywhere, with the file's time set back, is enough for
+// the old bytes never to go over it, wherever the kill fell.
+TEST_F(CrashSafety, KilledWritesInPlaceAreNeverPutBackOverAMendedFile) {
+    const testing::TempDir folder{testing::TempDir::MemoryBase()};
+    ASSERT_FALSE(folder.path().empty());
+    const testing::ScopedEnv stateHome("XDG_STATE_HOME", folder / "state");
+    const std::string target = folder / "big.vlp";
+    const std::string secured = folder / "state/velloran";
+
+    const TwoVersions versions;
+    WriteDocument(target, versions.bufferA);
+    ASSERT_EQ(::link(target.c_str(), (folder / "other name.vlp").c_str()), 0);
+    auto write = [&](bool once) {
+        return StartChild([&] {
+            do {
+                WriteDocument(target, versions.bufferB);
+            } while (!once);
+        });
+    };
+    const long long writeB = DurationInChild([&] { return write(true); });
+    std::uniform_int_distribution<long long> inWrite(0, writeB * 5 / 4);
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    int mended = 0;
+    for (int kill = 0; kill < 10; ++kill) {
+        SCOPED_TRACE("kill " + std::to_string(kill));
+        WriteDocument(target, versions.bufferA);
+        const pid_t child = write(false);
+        ASSERT_GT(child, 0);
+        SleepFor(std::chrono::nanoseconds(inWrite(random)));
+        ASSERT_TRUE(Kill(child)) << "the writing child ended by itself";
+        if (!CopyLeft(secured)) {
+            EXPECT_TRUE(RestoreInterruptedWrites().empty());  // killed outside the write
+            continue;
+        }
+        struct stat before {};
+        ASSERT_EQ(::stat(target.c_str(), &before), 0);
+        const off_t at = std::uniform_int_distribution<off_t>(0, before.st_size - 1)(random);
+        const int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
+        char byte = 0;
+        ASSERT_EQ(::pread(fd, &byte, 1, at), 1);
+        byte = static_cast<char>(byte ^ 0x20);
+        ASSERT_EQ(::pwrite(fd, &byte, 1, at), 1);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::futimens(fd, times), 0);
+
+        const auto found = RestoreInterruptedWrites();
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_FALSE(found[0].restored) << "the old bytes went over the mended file";
+        EXPECT_EQ(found[0].kept, KeptBecause::kChanged);
+        struct stat after {};
+        char kept = 0;
+        ASSERT_EQ(::fstat(fd, &after), 0);
+        ASSERT_EQ(::pread(fd, &kept, 1, at), 1);
+        ::close(fd);
+        EXPECT_EQ(kept, byte);
+        EXPECT_EQ(after.st_size, before.st_size);
+        EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        std::filesystem::remove(found[0].copy);  // as the user would, once it is looked at
+        mended += 1;
+    }
+    EXPECT_GT(mended, 0) << "no kill fell inside a write";
+    RecordProperty("Mended", mended);
+}
+
 // Failing writes -------------------------------------------------------------------------------
 
 // What a child reports of a save: bit 0 an error with the expected message, bit 1 Modified still

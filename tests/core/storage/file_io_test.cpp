@@ -12,11 +12,14 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +27,7 @@
 #include "core/document/Error.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/InPlaceWrite.h"
+#include "core/storage/StateFolder.h"
 #include "support/TempDir.h"
 #include "support/Unprivileged.h"
 
@@ -44,7 +48,7 @@ const std::string kOld = "old bytes\r\n";
 const std::string kNew = "new bytes, longer than the old ones\r\n";
 
 bool Replace(const std::string& path, const std::string& bytes) {
-    return ReplaceFile(path, [&](OutputFile& out) { out.Write(bytes); });
+    return static_cast<bool>(ReplaceFile(path, [&](OutputFile& out) { out.Write(bytes); }));
 }
 
 std::set<std::string> Entries(const std::string& folder) {
@@ -286,6 +290,74 @@ TEST_F(FileSystemSaves, RenameKeepsAttributesAndAclsAndAddsNone) {
 
 // Names --------------------------------------------------------------------------------------
 
+// Root in a folder of its own, where the kernel follows every link: the editor itself refuses.
+// Nor does it fill a file another user may have put in its way, or write it into other names.
+TEST_F(FileSystemSaves, NamesTheEditorMadeUpAreNeverFollowedThroughLinks) {
+    NeedsAnOrdinaryUser();  // to give files to another user
+    const std::string victim = dir / "victim";
+    ASSERT_EQ(::mkdir(victim.c_str(), 0700), 0);
+    const std::string important = victim + "/important.txt";
+    const std::string backup = "June-prev.vlp";
+    auto link = [](const std::string& to, const std::string& at) {
+        return ::symlink(to.c_str(), at.c_str()) == 0;
+    };
+    struct Row {
+        const char* name;
+        std::function<bool(const std::string& folder)> plant;
+        int error;  // 0: written as a new file of the user's own
+    };
+    const Row rows[] = {
+        {"link to another file",
+         [&](const std::string& f) { return link(important, f + "/" + backup); }, kLinkInTheWay},
+        {"link to no file yet",
+         [&](const std::string& f) { return link(victim + "/new.txt", f + "/" + backup); },
+         kLinkInTheWay},
+        {"another user's file, open to all",
+         [&](const std::string& f) {
+             WriteBytes(f + "/" + backup, kOld);
+             return Give(f + "/" + backup, kNobody, kNoGroup, 0666);
+         },
+         0},
+        {"file of the user's with a second name",
+         [&](const std::string& f) {
+             WriteBytes(f + "/" + backup, kOld);
+             return ::link((f + "/" + backup).c_str(), (f + "/second").c_str()) == 0;
+         },
+         0},
+    };
+    const FileAccess access{0600, std::nullopt};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(important, kOld);
+        const std::string folder = dir / row.name;
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        ASSERT_TRUE(row.plant(folder));
+        // What was there before, to see that the write did not fill it.
+        const UniqueFd before(::open((folder + "/" + backup).c_str(), O_RDONLY | O_CLOEXEC));
+
+        const WriteResult written = ReplaceFile(
+            folder + "/" + backup, [&](OutputFile& out) { out.Write(kNew); }, access,
+            Naming::kMadeUp);
+        EXPECT_EQ(written.error(), row.error) << written.Reason();
+        EXPECT_EQ(ReadBytes(important), kOld);
+        EXPECT_FALSE(std::filesystem::exists(victim + "/new.txt"));
+        if (before) {
+            char bytes[64];
+            const ssize_t n = ::pread(before.get(), bytes, sizeof bytes, 0);
+            EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(std::max<ssize_t>(n, 0))), kOld);
+        }
+        if (row.error == 0) {
+            struct stat st {};
+            ASSERT_EQ(::lstat((folder + "/" + backup).c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_uid, 0u);
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+            EXPECT_EQ(st.st_nlink, 1u);
+            EXPECT_EQ(ReadBytes(folder + "/" + backup), kNew);
+        }
+    }
+}
+
 TEST_F(FileSystemSaves, LongestNamesAreSavedAndTheirLeftoversSwept) {
     for (std::size_t length : {248u, 255u}) {
         SCOPED_TRACE(std::to_string(length) + "-byte name");
@@ -320,13 +392,17 @@ TEST_F(FileSystemSaves, TemporaryFileOfASaveStillWritingIsNotRemoved) {
 // Failures -----------------------------------------------------------------------------------
 
 // A document written the way given: in place when it has a second name.
-std::string Document(const TempDir& folder, Way way) {
-    const std::string doc = folder / "June.vlp";
+std::string Document(const std::string& folder, Way way) {
+    const std::string doc = folder + "/June.vlp";
     WriteBytes(doc, kOld);
     if (way == Way::kInPlace) {
-        ::link(doc.c_str(), (folder / "Other name.vlp").c_str());
+        ::link(doc.c_str(), (folder + "/Other name.vlp").c_str());
     }
     return doc;
+}
+
+std::string Document(const TempDir& folder, Way way) {
+    return Document(folder.path(), way);
 }
 
 TEST_F(FileSystemSaves, FailuresPutTheOldBytesBackAndLeaveNothingOpen) {
@@ -381,7 +457,7 @@ class HeldWrite {
         if (child_ == 0) {
             ::close(reached[0]);
             ::close(go_[1]);
-            const bool ok = ReplaceFile(doc, [&](OutputFile& out) {
+            const WriteResult ok = ReplaceFile(doc, [&](OutputFile& out) {
                 out.Write(std::string(2 << 20, 'x'));  // past the buffer: on the file
                 [[maybe_unused]] ssize_t said = ::write(reached[1], "w", 1);
                 char c;
@@ -496,6 +572,190 @@ TEST_F(FileSystemSaves, KilledWriteIsPutBackIntoItsOwnFileOnly) {
             EXPECT_EQ(ReadBytes(doc), "written since\r\n");
         }
         EXPECT_EQ(Secured().size(), after == kNothing ? 0u : 1u);
+        std::filesystem::remove_all(state + "/velloran");
+    }
+}
+
+// Sets the modification time of path to when (and its access time with it).
+bool SetTime(const std::string& path, const timespec& when) {
+    const timespec times[2] = {when, when};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+// Writes bytes over the file at path at offset, as an editor writing in place does.
+bool WriteOver(const std::string& path, const std::string& bytes, off_t at, bool truncate) {
+    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0)));
+    return fd &&
+           ::pwrite(fd.get(), bytes.data(), bytes.size(), at) == static_cast<ssize_t>(bytes.size());
+}
+
+// A killed write, and the file mended since by another program that writes in place too (as
+// editors do with a file of several names): its old bytes must never go over the mended file,
+// however little the other program changed, but be kept for the user, at every start.
+TEST_F(FileSystemSaves, KilledWriteIsNeverPutBackOverAFileChangedSince) {
+    struct Row {
+        const char* name;
+        std::function<bool(const std::string& doc)> change;
+    };
+    const Row rows[] = {
+        {"written over by another program",
+         [](const std::string& doc) { return WriteOver(doc, "mended by hand\r\n", 0, true); }},
+        {"the same bytes written over it again, later",
+         [](const std::string& doc) {
+             const struct stat st = StatOf(doc);
+             timespec later = st.st_mtim;
+             later.tv_sec += 1;
+             return WriteOver(doc, ReadBytes(doc), 0, false) && SetTime(doc, later);
+         }},
+        {"one byte changed, its time set back",
+         [](const std::string& doc) {
+             const struct stat st = StatOf(doc);
+             return WriteOver(doc, "y", st.st_size / 2, false) && SetTime(doc, st.st_mtim);
+         }},
+        {"cut short, its time set back",
+         [](const std::string& doc) {
+             const struct stat st = StatOf(doc);
+             return ::truncate(doc.c_str(), st.st_size - 1) == 0 && SetTime(doc, st.st_mtim);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir folder;
+        const std::string doc = Document(folder, Way::kInPlace);
+        {
+            HeldWrite write(doc);
+            ASSERT_TRUE(write.Writing());
+            write.Kill();
+        }
+        ASSERT_TRUE(row.change(doc));
+        const std::string mended = ReadBytes(doc);
+        for (int start = 0; start < 2; ++start) {
+            const auto found = RestoreInterruptedWrites();
+            ASSERT_EQ(found.size(), 1u);
+            EXPECT_FALSE(found[0].restored);
+            EXPECT_EQ(found[0].kept, KeptBecause::kChanged);
+            EXPECT_EQ(DescribeInterruptedWrite(found[0]),
+                      Format(Format(kWriteChangedSince, doc), found[0].copy));
+            EXPECT_EQ(FileNamePart(found[0].copy).substr(0, 11), "unrestored-");
+            EXPECT_TRUE(ReadBytes(found[0].copy).ends_with(kOld)) << "not whole";
+            EXPECT_TRUE(ReadBytes(doc) == mended) << "the old bytes went over the mended file";
+        }
+        std::filesystem::remove_all(state + "/velloran");
+    }
+}
+
+// The current folder for as long as this lives.
+class InFolder {
+  public:
+    explicit InFolder(const std::string& folder) : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() { std::filesystem::current_path(previous_); }
+
+  private:
+    std::filesystem::path previous_;
+};
+
+// A killed write of a document named relative to the current folder is put back at a start from
+// anywhere; one whose document cannot be reached now (its folder gone, or another disk where its
+// own is not mounted) is kept as it is and told at every start, then put back once it can be.
+TEST_F(FileSystemSaves, KilledWriteOutOfReachIsPutBackOnceItCanBe) {
+    enum Away { kRestartedElsewhere, kFolderGone, kOtherDisk };
+    for (Away away : {kRestartedElsewhere, kFolderGone, kOtherDisk}) {
+        SCOPED_TRACE(away == kRestartedElsewhere ? "named relative to a folder left since"
+                     : away == kFolderGone       ? "its folder gone for now"
+                                                 : "another disk in its folder's place");
+        const TempDir base(away == kOtherDisk ? TempDir::MemoryBase()
+                                              : std::filesystem::temp_directory_path());
+        if (away == kOtherDisk && StatOf(base.path()).st_dev == StatOf(dir.path()).st_dev) {
+            std::fprintf(stderr, "skipped: no second file system here for another disk\n");
+            continue;
+        }
+        const std::string folder = base / "docs";
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        const std::string doc = std::filesystem::canonical(Document(folder, Way::kInPlace));
+        {
+            std::optional<InFolder> here;
+            if (away == kRestartedElsewhere) {
+                here.emplace(folder);
+            }
+            HeldWrite write(away == kRestartedElsewhere ? "June.vlp" : doc);
+            ASSERT_TRUE(write.Writing());
+            write.Kill();
+        }
+        const std::string gone = folder + " away";
+        if (away != kRestartedElsewhere) {
+            ASSERT_EQ(::rename(folder.c_str(), gone.c_str()), 0);
+        }
+        const TempDir otherDisk(dir.path());
+        if (away == kOtherDisk) {
+            WriteBytes(otherDisk / "June.vlp", "a file of the other disk\r\n");
+            ASSERT_EQ(::symlink(otherDisk.path().c_str(), folder.c_str()), 0);
+        }
+        for (int start = 0; away != kRestartedElsewhere && start < 2; ++start) {
+            const auto found = RestoreInterruptedWrites();
+            ASSERT_EQ(found.size(), 1u);
+            EXPECT_FALSE(found[0].restored);
+            EXPECT_EQ(found[0].kept, KeptBecause::kUnreachable);
+            EXPECT_EQ(DescribeInterruptedWrite(found[0]),
+                      Format(Format(kWriteUnreachable, doc), found[0].copy));
+            EXPECT_EQ(FileNamePart(found[0].copy).substr(0, 8), "secured-");
+            EXPECT_EQ(ReadBytes(gone + "/June.vlp").substr(0, 4), "xxxx");
+        }
+        if (away == kOtherDisk) {
+            EXPECT_EQ(ReadBytes(folder + "/June.vlp"), "a file of the other disk\r\n");
+            ASSERT_EQ(::unlink(folder.c_str()), 0);
+        }
+        if (away != kRestartedElsewhere) {
+            ASSERT_EQ(::rename(gone.c_str(), folder.c_str()), 0);
+        }
+        const auto found = RestoreInterruptedWrites();
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_TRUE(found[0].restored) << DescribeInterruptedWrite(found[0]);
+        EXPECT_EQ(found[0].file, doc);
+        EXPECT_EQ(ReadBytes(doc), kOld);
+        EXPECT_TRUE(Secured().empty());
+    }
+}
+
+// A copy the previous version made, which recorded nothing of what it wrote, is put back as
+// before while nothing can have changed the file since its write; otherwise it is kept aside.
+TEST_F(FileSystemSaves, CopyOfThePreviousVersionIsPutBackOnlyWhileNothingElseCanHaveWritten) {
+    struct Row {
+        const char* name;
+        time_t madeBefore;  // seconds
+        bool restored;
+    };
+    for (const Row& row : {Row{"made as the write began", 0, true},
+                           Row{"made an hour before the file last changed", 3600, false}}) {
+        SCOPED_TRACE(row.name);
+        TempDir folder;
+        const std::string doc = Document(folder, Way::kInPlace);
+        const auto made = MakeStateFolder();
+        ASSERT_TRUE(made);
+        const struct stat st = StatOf(doc);
+        const std::string copy =
+            *made + "/secured-" + std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino);
+        WriteBytes(copy, "velloran secured bytes 1\n" + std::to_string(st.st_dev) + " " +
+                             std::to_string(st.st_ino) + " " + std::to_string(kOld.size()) + "\n" +
+                             doc + std::string(1, '\0') + kOld);
+        ASSERT_EQ(::chmod(copy.c_str(), 0600), 0);
+        timespec when{};
+        ::clock_gettime(CLOCK_REALTIME, &when);
+        when.tv_sec -= row.madeBefore;
+        ASSERT_TRUE(SetTime(copy, when));
+        ASSERT_TRUE(WriteOver(doc, "NEW", 0, false));  // the write killed after three bytes
+
+        const auto found = RestoreInterruptedWrites();
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].restored, row.restored);
+        EXPECT_EQ(ReadBytes(doc), row.restored ? kOld : "NEW bytes\r\n");
+        if (!row.restored) {
+            EXPECT_EQ(DescribeInterruptedWrite(found[0]),
+                      Format(Format(kWriteUnsure, doc), found[0].copy));
+            EXPECT_TRUE(ReadBytes(found[0].copy).ends_with(kOld));
+        }
+        EXPECT_EQ(Secured().size(), row.restored ? 0u : 1u);
         std::filesystem::remove_all(state + "/velloran");
     }
 }

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/document/Error.h"
+#include "core/spelling/Dictionaries.h"
+#include "core/spelling/PersonalDictionary.h"
+#include "core/spelling/Speller.h"
+#include "core/spelling/SpellingService.h"
+#include "core/spelling/Words.h"
+#include "core/storage/FileIO.h"
+#include "support/TempDir.h"
+
+using namespace velloran;
+using namespace velloran::spelling;
+
+namespace {
+
+const std::string kDictionaries = VELLORAN_TEST_DICTIONARIES;
+
+std::vector<std::string> Texts(std::string_view line, Encoding encoding) {
+    std::vector<std::string> out;
+    for (const WordSpan& w : Words(line, encoding)) {
+        out.push_back(WordUtf8(line.substr(w.start, w.length), encoding));
+    }
+    return out;
+}
+
+struct WordsCase {
+    const char* name;
+    std::string line;
+    Encoding encoding;
+    std::vector<std::string> words;
+};
+
+const WordsCase kWordsCases[] = {
+    {"plain", "Teh quick brwn fox.", Encoding::Utf8, {"Teh", "quick", "brwn", "fox"}},
+    {"utf8_letters",
+     "caf\xC3\xA9, na\xC3\xAFve \xC5\x81\xC3\xB3\x64\xC5\xBA",
+     Encoding::Utf8,
+     {"caf\xC3\xA9", "na\xC3\xAFve", "\xC5\x81\xC3\xB3\x64\xC5\xBA"}},
+    {"windows1252_letters",
+     "caf\xE9 na\xEFve \x8Aibenik",
+     Encoding::Windows1252,
+     {"caf\xC3\xA9", "na\xC3\xAFve", "\xC5\xA0ibenik"}},
+    {"utf8_bytes_read_as_windows1252",
+     "caf\xC3\xA9",
+     Encoding::Windows1252,
+     {"caf\xC3\x83"}},  // "©" is no letter
+    {"inner_apostrophes",
+     "don't can\xE2\x80\x99t 'quoted' dogs' ",
+     Encoding::Utf8,
+     {"don't", "can\xE2\x80\x99t", "quoted", "dogs"}},
+    {"windows1252_apostrophe", "don\x92t", Encoding::Windows1252, {"don\xE2\x80\x99t"}},
+    {"hyphens", "well-known -dash- a--b", Encoding::Utf8, {"well-known", "dash", "a", "b"}},
+    {"digits_and_capitals", "abc123 42 NASA I A4 OK Ok", Encoding::Utf8, {"I", "Ok"}},
+    {"addresses",
+     "see https://example.org/teh www.brwn.com (Www.x.org) ann@mail.org ok",
+     Encoding::Utf8,
+     {"see", "ok"}},
+    {"marker_line", "[S] Chapter one", Encoding::Utf8, {"Chapter", "one"}},
+    {"short_marker_is_text", "[s]ab", Encoding::Utf8, {"s", "ab"}},
+    {"broken_utf8_separates",
+     "ab\xFF"
+     "cd",
+     Encoding::Utf8,
+     {"ab", "cd"}},
+    {"symbols_separate",
+     "one\xE2\x80\x94two \xE2\x82\xACten",
+     Encoding::Utf8,
+     {"one", "two", "ten"}},
+    {"greek_cyrillic",
+     "\xCE\xBB\xCF\x8C\xCE\xB3\xCE\xBF\xCF\x82 \xD1\x81\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xBE",
+     Encoding::Utf8,
+     {"\xCE\xBB\xCF\x8C\xCE\xB3\xCE\xBF\xCF\x82", "\xD1\x81\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xBE"}},
+};
+
+class WordsTest : public ::testing::TestWithParam<WordsCase> {};
+
+TEST_P(WordsTest, SplitsAsAWriterReads) {
+    const WordsCase& c = GetParam();
+    EXPECT_EQ(Texts(c.line, c.encoding), c.words);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, WordsTest, ::testing::ValuesIn(kWordsCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Dictionaries, FoundByNameAndChosenByLocale) {
+    const auto found = FindDictionaries({kDictionaries, "/nonexistent"});
+    std::vector<std::string> names;
+    for (const auto& d : found) {
+        names.push_back(d.name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"de_LATIN", "en_TEST", "fr_TEST"}));
+    EXPECT_EQ(ChooseDictionary(found, "fr_TEST", "en_TEST")->name, "fr_TEST");
+    EXPECT_EQ(ChooseDictionary(found, "xx_XX", "en_TEST")->name, "en_TEST");
+    EXPECT_EQ(ChooseDictionary(found, "", "en_GB")->name, "en_TEST");
+    EXPECT_EQ(ChooseDictionary(found, "", "pt_BR")->name, "de_LATIN");
+    EXPECT_FALSE(ChooseDictionary({}, "en_TEST", "en_TEST"));
+}
+
+TEST(Speller, ChecksAndSuggestsInTheDictionarysEncoding) {
+    const auto found = FindDictionaries({kDictionaries});
+    Speller en(*ChooseDictionary(found, "en_TEST", ""));
+    EXPECT_TRUE(en.Check("quick"));
+    EXPECT_TRUE(en.Check("The"));
+    EXPECT_FALSE(en.Check("Teh"));
+    EXPECT_TRUE(en.Check("don\xE2\x80\x99t"));
+    EXPECT_TRUE(en.Check("\xC5\x81\xC3\xB3\x64\xC5\xBA"));
+    const auto the = en.Suggest("Teh", 8);
+    ASSERT_FALSE(the.empty());
+    EXPECT_EQ(the.front(), "The");
+    const auto brown = en.Suggest("brwn", 8);
+    EXPECT_NE(std::find(brown.begin(), brown.end(), "brown"), brown.end());
+
+    Speller latin(*ChooseDictionary(found, "de_LATIN", ""));
+    EXPECT_TRUE(
+        latin.Check("Stra\xC3\x9F"
+                    "e"));
+    EXPECT_FALSE(latin.Check("\xC5\x81\xC3\xB3\x64\xC5\xBA"));  // no such letters there
+    EXPECT_EQ(latin.Suggest("Strase", 8).front(),
+              "Stra\xC3\x9F"
+              "e");
+}
+
+TEST(PersonalDictionary, AddsKeepingEveryLineAndPrivately) {
+    velloran::testing::TempDir dir;
+    const std::string path = dir.path() + "/velloran/words";
+    AddPersonalWord(path, "Velloran");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // Lines it cannot read stay as they were; the new word follows the last line.
+    ASSERT_TRUE(ReplaceFile(path, [](OutputFile& out) { out.Write("Velloran\n\xFF\xFE\nzorb"); }));
+    AddPersonalWord(path, "  Ann\xC3\xA9 ");
+    EXPECT_EQ(*ReadWholeFile(path), "Velloran\n\xFF\xFE\nzorb\nAnn\xC3\xA9\n");
+    EXPECT_EQ(ReadPersonalWords(path),
+              (std::vector<std::string>{"Velloran", "zorb", "Ann\xC3\xA9"}));
+    // A folder where the file should be: refused, nothing lost.
+    EXPECT_THROW(AddPersonalWord(dir.path(), "x"), Error);
+}
+
+TEST(SpellingService, AnswersFromItsThreadAndKeepsWhatTheWriterAccepts) {
+    velloran::testing::TempDir dir;
+    const std::string words = dir.path() + "/words";
+    AddPersonalWord(words, "Velloran");
+    const auto en = *ChooseDictionary(FindDictionaries({kDictionaries}), "en_TEST", "");
+    std::atomic<int> told = 0;
+    SpellingService service(en, words, [&] { ++told; });
+    using V = SpellingService::Verdict;
+    EXPECT_EQ(service.Check("Velloran"), V::Correct);
+    EXPECT_EQ(service.Check("brwn"), V::Unknown);
+    service.Check("fox");
+    service.WaitIdle();
+    EXPECT_EQ(service.Check("brwn"), V::Misspelled);
+    EXPECT_EQ(service.Check("fox"), V::Correct);
+    EXPECT_GE(told.load(), 1);
+    service.Ignore("brwn");
+    EXPECT_EQ(service.Check("brwn"), V::Correct);
+    service.AddToDictionary("zorb");
+    EXPECT_EQ(service.Check("zorb"), V::Correct);
+    EXPECT_EQ(ReadPersonalWords(words), (std::vector<std::string>{"Velloran", "zorb"}));
+    EXPECT_EQ(service.Suggest("Teh", 8).front(), "The");
+
+    SpellingService broken({"xx", dir.path() + "/none.aff", dir.path() + "/none.dic"}, words,
+                           [] {});
+    broken.WaitIdle();
+    EXPECT_EQ(broken.Check("anything"), V::Correct);
+    EXPECT_TRUE(broken.Suggest("Teh", 8).empty());
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+#include <QLabel>
+#include <QProgressBar>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QtTest>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "core/commands/Commands.h"
+#include "core/commands/Saving.h"
+#include "core/document/Host.h"
+#include "core/document/State.h"
+#include "core/progress/ProgressLog.h"
+#include "core/progress/ProgressRecorder.h"
+#include "core/storage/Paths.h"
+#include "settings/ProgressSettings.h"
+#include "support/TempDir.h"
+#include "ui/Unit12.h"
+#include "ui/Unit2.h"
+
+using velloran::state;
+using velloran::testing::ReadBytes;
+using velloran::testing::WriteBytes;
+
+namespace {
+
+// 2024-05-01 00:00 UTC; the test runs in UTC.
+constexpr std::int64_t kMay1 = 1714521600;
+std::int64_t At(int day, int hour) {
+    return kMay1 + std::int64_t{day} * 86400 + hour * 3600;
+}
+
+// The editor's document window and its progress log, on a clock of the test's.
+struct Writer {
+    Writer() {
+        velloran::ResetState();
+        form2.SetSlotObserver(&recorder);
+        recorder.SetClock([this] { return now; });
+        form2.show();
+    }
+    void Type(int k, const QString& text) {
+        form2.SelectSection(k);
+        SectionEditor* ed = form2.SectionEditors(k);
+        ed->moveCursor(QTextCursor::End);
+        QTest::keyClicks(ed, text);
+    }
+    void Save() {
+        QVERIFY(velloran::SaveDocument(session));
+        recorder.Wait();
+    }
+    // What velloran-cli reads: the log on disk alone.
+    velloran::ProgressFigures FromLog(int goal) const {
+        const std::string log = std::string(std::getenv("XDG_STATE_HOME")) + "/velloran/progress/" +
+                                velloran::LogName(velloran::DocumentPath(state()), 1);
+        const auto parsed = velloran::ParseLog(ReadBytes(log), log);
+        std::vector<velloran::ProgressEntry> history;
+        for (const auto& frame : parsed.frames) {
+            history.push_back(*velloran::DecodeEntry(frame, nullptr));
+        }
+        return velloran::ComputeFigures(history, std::nullopt, now, velloran::kChartDays, goal,
+                                        velloran::kDefaultDayStart);
+    }
+
+    std::int64_t now = At(1, 10);
+    velloran::ProgressRecorder recorder;
+    TForm2 form2;
+    velloran::PlainList list;
+    velloran::CallbackDialogs dialogs;
+    velloran::Session session{state(), form2, list, form2.Memo1, dialogs, &recorder};
+};
+
+QStringList Rows(const QTreeWidget* view) {
+    QStringList rows;
+    for (int i = 0; i < view->topLevelItemCount(); ++i) {
+        rows << view->topLevelItem(i)->text(0) + " " + view->topLevelItem(i)->text(1);
+    }
+    return rows;
+}
+
+std::vector<std::uint64_t> Bars(const std::vector<velloran::DayWords>& days) {
+    std::vector<std::uint64_t> words;
+    for (const auto& d : days) {
+        words.push_back(d.words);
+    }
+    return words;
+}
+
+}  // namespace
+
+class Unit12Test : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+    }
+    void init() {
+        folder_ = std::make_unique<velloran::testing::WorkFolder>();
+        velloran::ResetState();
+    }
+    void cleanup() { folder_.reset(); }
+
+    void design() {
+        TForm12 form12;
+        QCOMPARE(form12.objectName(), QStringLiteral("TForm12"));
+        QCOMPARE(form12.windowTitle(), QStringLiteral("Progress"));
+        QCOMPARE(form12.frameGeometry().size(),
+                 QSize(TForm12::kDesignWidth, TForm12::kDesignHeight));
+        QCOMPARE(form12.findChild<ProgressChart*>("Chart1"), form12.Chart1);
+        QCOMPARE(form12.SpinEdit1->text(), QStringLiteral("Off"));
+        QVERIFY(!form12.isVisible());
+    }
+
+    // Three hundred words over two days' saves: both days in the chart, as the log has them.
+    void twoDaysOfWritingAgainstTheLog() {
+        WriteBytes("Book.vlp", "Notes\r\n[S] One\r\nfirst words\r\n");
+        Writer w;
+        w.session.st.FileName = "Book.vlp";
+        velloran::OpenChosenDocument(w.session);
+        w.Type(1, QString(" alpha").repeated(180));
+        w.now = At(1, 19);
+        w.Save();
+        w.now = At(2, 9);
+        w.Type(1, QString(" beta").repeated(120));
+        w.Save();
+
+        TForm12 form12;
+        form12.Attach(&w.recorder, &w.session);
+        form12.ShowAt(&w.form2);
+        QTRY_VERIFY(form12.isVisible());
+        QCOMPARE(form12.Label1->text(), QStringLiteral("Today: 120 words"));
+        QVERIFY(!form12.ProgressBar1->isVisible());
+        const auto log = w.FromLog(0);
+        QCOMPARE(Bars(form12.Chart1->Days()), Bars(log.days));
+        QCOMPARE(Bars(form12.Chart1->Days()).back(), 120u);
+        QCOMPARE(Bars(form12.Chart1->Days())[velloran::kChartDays - 2], 180u);
+        QCOMPARE(Rows(form12.ListView1), QStringList{"120 [S] One"});
+        QVERIFY(form12.Label3->isHidden());
+
+        // The goal, set in the window, is kept in progress.ini; QMV.ini is no part of it.
+        form12.SpinEdit1->setValue(150);
+        QCOMPARE(velloran::LoadProgressSettings().Goal, 150);
+        QVERIFY(!QFile::exists("config/QMV.ini"));
+        QCOMPARE(form12.Label1->text(), QStringLiteral("Today: 120 of 150 words"));
+        QVERIFY(form12.ProgressBar1->isVisibleTo(&form12));
+        QCOMPARE(form12.ProgressBar1->value(), 120);
+        QCOMPARE(form12.Label2->text(),
+                 QStringLiteral("Streak: 1 day at the goal; 30 words to go today"));
+        QCOMPARE(form12.Chart1->Goal(), 150);
+        QCOMPARE(w.FromLog(150).streak, 1);
+
+        // Typing on shows in the open window once it is recorded, deleting never below zero.
+        w.Type(1, QString(" gamma").repeated(40));
+        w.recorder.Taken(w.session, velloran::ProgressMoment::Recorded);
+        QTRY_COMPARE(form12.Label1->text(), QStringLiteral("Today: 160 of 150 words"));
+        QCOMPARE(form12.ProgressBar1->value(), 150);
+        QCOMPARE(form12.Label2->text(), QStringLiteral("Streak: 2 days at the goal"));
+        w.form2.SectionEditors(1)->selectAll();
+        QTest::keyClick(w.form2.SectionEditors(1), Qt::Key_Delete);
+        w.recorder.Taken(w.session, velloran::ProgressMoment::Recorded);
+        QTRY_COMPARE(form12.Label1->text(), QStringLiteral("Today: 0 of 150 words"));
+        QVERIFY(form12.ListView1->topLevelItemCount() == 0);
+    }
+
+    // A dark desktop: the chart's background and bars are the palette's, never a fixed light one.
+    void chartFollowsThePalette() {
+        TForm12 form12;
+        QPalette dark;
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        dark.setColor(QPalette::Highlight, QColor(60, 140, 220));
+        form12.setPalette(dark);
+        form12.Chart1->SetDays({{1, 0}, {2, 100}, {3, 40}}, 50);
+        form12.resize(400, 500);
+        form12.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form12));
+        const QImage image = form12.Chart1->grab().toImage();
+        QCOMPARE(image.pixelColor(image.width() - 2, 2), QColor(30, 30, 30));
+        const QRect met = form12.Chart1->BarRect(1);
+        QCOMPARE(image.pixelColor(met.center().x(), met.top() + 2), QColor(60, 140, 220));
+        // Short of the goal: the same colour, paler over the background.
+        const QColor shortOf = image.pixelColor(form12.Chart1->BarRect(2).center());
+        QVERIFY(shortOf != QColor(60, 140, 220) && shortOf != QColor(30, 30, 30));
+        QVERIFY(qAbs(met.height() - form12.Chart1->BarRect(2).height() * 5 / 2) <= 2);
+    }
+
+  private:
+    std::unique_ptr<velloran::testing::WorkFolder> folder_;
+};
+
+QTEST_MAIN(Unit12Test)
+#include "unit12_test.moc"
