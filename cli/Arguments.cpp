@@ -24,11 +24,17 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"stats", "FILE", 1, kJson | kCrlf}, {"titles", "FILE", 1, kJson | kNumbered},
-    {"count", "TEXT FILE", 2, kJson},    {"show", "FILE K", 2, 0},
-    {"check", "FILE", 1, kJson},         {"decipher", "FILE", 1, kOutput},
-    {"encipher", "FILE", 1, kOutput},    {"seal", "FILE", 1, kOutput},
-    {"unseal", "FILE", 1, kOutput},      {"progress", "FILE", 1, kJson | kDays},
+    {"stats", "FILE", 1, kJson | kCrlf},
+    {"titles", "FILE", 1, kJson | kNumbered},
+    {"count", "TEXT FILE", 2, kJson},
+    {"show", "FILE K", 2, 0},
+    {"check", "FILE", 1, kJson},
+    {"decipher", "FILE", 1, kOutput},
+    {"encipher", "FILE", 1, kOutput},
+    {"seal", "FILE", 1, kOutput},
+    {"unseal", "FILE", 1, kOutput},
+    {"merge", "BASE OURS THEIRS", 3, kJson | kOutput},
+    {"progress", "FILE", 1, kJson | kDays},
     {"spell", "FILE", 1, kJson | kLang},
 };
 
@@ -186,6 +192,14 @@ Commands:
   encipher FILE      the document FILE enciphered
   seal FILE          the document FILE sealed, as a .vls document is saved
   unseal FILE        the bytes of the sealed document FILE
+  merge BASE OURS THEIRS
+                     OURS and THEIRS, both made from BASE, merged section by
+                     section, and line by line in a section both changed; where
+                     both changed the same lines, both versions are kept between
+                     lines "<<<<<<< as changed in ours", "=======" and
+                     ">>>>>>> as changed in theirs"; exit status 1 when any
+                     remain (a merge driver for git: see the manual page)
+
   progress FILE      the words written today against the daily goal, the words of
                      each of the last days, the streak of days at the goal and the
                      words added to each section today, from FILE's progress log
@@ -195,8 +209,9 @@ Commands:
                      word is misspelled
 
 Options:
-  --json             stats, titles, count, check, progress, spell: one line of JSON
-                     for scripts; document text in it is UTF-8
+  --json             stats, titles, count, check, merge, progress, spell: one line
+                     of JSON for scripts (merge: what became of each section);
+                     document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
   --utf8             write the text of Windows-1252 documents in UTF-8 (through
@@ -208,7 +223,7 @@ Options:
   --lang NAME        spell: check with the dictionary NAME (en_US, de_DE, ...)
                      instead of the editor's choice in velloran/spelling.ini
                      or the locale's language
-  -o, --output OUT   decipher, encipher, seal, unseal: write OUT, replacing it
+  -o, --output OUT   decipher, encipher, seal, unseal, merge: write OUT, replacing it
                      only once it is complete, instead of standard output
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
@@ -230,9 +245,10 @@ document named .vle only when a key option is given. --utf8 applies to the keys 
 documents; a sealed document's key is taken as it is given. Write -- before a
 TEXT that begins with -.
 
-Exit status: 0 done; 1 check found what a save would change, spell found a
-misspelled word, encipher refused the key, or the key does not open a sealed
-document; 2 usage error; 3 input or output error, or a damaged sealed document.
+Exit status: 0 done; 1 check found what a save would change, merge left
+conflicts, spell found a misspelled word, encipher refused the key, or the key
+does not open a sealed document; 2 usage error; 3 input or output error, or a
+damaged sealed document.
 )";
 }
 

@@ -19,6 +19,7 @@
 #include "core/document/Lines.h"
 #include "core/document/Sections.h"
 #include "core/document/State.h"
+#include "core/merge/Merge.h"
 #include "core/progress/ProgressFigures.h"
 #include "core/progress/ProgressLog.h"
 #include "core/protection/Cipher.h"
@@ -510,6 +511,92 @@ int Unseal(const Arguments& a) {
     return 0;
 }
 
+const char* HowName(SectionMerge how) {
+    switch (how) {
+        case SectionMerge::Unchanged:
+            return "unchanged";
+        case SectionMerge::Ours:
+            return "ours";
+        case SectionMerge::Theirs:
+            return "theirs";
+        case SectionMerge::Same:
+            return "alike";
+        case SectionMerge::Merged:
+            return "merged";
+        case SectionMerge::Conflict:
+            return "conflict";
+        case SectionMerge::AddedOurs:
+            return "added in ours";
+        case SectionMerge::AddedTheirs:
+            return "added in theirs";
+        case SectionMerge::KeptOurs:
+            return "kept from ours";
+        case SectionMerge::KeptTheirs:
+            return "kept from theirs";
+    }
+    return "";
+}
+
+// The text of a document as the editor opens it, lines each followed by CR LF.
+std::string DocumentText(const Arguments& a, const std::string& path) {
+    PlainSession p;
+    if (ProtectionOfName(path) == Protection::Sealed) {
+        p.buffer.AssignText(Unsealed(a, path));
+    } else {
+        ReadDocument(path, p.buffer);
+        if (Deciphers(a, path)) {
+            p.session.st.CipherKey = ReadCipherKey(a, false);
+            DecipherBuffer(p.session);
+        }
+    }
+    std::string text;
+    p.buffer.ForEachCrLfPiece(0, p.buffer.LineCount(),
+                              [&](std::string_view piece) { text.append(piece); });
+    return text;
+}
+
+int Merge(const Arguments& a) {
+    const MergeVersion base = MergeVersion::OfText(DocumentText(a, a.operands[0]));
+    const MergeVersion ours = MergeVersion::OfText(DocumentText(a, a.operands[1]));
+    const MergeVersion theirs = MergeVersion::OfText(DocumentText(a, a.operands[2]));
+    const MergeLabels labels;
+    const MergeOutcome outcome = MergeVersions(base, ours, theirs, labels);
+    const std::string merged = outcome.Text();
+    const int conflicts = outcome.Conflicts();
+    const TextForm text(a.utf8, DetectEncoding(merged));
+    const std::vector<MergeNote> notes = MergeNotes(outcome, labels);
+    if (a.json) {
+        JsonWriter json;
+        json.BeginObject().Key("conflicts").Number(static_cast<std::size_t>(conflicts));
+        json.Key("sections").BeginArray();
+        for (std::size_t k = 0; k < outcome.sections.size(); ++k) {
+            const MergedSection& m = outcome.sections[k];
+            json.BeginObject().Key("index").Number(k).Key("merge").String(HowName(m.how));
+            json.Key("conflicts").Number(static_cast<std::size_t>(m.conflicts));
+            json.Key("title").String(text.ForJson(m.text.substr(0, m.text.find('\r'))));
+            json.EndObject();
+        }
+        json.EndArray().Key("notes").BeginArray();
+        for (const MergeNote& note : notes) {
+            json.String(text.ForJson(note.text));
+        }
+        json.EndArray().EndObject();
+        // Without -o the JSON alone is the answer on standard output.
+        if (a.output) {
+            Deliver(a.output, [&](OutputFile& out) { out.Write(merged); });
+        }
+        DeliverJson(json);
+        return conflicts > 0 ? 1 : 0;
+    }
+    Deliver(a.output, [&](OutputFile& out) { out.Write(merged); });
+    for (const MergeNote& note : notes) {
+        if (note.conflict) {
+            std::fprintf(stderr, "velloran-cli: %s\n", text.Out(note.text).c_str());
+        }
+    }
+    return conflicts > 0 ? 1 : 0;
+}
+
 // The figures of the Progress window, from the document's log alone: today is what its last
 // save or record left.
 int Progress(const Arguments& a) {
@@ -680,7 +767,7 @@ int Run(const Arguments& a) {
     static constexpr std::pair<std::string_view, Handler> kHandlers[] = {
         {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
         {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher}, {"seal", Seal},
-        {"unseal", Unseal},      {"progress", Progress}, {"spell", Spell},
+        {"unseal", Unseal},      {"merge", Merge},       {"progress", Progress}, {"spell", Spell},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

@@ -1,6 +1,8 @@
 # Bash completion for velloran-cli.
 _velloran_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local commands="stats titles count show check decipher encipher seal unseal merge"
+    local options="--json --crlf -n --utf8 -o --output --key --key-fd --key-file --help --version"
     local commands="stats titles count show check decipher encipher seal unseal progress spell"
     local options="--json --crlf -n --utf8 -o --output --days --lang --key --key-fd --key-file --help --version"
     COMPREPLY=()

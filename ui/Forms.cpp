@@ -4,6 +4,8 @@ namespace velloran::ui {
 
 FormSet::~FormSet() {
     // The main window goes last: the others may still refer to it while they close.
+    form14.reset();
+    form13.reset();
     form12.reset();
     form4.reset();
     form11.reset();
@@ -32,6 +34,8 @@ std::unique_ptr<FormSet> CreateForms(const std::vector<std::string>& arguments) 
     set->form9 = std::make_unique<TForm9>();
     set->form11 = std::make_unique<TForm11>();
     set->form4 = std::make_unique<TForm4>(set->form2.get());
+    set->form13 = std::make_unique<TForm13>();
+    set->form14 = std::make_unique<TForm14>();
     set->form12 = std::make_unique<TForm12>();
     Forms forms;
     forms.Form2 = set->form2.get();
@@ -42,6 +46,8 @@ std::unique_ptr<FormSet> CreateForms(const std::vector<std::string>& arguments) 
     forms.Form9 = set->form9.get();
     forms.Form11 = set->form11.get();
     forms.Form4 = set->form4.get();
+    forms.Form13 = set->form13.get();
+    forms.Form14 = set->form14.get();
     forms.Form12 = set->form12.get();
     set->form1->SetForms(forms);
     return set;

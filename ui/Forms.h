@@ -7,6 +7,8 @@
 #include "ui/Unit1.h"
 #include "ui/Unit11.h"
 #include "ui/Unit12.h"
+#include "ui/Unit13.h"
+#include "ui/Unit14.h"
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
 #include "ui/Unit5.h"
@@ -28,6 +30,8 @@ struct FormSet {
     std::unique_ptr<TForm9> form9;
     std::unique_ptr<TForm11> form11;
     std::unique_ptr<TForm4> form4;
+    std::unique_ptr<TForm13> form13;
+    std::unique_ptr<TForm14> form14;
     std::unique_ptr<TForm12> form12;
 
     ~FormSet();

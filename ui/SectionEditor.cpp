@@ -706,6 +706,47 @@ void SectionEditor::FollowChange(int position, int /*removed*/, int added) {
     }
 }
 
+void SectionEditor::ReplaceBytes(std::string_view bytes) {
+    const std::string_view old = ByteView();
+    // The lines both texts begin and end with stay; a line starts at the text's start or after
+    // an LF, which in either encoding is a character of its own.
+    std::size_t prefix = 0;
+    for (std::size_t i = 0, n = std::min(old.size(), bytes.size()); i < n && old[i] == bytes[i];
+         ++i) {
+        if (old[i] == '\n') {
+            prefix = i + 1;
+        }
+    }
+    std::size_t suffix = 0;
+    const std::size_t most = std::min(old.size(), bytes.size()) - prefix;
+    for (std::size_t i = 0; i < most && old[old.size() - 1 - i] == bytes[bytes.size() - 1 - i];
+         ++i) {
+        const std::size_t at = i + 1;  // a suffix of `at` bytes
+        if (at == old.size() - prefix || old[old.size() - 1 - at] == '\n') {
+            if (at == bytes.size() - prefix || bytes[bytes.size() - 1 - at] == '\n') {
+                suffix = at;
+            }
+        }
+    }
+    if (prefix == old.size() && prefix == bytes.size()) {
+        return;
+    }
+    const int from = static_cast<int>(text_.AtBytes(prefix).units);
+    const int to = static_cast<int>(text_.AtBytes(old.size() - suffix).units);
+    const QString inserted =
+        TextFromBytes(bytes.substr(prefix, bytes.size() - suffix - prefix), TextEncoding());
+    const int vertical = verticalScrollBar()->value();
+    const int horizontal = horizontalScrollBar()->value();
+    QTextCursor c(document());
+    c.beginEditBlock();
+    c.setPosition(from);
+    c.setPosition(to, QTextCursor::KeepAnchor);
+    c.insertText(inserted);
+    c.endEditBlock();
+    verticalScrollBar()->setValue(vertical);
+    horizontalScrollBar()->setValue(horizontal);
+}
+
 // Set before the toolkit lays the text out: the change is reported first.
 void SectionEditor::WrapAnywhereFor(std::string_view bytes, std::size_t from, std::size_t to,
                                     bool afresh) {

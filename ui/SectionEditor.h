@@ -42,6 +42,10 @@ class SectionEditor : public TextArea {
     // keeps for what is typed from now on. Starts the undo history afresh.
     void SetBytes(std::string_view bytes, velloran::Encoding encoding);
     velloran::Encoding TextEncoding() const { return text_.TextEncoding(); }
+    // Makes the text bytes (in the editor's encoding) as one step of the undo history, changing
+    // only the lines that differ, so that the caret and the scroll position stay where the text
+    // around them did; reported through onBytesChanged as typing is.
+    void ReplaceBytes(std::string_view bytes);
     // The whole text as bytes, CR LF after each line.
     std::string Bytes() const;
     // The same bytes, kept in step with every change of the text, so that reading them copies

@@ -16,23 +16,29 @@
 #include <algorithm>
 
 #include "core/commands/Commands.h"
+#include "core/commands/ConflictCopies.h"
 #include "core/commands/Saving.h"
 #include "core/document/Sections.h"
+#include "core/merge/DiskMerge.h"
 #include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
 #include "core/recovery/Recovery.h"
 #include "core/spelling/PersonalDictionary.h"
 #include "core/spelling/SpellingService.h"
+#include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
 #include "settings/ProgressSettings.h"
 #include "settings/Settings.h"
 #include "ui/Colours.h"
+#include "ui/DiskWatcher.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/RecoveryKeeper.h"
 #include "ui/ShownText.h"
 #include "ui/Unit11.h"
 #include "ui/Unit12.h"
+#include "ui/Unit13.h"
+#include "ui/Unit14.h"
 #include "ui/Unit2.h"
 #include "ui/Unit4.h"
 #include "ui/Unit5.h"
@@ -51,6 +57,8 @@ namespace {
 
 // Where the list keeps each title's full bytes, beside the text it shows.
 constexpr int kTitleRole = Qt::UserRole;
+// Set on a title whose section holds both versions of lines after a merge.
+constexpr int kFlagRole = Qt::UserRole + 1;
 
 // Split so that the compiler does not read "??)" as a trigraph.
 constexpr char kOpenFilter[] =
@@ -109,6 +117,16 @@ void TForm1::SetForms(const Forms& forms) {
                                            SectionEditor*) { EditorKeyDown(key, modifiers); };
     forms_.Form2->onWindowKeyDown = [this](int key) { ListBox1KeyDown(key); };
     recovery_ = std::make_unique<RecoveryKeeper>(*session_, this);
+    forms_.Form2->onSectionEdited = [this](int k) {
+        if (IsFlagged(k)) {
+            Flag(k, false);
+        }
+    };
+    if (forms_.Form13) {
+        forms_.Form13->onShowSection = [this](int k) { ShowSection(k); };
+    }
+    disk_ = std::make_unique<DiskWatcher>(this);
+    disk_->onChange = [this](bool folder) { CheckDisk(folder); };
     progress_ =
         std::make_unique<velloran::ProgressRecorder>(velloran::LoadProgressSettings().DayStart);
     session_->progress = progress_.get();
@@ -126,7 +144,7 @@ QAction* TForm1::AddItem(QMenu* menu, const char* caption, const char* name,
     action->setObjectName(name);
     connect(action, &QAction::triggered, this, [this, handler] {
         Guarded(this, [&] { (this->*handler)(); });
-        recovery_->Settle();
+        AfterCommand();
     });
     return action;
 }
@@ -200,8 +218,120 @@ void TForm1::ListBox1Click(int index) {
                 forms_.Form2->LayoutPanels();
             }
         });
-        recovery_->Settle();
+        AfterCommand();
     }
+}
+
+bool TForm1::IsFlagged(int k) const {
+    const QListWidgetItem* item = ListBox1->item(k);
+    return item && item->data(kFlagRole).toBool();
+}
+
+void TForm1::Flag(int k, bool on) {
+    QListWidgetItem* item = ListBox1->item(k);
+    if (!item) {
+        return;
+    }
+    item->setData(kFlagRole, on);
+    QFont font = ListBox1->font();
+    font.setBold(on);
+    item->setFont(font);
+    // Colours of their own, so the flag reads on the list's light background.
+    item->setForeground(on ? QColor(128, 0, 0) : QColor(Qt::black));
+    item->setBackground(on ? QColor(248, 208, 208) : QBrush());
+    item->setToolTip(on ? QStringLiteral("Both versions of lines stand here between marker lines "
+                                         "that start with <<<<<<<, ======= and >>>>>>>. Edit the "
+                                         "section to keep what should stay.")
+                        : QString());
+}
+
+void TForm1::ShowSection(int k) {
+    if (k < 0 || k >= Count()) {
+        return;
+    }
+    {
+        const QSignalBlocker block(ListBox1);
+        ListBox1->setCurrentRow(k);
+    }
+    ListBox1Click(k);
+    // The first place both versions stand is shown selected.
+    SectionEditor* ed = forms_.Form2->SectionEditors(k);
+    const std::string_view text = ed->ByteView();
+    if (const std::size_t at = text.find(velloran::kConflictStart); at != std::string_view::npos) {
+        ed->SelectBytes({at, velloran::kConflictStart.size() - 1});
+    }
+}
+
+// ---- changes on disk
+
+void TForm1::ShowMergeReport(const velloran::MergeReport& report) {
+    forms_.Form2->LayoutPanels();
+    for (int k : report.flagged) {
+        Flag(k, true);
+    }
+    const velloran::Encoding encoding = state().DocumentEncoding;
+    if (report.reload) {
+        if (forms_.Form14) {
+            forms_.Form14->ShowNotice(SectionEditor::TextFromBytes(report.summary, encoding),
+                                      forms_.Form2);
+        }
+    } else if (forms_.Form13) {
+        forms_.Form13->ShowReport(report, encoding, forms_.Form2);
+    }
+}
+
+void TForm1::CheckDisk(bool folder) {
+    folderPending_ = folderPending_ || folder;
+    // Never inside a dialog's own loop: a command waits there for its answer, and the sections
+    // must stay as it found them.
+    if (QApplication::activeModalWidget() || !shownOnce_) {
+        return;
+    }
+    velloran::State& st = state();
+    Guarded(this, [&] {
+        std::string reason;
+        velloran::FollowDiskChange(session(), &reason);
+        if (!reason.empty()) {
+            const auto now = velloran::IdentityOf(st.MergeBasePath);
+            if (now != toldUnreadable_) {
+                toldUnreadable_ = now;
+                ShowMessage(velloran::Format(velloran::Format(kUnmergeableOnDisk, st.MergeBasePath),
+                                             reason));
+            }
+        }
+    });
+    if (std::exchange(folderPending_, false)) {
+        OfferConflictCopies();
+    }
+    AfterCommand();
+}
+
+void TForm1::OfferConflictCopies() {
+    const velloran::State& st = state();
+    if (st.MergeBasePath.empty()) {
+        return;
+    }
+    if (QApplication::activeModalWidget()) {
+        folderPending_ = true;  // at the next look
+        return;
+    }
+    for (const std::string& copy : velloran::ConflictCopiesOf(st.MergeBasePath)) {
+        if (std::find(offeredCopies_.begin(), offeredCopies_.end(), copy) != offeredCopies_.end()) {
+            continue;
+        }
+        offeredCopies_.push_back(copy);
+        Guarded(this, [&] {
+            if (AskYesNo(
+                    velloran::Format(velloran::kMergeConflictCopy, velloran::FileNamePart(copy)))) {
+                velloran::MergeConflictCopy(session(), copy);
+            }
+        });
+    }
+}
+
+void TForm1::AfterCommand() {
+    recovery_->Settle();
+    disk_->Watch(state().MergeBasePath);
 }
 
 // ---- the function keys
@@ -244,7 +374,7 @@ void TForm1::ListBox1KeyDown(int key) {
                 break;
         }
     });
-    recovery_->Settle();
+    AfterCommand();
 }
 
 void TForm1::EditorKeyDown(int key, Qt::KeyboardModifiers modifiers) {
@@ -261,7 +391,7 @@ void TForm1::EditorKeyDown(int key, Qt::KeyboardModifiers modifiers) {
             forms_.Form2->SelectSection(p + 1);
         }
     });
-    recovery_->Settle();
+    AfterCommand();
 }
 
 // ---- the dialogs
@@ -413,7 +543,12 @@ void TForm1::FormShow() {
     LoadDocument();
     st.FirstShow = true;
     velloran::ui::SetCaption(this, FromPath(velloran::FileNamePart(st.FileName)));
-    recovery_->Settle();
+    AfterCommand();
+    // Once the start is over, as a change found later is: the window must be up to ask.
+    QTimer::singleShot(0, this, [this] {
+        OfferConflictCopies();
+        AfterCommand();
+    });
 }
 
 void TForm1::LoadDocument() {

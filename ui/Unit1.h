@@ -24,6 +24,10 @@ class TForm7;
 class TForm8;
 class TForm9;
 class TForm11;
+class TForm13;
+class TForm14;
+class RecoveryKeeper;
+class DiskWatcher;
 class TForm12;
 class RecoveryKeeper;
 namespace velloran {
@@ -40,6 +44,8 @@ struct Forms {
     TForm9* Form9 = nullptr;
     TForm11* Form11 = nullptr;
     TForm4* Form4 = nullptr;
+    TForm13* Form13 = nullptr;
+    TForm14* Form14 = nullptr;
     TForm12* Form12 = nullptr;
 };
 
@@ -70,6 +76,9 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     void ShowStatusNotice(const std::string& path) override;
     bool AskYesNo(const std::string& message) override;
     void ShowMessage(const std::string& message) override;
+    // A reload is told by the notice, a merge by the merge report; sections to look at are
+    // flagged in the list until they are edited.
+    void ShowMergeReport(const velloran::MergeReport& report) override;
 
     void FormShow();
     void ListBox1Click(int index);
@@ -104,6 +113,18 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
         interruptedWrites_ = std::move(writes);
     }
 
+    // The document's file may have changed on disk: a change is reloaded or merged, now unless a
+    // dialog is open (then at the next look); folder tells to look for sync tools' conflict copies
+    // too.
+    void CheckDisk(bool folder);
+    // Offers to merge each conflict copy of the document not offered yet in this run.
+    void OfferConflictCopies();
+    // Shows section k as a click on its title does.
+    void ShowSection(int k);
+    // True while section k is flagged as holding both versions of lines.
+    bool IsFlagged(int k) const;
+    DiskWatcher& Watcher() { return *disk_; }
+
     // Starts a program detached; replaced in tests so that no second editor is left running.
     std::function<bool(const QString& program, const QStringList& arguments)> launcher;
 
@@ -130,6 +151,9 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     QAction* MVCheckSpelling;
 
     static constexpr const char* kDesignCaption = "Velloran Organizer";
+    static constexpr std::string_view kUnmergeableOnDisk =
+        "%s has been changed on disk by another program, but that version cannot be merged "
+        "with this one: %s. It was left as it is; a save will ask whether to overwrite it.";
 
   signals:
     // The main window has closed: the program ends.
@@ -150,12 +174,20 @@ class TForm1 : public QMainWindow, public velloran::SectionList, public velloran
     void ApplySpelling();
     // Chooses the document, offers what a killed run left of it, and reads it unless recovered.
     void LoadDocument();
+    // After every command: the recovery record and the watch of the file follow the run.
+    void AfterCommand();
+    void Flag(int k, bool on);
 
     std::vector<std::string> arguments_;
     QString programPath_;
     Forms forms_;
     std::unique_ptr<velloran::Session> session_;
     std::unique_ptr<RecoveryKeeper> recovery_;
+    std::unique_ptr<DiskWatcher> disk_;
+    bool folderPending_ = false;
+    // A version on disk that could not be merged, told once.
+    std::optional<velloran::FileIdentity> toldUnreadable_;
+    std::vector<std::string> offeredCopies_;
     // The words of each section at every opening, save and record, for the Progress window.
     std::unique_ptr<velloran::ProgressRecorder> progress_;
     velloran::SlotObservers observers_;

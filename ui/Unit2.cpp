@@ -127,6 +127,9 @@ void TForm2::FormCreate() {
             if (observer_) {
                 observer_->SlotEdited(k, position, removed, inserted);
             }
+            if (onSectionEdited) {
+                onSectionEdited(k);
+            }
         };
         connect(ed, &SectionEditor::clicked, this, &TForm2::SectionEditorClick);
         ed->onWordsAccepted = [this] { MarkShownEditors(); };
@@ -181,6 +184,14 @@ void TForm2::SetSections(const velloran::SharedBytes& block,
     for (std::size_t k = 0; k < texts.size(); ++k) {
         TextStored(static_cast<int>(k));
     }
+}
+
+void TForm2::MergeSlotText(int k, std::string_view text) {
+    if (!holdsText_[Index(k)]) {
+        SetSlotText(k, std::string(text));
+        return;
+    }
+    editors_[Index(k)]->ReplaceBytes(text);
 }
 
 void TForm2::TextStored(int k) {

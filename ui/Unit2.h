@@ -35,6 +35,9 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
     void SetSlotText(int k, std::string text) override;
     void SetSections(const velloran::SharedBytes& block,
                      std::span<const std::string_view> texts) override;
+    // An editor that holds its text takes the new one as one undoable step; a section still in
+    // the store, never shown, has no history yet and is stored anew.
+    void MergeSlotText(int k, std::string_view text) override;
 
     // The editor of section k, filled with its text first if it was not yet.
     SectionEditor* SectionEditors(int k) const { return Filled(k); }
@@ -63,6 +66,8 @@ class TForm2 : public QWidget, public velloran::SectionSlots {
 
     // Told of every change of a section's text, as bytes; nullptr for none.
     void SetSlotObserver(velloran::SlotObserver* observer) { observer_ = observer; }
+    // Told of every change an editor's text reports, by its section.
+    std::function<void(int k)> onSectionEdited;
 
     // The hidden document buffer between the file and the editors.
     velloran::DocumentBuffer Memo1;

@@ -24,7 +24,7 @@ Which document is opened
 File > New File opens another document in a second editor window of its own; this window and its document stay as they are.
 
 Saving
-F1 saves at once under the current name, without a question; only when another program has changed the file since it was opened or saved here does it ask whether to overwrite that version.
+F1 saves at once under the current name, without a question. When another program has changed the file since it was opened or saved here, its changes are merged first (see "Changes on disk"); only a version that cannot be read with the key in use makes it ask whether to overwrite that version, and else offers to save under a new name.
 File > Save File - F1 opens the Save Document dialog with the current name in its field. Change the name to save under another name, then press "Save Document"; "Do Not Save" saves nothing.
 After a save a small Status window shows the saved path for two seconds.
 When you close the list window (its close box or File > Exit) and there are unsaved changes, the Save Document dialog asks first: "Save Document" saves and ends the program, "Do Not Save" ends it without saving, "Do Not Exit" (or Esc) keeps the program open. If the save fails, the program stays open and asks again at the next close.
@@ -59,6 +59,20 @@ This older form only scrambles the text with a key that you type. It keeps a cas
 File > Save Encript asks for the key ("Do Encript" confirms, "Cancel" or Esc cancels) and saves the document under its name with the extension .vle, for example June.vle; the plain June.vlp is left as it was. From then on every save enciphers and asks for the key again. "Cancel" at that prompt keeps the key in use. If you type a key different from the one in use, you are asked to confirm before the document is saved with it. The key is never stored anywhere.
 A document whose name ends in .vle is deciphered when it is opened, after the key prompt. There is no check that a key is right: a wrong key gives unreadable text. Do not save that text: close the editor and open the document again with the right key.
 File > Decript deciphers the text as it was last read, saved or reloaded, with a key you type, and shows it again. If you have unsaved changes, you are asked first whether to discard them.
+
+Changes on disk
+When the document's file changes on disk while the editor runs (a sync tool such as Syncthing, Nextcloud or Dropbox brings your other machine's edits, or another program saves it), the editor notices within two seconds. A file that was only touched, or written again as it was, is no change.
+Without unsaved changes here, the document is read again: each changed section's editor takes the new text as one step that Ctrl+Z undoes, the section list follows, and a notice says which sections changed.
+With unsaved changes here, the change is merged with them, section by section, from the text as last read or saved. Sections added, removed or moved on either side are followed. A section changed on one side only takes that side; one changed on both sides is merged line by line. Where both changed the same lines, both versions are kept, yours first, between marker lines:
+<<<<<<< as changed here
+(your lines)
+=======
+(the lines on disk)
+>>>>>>> as changed on disk
+A title changed on both sides keeps yours; the other stands after a blank inside such a block, so that it opens no section. Search for <<<<<<< (F3) to find each place, keep what should stay and delete the marker lines. Sections holding both versions are shown in bold red in the list until you edit them. The result stays unsaved; in each editor Ctrl+Z undoes the merge in one step. The "Merged" window lists what was merged and where the conflicts are; click a line to show its section.
+A save after a change on disk that was not merged yet merges it first, and saves at once when nothing conflicts; when something does, nothing is saved until you have looked at it and save again.
+Copies that sync tools make when a document changed in two places at once (June.sync-conflict-20260101-120000-ABCDEF7.vlp, "June (conflicted copy ...).vlp", "June (Conflict ...).vlp") are offered for merging at start and whenever one appears. A merged copy is moved into the folder "merged" beside it, never deleted.
+On the command line, velloran-cli merge BASE OURS THEIRS merges three versions the same way; it can serve git as a merge driver (see man velloran-cli).
 
 Editing and sections
 Type in a section as in any plain text editor. Ctrl+Z undoes, Ctrl+X cuts, Ctrl+C copies, Ctrl+V pastes. Shift+Enter starts a new line like Enter. A UTF-8 document holds every character; in a Windows-1252 document, characters it cannot hold are turned into "?" as you type or paste them.
@@ -95,7 +109,7 @@ The logs are kept in ~/.local/state/velloran/progress (or $XDG_STATE_HOME/vellor
 
 Keys
 The function keys work in the section list and in every editor; Shift, Ctrl and Alt make no difference to them.
-F1  Save at once (the key prompt still appears for a sealed or enciphered document, and the question when another program changed the file)
+F1  Save at once (the key prompt still appears for a sealed or enciphered document; a change on disk is merged first)
 F2  File Parameters
 F3  Search window
 F4  This help

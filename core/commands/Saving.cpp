@@ -4,6 +4,7 @@
 
 #include "core/document/Error.h"
 #include "core/document/Sections.h"
+#include "core/merge/DiskMerge.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/SealedDocument.h"
 #include "core/storage/DocumentFile.h"
@@ -38,7 +39,27 @@ std::string InFolder(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// The folder part of target without a trailing separator, "." for none.
+std::string DocumentFolderOf(const std::string& target) {
+    std::string folder = FolderPart(target);
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder.empty() ? "." : folder;
+}
+
 }  // namespace
+
+std::string BackupFolderOf(const State& st, const std::string& target) {
+    switch (st.BackupType) {
+        case 1:
+            return InFolder(DocumentFolderOf(target), st.BackupFolder);
+        case 2:
+            return st.BackupFolder;
+        default:
+            return DocumentFolderOf(target);
+    }
+}
 
 bool SaveDocument(Session& s) {
     return SaveDocumentAs(s, s.st.FileName);
@@ -54,8 +75,13 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
         return false;
     }
     // Asked before the key, so that a save the user stops costs no key derivation.
-    if (!MayReplace(s, target)) {
-        return false;
+    switch (Replacing(s, target)) {
+        case Replace::Go:
+            break;
+        case Replace::Stop:
+            return false;
+        case Replace::SavedElsewhere:
+            return true;
     }
     const auto writer = DocumentWriter::Ask(s, protection, target, kKeyDiffersDocument);
     if (!writer) {
@@ -73,6 +99,10 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
     st.FileName = fileName;
     st.EncFileName = EncipheredName(fileName);
     RememberOnDisk(st, target);
+    // The enciphered lines were made from the sections, which are the text written.
+    KeepMergeBase(
+        st, target,
+        protection == Protection::Enciphered ? JoinedSections(s).Bytes() : s.buffer.Bytes());
     if (IsUnopenedSealed(st, target)) {
         st.UnopenedSealed.clear();
     }
@@ -100,25 +130,9 @@ void MakeBackups(Session& s, const std::string& target, const DocumentWriter* sa
     if (!st.BackupPrev && !st.BackupCurr) {
         return;
     }
-    std::string folder = FolderPart(target);
-    while (folder.size() > 1 && folder.back() == '/') {
-        folder.pop_back();
-    }
-    st.DocFolder = folder.empty() ? "." : folder;
+    st.DocFolder = DocumentFolderOf(target);
     const std::string shortName = FileNamePart(target);
-
-    std::string backupFolder;
-    switch (st.BackupType) {
-        case 1:
-            backupFolder = InFolder(st.DocFolder, st.BackupFolder);
-            break;
-        case 2:
-            backupFolder = st.BackupFolder;
-            break;
-        default:
-            backupFolder = st.DocFolder;
-            break;
-    }
+    const std::string backupFolder = BackupFolderOf(st, target);
     if (!backupFolder.empty()) {
         MakeDirectory(backupFolder);
     }
@@ -186,12 +200,58 @@ void WriteBackupCopy(Session& s, const std::string& path, const std::optional<Fi
     }
 }
 
-bool MayReplace(Session& s, const std::string& target) {
-    if (IsUnopenedSealed(s.st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
-        return false;
+Replace Replacing(Session& s, const std::string& target) {
+    State& st = s.st;
+    if (IsUnopenedSealed(st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
+        return Replace::Stop;
     }
     // Another instance or program may have saved its own work there since; ours would bury it.
-    return !ChangedOnDisk(s.st, target) || s.dialogs.AskYesNo(Format(kChangedOnDisk, target));
+    if (!ChangedOnDisk(st, target)) {
+        return Replace::Go;
+    }
+    std::string reason;
+    if (target == st.MergeBasePath) {
+        DiskLook look = LookOnDisk(st);
+        switch (look.kind) {
+            case DiskLook::Kind::Same:
+            case DiskLook::Kind::Gone:
+                return Replace::Go;
+            case DiskLook::Kind::Changed:
+                // Merged first; where both versions of lines now stand in a section, the writer
+                // sees them before anything is written.
+                return TakeDiskText(s, std::move(look.text), true).flagged.empty() ? Replace::Go
+                                                                                   : Replace::Stop;
+            case DiskLook::Kind::Unreadable:
+                reason = look.reason;
+                break;
+        }
+    }
+    const std::string question = reason.empty()
+                                     ? Format(kChangedOnDisk, target)
+                                     : Format(Format(kChangedOnDiskUnmergeable, target), reason);
+    if (s.dialogs.AskYesNo(question)) {
+        return Replace::Go;
+    }
+    if (!s.dialogs.AskYesNo(std::string(kSaveUnderNewName))) {
+        return Replace::Stop;
+    }
+    const PromptResult answer = s.dialogs.AskSaveDocument(NewNameFor(st.FileName), false);
+    if (answer.result != ModalResult::OK || answer.text == st.FileName) {
+        return Replace::Stop;
+    }
+    return SaveDocumentAs(s, answer.text) ? Replace::SavedElsewhere : Replace::Stop;
+}
+
+bool MayReplace(Session& s, const std::string& target) {
+    return Replacing(s, target) == Replace::Go;
+}
+
+std::string NewNameFor(const std::string& fileName) {
+    const std::string name = FileNamePart(fileName);
+    const std::size_t dot = name.rfind('.');
+    const std::size_t cut =
+        fileName.size() - name.size() + (dot == std::string::npos || dot == 0 ? name.size() : dot);
+    return fileName.substr(0, cut) + " (edited here)" + fileName.substr(cut);
 }
 
 }  // namespace velloran

@@ -37,6 +37,9 @@ bool SaveWithPrompt(Session& s, bool showDoNotExit);
 void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save = nullptr,
                  std::optional<Naming> targetNaming = std::nullopt);
 
+// The folder the backups of target go to, as the backup policy says.
+std::string BackupFolderOf(const State& st, const std::string& target);
+
 // path with suffix put before its last four characters: "d/June.vlp" -> "d/June-prev.vlp".
 std::string BackupName(std::string_view path, std::string_view suffix);
 
@@ -47,13 +50,27 @@ void WriteBackupCopy(Session& s, const std::string& path,
                      const std::optional<FileAccess>& access = std::nullopt,
                      const DocumentWriter* save = nullptr, Naming naming = Naming::kMadeUp);
 
-// False when the user declines to replace target: a sealed file this run could not open, or a file
-// changed on disk by another program.
+// Whether a save may replace target. A sealed file this run could not open is asked about. A
+// change on disk of the document is merged into the sections first, and the save stops when
+// that left conflicts for the writer to see; where the version on disk cannot be merged (it
+// cannot be read with the keys in use) the user is asked whether to overwrite it, and else
+// offered to save under a new name, which SavedElsewhere tells.
+enum class Replace { Go, Stop, SavedElsewhere };
+Replace Replacing(Session& s, const std::string& target);
 bool MayReplace(Session& s, const std::string& target);
+
+// The name offered for saving beside a version on disk that cannot be merged:
+// "d/June.vlp" -> "d/June (edited here).vlp".
+std::string NewNameFor(const std::string& fileName);
 
 inline constexpr std::string_view kReplaceUnopened =
     "%s is a sealed document that was not opened, so the text shown here is not its text. "
     "Replace it with the text shown here?";
+inline constexpr std::string_view kChangedOnDiskUnmergeable =
+    "%s has been changed on disk by another program since it was opened or saved here, and that "
+    "version cannot be merged with this one: %s. Overwrite the version on disk?";
+inline constexpr std::string_view kSaveUnderNewName =
+    "Save the document under a new name instead, and keep the version on disk?";
 inline constexpr std::string_view kBackupFolderRefused =
     "No backups are made in %s: it is a symbolic link or belongs to another user, who could "
     "lead the backups over other files. Choose a backup folder of your own in File Parameters.";

@@ -31,6 +31,10 @@ class SectionSlots {
         }
     }
 
+    // Slot k takes text that a merge of a change on disk made: where the slot keeps an undo
+    // history, as one step of it, and told to its observer as an edit is.
+    virtual void MergeSlotText(int k, std::string_view text) { SetSlotText(k, std::string(text)); }
+
     std::string SlotText(int k) const { return std::string(ReadSlot(k)); }
 };
 
@@ -70,6 +74,25 @@ struct PromptResult {
     std::string text;
 };
 
+// One line of what a merge did: the section of the result it is about (-1 for none), whether the
+// writer must look at it, and what became of it, titles in the document's own bytes.
+struct MergeNote {
+    int section = -1;
+    bool conflict = false;
+    std::string text;
+    bool operator==(const MergeNote&) const = default;
+};
+
+// What bringing a change on disk into the sections did, for the window layer to show.
+struct MergeReport {
+    // Nothing was unsaved: the document was read again. Otherwise a merge, left unsaved.
+    bool reload = false;
+    std::string summary;
+    std::vector<MergeNote> notes;
+    // The sections where both versions stand between marker lines, or that were kept.
+    std::vector<int> flagged;
+};
+
 // The dialogs the core asks the window layer for.
 class Dialogs {
   public:
@@ -84,6 +107,8 @@ class Dialogs {
     virtual bool AskYesNo(const std::string& message) = 0;
     // A message the command goes on after, such as a wrong key before the prompt comes again.
     virtual void ShowMessage(const std::string& message) = 0;
+    // What a change on disk did to the sections.
+    virtual void ShowMergeReport(const MergeReport& /*report*/) {}
 };
 
 // Tells each of several observers in turn, in the order they were added.
@@ -191,6 +216,7 @@ class CallbackDialogs : public Dialogs {
         return onYesNo ? onYesNo(message) : false;
     }
     void ShowMessage(const std::string& message) override { messages.push_back(message); }
+    void ShowMergeReport(const MergeReport& report) override { reports.push_back(report); }
 
     std::function<PromptResult()> onKeyPrompt;
     std::function<PromptResult(const std::string&, bool)> onSaveDocument;
@@ -202,6 +228,7 @@ class CallbackDialogs : public Dialogs {
     std::vector<std::string> questions;
     std::vector<KeyText> keyForms;
     std::vector<std::string> messages;
+    std::vector<MergeReport> reports;
 };
 
 // A whole session of plain parts around the run's state.

@@ -41,6 +41,16 @@ std::vector<std::size_t> MarkerOffsets(std::string_view text) {
 
 }  // namespace
 
+std::vector<std::string_view> SectionTexts(std::string_view crlfText) {
+    std::vector<std::size_t> starts = MarkerOffsets(crlfText);
+    starts.push_back(crlfText.size());
+    std::vector<std::string_view> texts(starts.size() - 1);
+    for (std::size_t j = 0; j + 1 < starts.size(); ++j) {
+        texts[j] = crlfText.substr(starts[j], starts[j + 1] - starts[j]);
+    }
+    return texts;
+}
+
 void SplitSections(Session& s) {
     const DocumentBuffer& buf = s.buffer;
     // Before anything shows the text: the list, the slots and the editors read it through this.

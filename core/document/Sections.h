@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/document/DocumentBuffer.h"
 #include "core/document/Host.h"
@@ -13,6 +14,10 @@ char MarkerLetter(std::string_view line);
 inline bool IsMarkerLine(std::string_view line) {
     return MarkerLetter(line) == 'S';
 }
+
+// Where the sections of text (lines each followed by CR LF) lie in it, cut as a split cuts them:
+// section 0, then one at each of the first 50 marker lines.
+std::vector<std::string_view> SectionTexts(std::string_view crlfText);
 
 // Fills the slots and the section list from the document buffer, after deciding the document's
 // encoding from its bytes (DetectEncoding), which it never changes.

@@ -67,6 +67,11 @@ struct State {
     // The documents as this run last read or wrote them, by path, so that a save notices when
     // another program or instance changed the file in between.
     std::map<std::string, FileIdentity> OnDisk;
+    // The document's text as this run last read or saved it, deciphered, and the file it is the
+    // text of: the base a change on disk is merged from. It shares the bytes the buffer and the
+    // sections were read from, so that it costs no copy of its own.
+    std::shared_ptr<const std::string> MergeBase;
+    std::string MergeBasePath;
 };
 
 // The run's one instance.

@@ -30,6 +30,7 @@ bool OpenSealedFile(Session& s, const std::string& path) {
         return false;
     }
     RememberOnDisk(st, path);
+    KeepMergeBase(st, path, s.buffer.Bytes());
     if (IsUnopenedSealed(st, path)) {
         st.UnopenedSealed.clear();
     }
@@ -82,10 +83,12 @@ bool OpenDocumentFile(Session& s, const std::string& path) {
             if (AskKey(s)) {
                 DecipherAndTell(s);
             }
+            KeepMergeBase(st, path, s.buffer.Bytes());
             return true;
         case Protection::Plain:
             ReadDocument(path, s.buffer);
             RememberOnDisk(st, path);
+            KeepMergeBase(st, path, s.buffer.Bytes());
             return true;
     }
     return false;
@@ -106,7 +109,60 @@ bool ReadWithNewKey(Session& s) {
         ReadDocument(source, s.buffer);
     }
     DecipherAndTell(s);
+    KeepMergeBase(st, source, s.buffer.Bytes());
     return true;
+}
+
+SharedBytes ReadWithKeysInUse(const State& st, const std::string& path) {
+    switch (ProtectionOfName(path) == Protection::Sealed ? Protection::Sealed
+                                                         : SaveProtection(st, path)) {
+        case Protection::Sealed: {
+            const std::shared_ptr<const SealKey>& inUse = st.SealKeyInUse;
+            if (!inUse) {
+                throw Error(std::string(kNoKeyInUse));
+            }
+            // Another save with the same passphrase seals with a salt of its own.
+            auto plain = UnsealFile(
+                path,
+                [&](const SealHeader& header,
+                    bool previousWrong) -> std::shared_ptr<const SealKey> {
+                    if (previousWrong) {
+                        throw Error(Format(kWrongKey, path));
+                    }
+                    return inUse->Fits(header.salt, header.params)
+                               ? inUse
+                               : inUse->WithSaltOf(header.salt, header.params);
+                },
+                nullptr, DocumentSizeLimit());
+            return std::make_shared<const std::string>(std::move(*plain));
+        }
+        case Protection::Enciphered: {
+            DocumentBuffer lines;
+            ReadDocument(path, lines);
+            // Read as the editors show it: as read, until a key deciphered it.
+            if (st.Enciphered) {
+                KeyIndex index;
+                for (std::size_t i = 0; i < lines.LineCount(); ++i) {
+                    const std::span<char> line = lines.MutableLine(i);
+                    DecipherLine(line, st.CipherKey, index);
+                    if (!ReadsBack(std::string_view(line.data(), line.size()))) {
+                        throw Error(std::string(kKeyInUseBreaks));
+                    }
+                }
+            }
+            return lines.Bytes();
+        }
+        case Protection::Plain:
+            break;
+    }
+    DocumentBuffer lines;
+    ReadDocument(path, lines);
+    return lines.Bytes();
+}
+
+void KeepMergeBase(State& st, const std::string& path, SharedBytes text) {
+    st.MergeBase = std::move(text);
+    st.MergeBasePath = path;
 }
 
 bool AskKeyToEncipher(Session& s) {

@@ -60,6 +60,16 @@ bool OpenDocumentFile(Session& s, const std::string& path);
 // run, or what a wrong key made of it). False when the prompt was cancelled and nothing changed.
 bool ReadWithNewKey(Session& s);
 
+// The text of the document file at path as this run reads it with the keys in use, asking
+// nothing: deciphered with the key in use once the document is enciphered (as the editors show
+// it), unsealed with the passphrase of the sealed document. Throws Error saying why it cannot be
+// read so: it cannot be read, is damaged, or the key in use does not open it.
+SharedBytes ReadWithKeysInUse(const State& st, const std::string& path);
+
+// Notes text, deciphered, as the document's file at path holds it now that this run read or
+// wrote it: the base a later change on disk is merged from.
+void KeepMergeBase(State& st, const std::string& path, SharedBytes text);
+
 // Save Encript's key: for the legacy cipher, the key prompt, after which the document is
 // enciphered (true when it is); a sealed document asks at its save, so true at once.
 bool AskKeyToEncipher(Session& s);
@@ -152,6 +162,8 @@ inline constexpr std::string_view kReplaceAfterWrongKey =
     "The text shown was deciphered with a key that turned bytes into line breaks, so it is most "
     "likely not the text of %s. Saving it would leave the file unreadable with any key. Replace "
     "%s all the same?";
+inline constexpr std::string_view kKeyInUseBreaks = "the key in use deciphers it into other lines";
+inline constexpr std::string_view kNoKeyInUse = "no key is in use to read it with";
 inline constexpr std::string_view kEmptyCipherKey =
     "An enciphered document needs a key: an empty key would leave the text readable. Nothing "
     "was saved.";

@@ -77,6 +77,10 @@ class SealKey {
     SealKey& operator=(const SealKey&) = delete;
 
     bool Matches(std::string_view passphrase) const;
+    // The same passphrase's key for a file with another salt or parameters.
+    std::shared_ptr<const SealKey> WithSaltOf(const SealSalt& salt, SealParams params) const {
+        return Derive(std::string_view(passphrase_, passphraseSize_), salt, params);
+    }
     // True when this key is the one derived for a file with this salt and these parameters.
     bool Fits(const SealSalt& salt, const SealParams& params) const {
         return salt == secret_->salt && params == params_;

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "core/document/Encoding.h"
+#include "core/document/Error.h"
 #include "core/document/Sections.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/Protection.h"
 #include "core/protection/SealedDocument.h"
+#include "core/storage/FileIO.h"
 #include "core/storage/StateFolder.h"
 
 namespace velloran {
@@ -466,6 +468,15 @@ void RestoreRecord(Session& s, RecoveredRecord& record, const std::string& legac
     const std::string target = RecordPath(st);
     if (record.manifest.identity) {
         st.OnDisk[target] = *record.manifest.identity;
+        // A file still as the crashed run knew it is what its changes were made from: a change
+        // on disk from now on is merged from there.
+        if (IdentityOf(target) == record.manifest.identity) {
+            try {
+                KeepMergeBase(st, target, ReadWithKeysInUse(st, target));
+            } catch (const Error&) {
+                // Then a save asks before it replaces the file, as without a base.
+            }
+        }
     } else {
         st.OnDisk.erase(target);
     }

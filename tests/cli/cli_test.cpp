@@ -17,6 +17,7 @@
 #include "core/document/Error.h"
 #include "core/document/Lines.h"
 #include "core/document/Sections.h"
+#include "core/merge/Merge.h"
 #include "core/progress/ProgressFigures.h"
 #include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
@@ -640,6 +641,69 @@ TEST_F(CliTest, OutputThatCannotBeWrittenIsReported) {
                              std::strerror(why) + "\n");
     }
     EXPECT_EQ(Read("doc.vlp"), "a\r\n");
+}
+
+TEST_F(CliTest, MergeWritesWhatTheEditorMergesAndExitsWithOneForConflicts) {
+    const std::string base = "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n";
+    Put("base.vlp", base);
+    Put("ours.vlp", "Intro\n[S] One\none, ours\n[S] Two\ntwo\n");  // as git keeps it
+    Put("theirs.vlp", "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo, theirs\r\n");
+    const ProcessResult clean = Cli({"merge", "base.vlp", "ours.vlp", "theirs.vlp"});
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.out, "Intro\r\n[S] One\r\none, ours\r\n[S] Two\r\ntwo, theirs\r\n");
+    EXPECT_EQ(clean.err, "");
+
+    Put("theirs.vlp", "Intro\r\n[S] One\r\none, theirs\r\n[S] Two\r\ntwo\r\n");
+    const ProcessResult conflict =
+        Cli({"merge", "base.vlp", "ours.vlp", "theirs.vlp", "-o", "out.vlp"});
+    EXPECT_EQ(conflict.status, 1);
+    EXPECT_EQ(conflict.out, "");
+    EXPECT_THAT(conflict.err, HasSubstr("Section 1 \"[S] One\": changed in ours and in theirs "
+                                        "in the same lines"));
+    const MergeOutcome expected =
+        MergeVersions(MergeVersion::OfText(base), MergeVersion::OfText(ReadBytes(dir / "ours.vlp")),
+                      MergeVersion::OfText(ReadBytes(dir / "theirs.vlp")));
+    EXPECT_EQ(Read("out.vlp"), expected.Text());
+    EXPECT_THAT(Read("out.vlp"), HasSubstr("<<<<<<< as changed in ours\r\none, ours\r\n"));
+
+    const ProcessResult json = Cli({"merge", "--json", "base.vlp", "ours.vlp", "theirs.vlp"});
+    EXPECT_EQ(json.status, 1);
+    const auto j = Json::Parse(json.out);
+    ASSERT_TRUE(j) << json.out;
+    EXPECT_EQ((*j)["conflicts"].Uint(), 1u);
+    ASSERT_EQ((*j)["sections"].Size(), 3u);
+    EXPECT_EQ((*j)["sections"][1]["merge"].Str(), "conflict");
+    EXPECT_EQ((*j)["sections"][1]["title"].Str(), "[S] One");
+
+    EXPECT_EQ(Cli({"merge", "base.vlp", "ours.vlp"}).status, 2);
+    EXPECT_EQ(Cli({"merge", "base.vlp", "ours.vlp", "missing.vlp"}).status, 3);
+}
+
+// As the README sets it up: git runs the program on the three versions of a merge.
+TEST_F(CliTest, MergeServesGitAsAMergeDriver) {
+    if (::system("git --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "git is not installed";
+    }
+    const std::string git = "cd '" + dir.path() +
+                            "' && git -c user.name=t -c user.email=t@t -c init.defaultBranch=main "
+                            "-c merge.velloran.driver='" VELLORAN_CLI " merge %O %A %B -o %A' ";
+    auto run = [&](const std::string& command) {
+        return ::system((git + command + " >/dev/null 2>&1").c_str());
+    };
+    ASSERT_EQ(run("init -q ."), 0);
+    Put(".gitattributes", "*.vlp merge=velloran\n");
+    Put("Diary.vlp", "Intro\r\n[S] Monday\r\nrain\r\n[S] Tuesday\r\nsun\r\n");
+    ASSERT_EQ(run("add -A"), 0);
+    ASSERT_EQ(run("commit -qm base"), 0);
+    ASSERT_EQ(run("checkout -qb laptop"), 0);
+    Put("Diary.vlp", "Intro\r\n[S] Monday\r\nrain\r\n[S] Tuesday\r\nsun, then wind\r\n");
+    ASSERT_EQ(run("commit -qam laptop"), 0);
+    ASSERT_EQ(run("checkout -q main"), 0);
+    Put("Diary.vlp", "Intro\r\n[S] Monday\r\nrain all day\r\n[S] Tuesday\r\nsun\r\n");
+    ASSERT_EQ(run("commit -qam desk"), 0);
+    EXPECT_EQ(run("merge -q --no-edit laptop"), 0);
+    EXPECT_EQ(Read("Diary.vlp"),
+              "Intro\r\n[S] Monday\r\nrain all day\r\n[S] Tuesday\r\nsun, then wind\r\n");
 }
 
 // A day's writing in the editor: opened, typed into and saved, its log where the program looks

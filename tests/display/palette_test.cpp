@@ -174,6 +174,27 @@ class PaletteTest : public QObject {
             << Open([](FormSet& f, ModalScript&, const Step&) {
                    f.form11->ShowPath("/home/writer/doc.vlp", f.form2.get());
                });
+        QTest::newRow("progress") << "TForm12" << QStringList{"Label1", "Chart1", "SpinEdit1"}
+                                  << tool(&TForm1::Progress1);
+        // A change on disk merged with unsaved text, one section in conflict; then reloaded.
+        QTest::newRow("merge report")
+            << "TForm13" << QStringList{"Label1", "ListBox1"}
+            << Open([](FormSet& f, ModalScript&, const Step&) {
+                   velloran::MergeReport report;
+                   report.summary = "Sections 1 and 2 were merged with the version on disk.";
+                   report.notes = {{1, true, "Section 1: changed here and on disk"},
+                                   {2, false, "Section 2: taken from disk"}};
+                   report.flagged = {1};
+                   f.form1->ShowMergeReport(report);
+               });
+        QTest::newRow("reload notice")
+            << "TForm14" << QStringList{"Label1"}
+            << Open([](FormSet& f, ModalScript&, const Step&) {
+                   velloran::MergeReport report;
+                   report.reload = true;
+                   report.summary = "Section 3 changed on disk and was reloaded";
+                   f.form1->ShowMergeReport(report);
+               });
         QTest::newRow("key prompt")
             << "TForm7" << QStringList{"Edit1", "Button1"} << dialog(&TForm1::MFSaveEncript);
         QTest::newRow("Save Document")

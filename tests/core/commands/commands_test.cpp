@@ -195,14 +195,16 @@ TEST_F(CommandsTest, SaveEncriptWritesTheEncipheredNameAndAsksTwice) {
 
 class ChangedOnDiskTest : public CommandsTest {
   protected:
+    static constexpr const char* kDoc = "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n";
     void OpenAndEdit() {
-        WriteBytes("June.vlp", "ours\r\n");
+        WriteBytes("June.vlp", kDoc);
         Open("June.vlp");
-        p.sections.texts[0] = "ours, edited\r\n";
+        p.sections.texts[1] = "[S] One\r\nmine\r\n";
+        state().Modified = true;
     }
-    void ChangeBehindOurBack() {
+    void ChangeBehindOurBack(const std::string& text) {
         // Another instance saves through a new file, as our own saves do.
-        WriteBytes("June.vlp.new", "theirs, longer\r\n");
+        WriteBytes("June.vlp.new", text);
         ASSERT_EQ(::rename("June.vlp.new", "June.vlp"), 0);
     }
 };
@@ -212,29 +214,73 @@ TEST_F(ChangedOnDiskTest, UnchangedFileIsSavedWithoutAQuestion) {
     EXPECT_TRUE(SaveDocument(p.session));
     EXPECT_TRUE(SaveDocument(p.session));  // our own save is no change by others
     EXPECT_TRUE(p.dialogs.questions.empty());
-    EXPECT_EQ(ReadBytes("June.vlp"), "ours, edited\r\n");
+    EXPECT_EQ(ReadBytes("June.vlp"), "Intro\r\n[S] One\r\nmine\r\n[S] Two\r\ntwo\r\n");
 }
 
-TEST_F(ChangedOnDiskTest, NoKeepsTheirVersion) {
+TEST_F(ChangedOnDiskTest, AFileWrittenAgainAsItWasIsNoChange) {
     OpenAndEdit();
-    ChangeBehindOurBack();
-    state().Modified = true;
+    ChangeBehindOurBack(kDoc);
+    EXPECT_TRUE(SaveDocument(p.session));
+    EXPECT_TRUE(p.dialogs.questions.empty());
+    EXPECT_TRUE(p.dialogs.reports.empty());
+}
+
+TEST_F(ChangedOnDiskTest, AChangeInAnotherSectionIsMergedAndSavedWithoutAQuestion) {
+    OpenAndEdit();
+    ChangeBehindOurBack("Intro\r\n[S] One\r\none\r\n[S] Two\r\ntheirs\r\n");
+    EXPECT_TRUE(SaveDocument(p.session));
+    EXPECT_TRUE(p.dialogs.questions.empty());
+    EXPECT_EQ(ReadBytes("June.vlp"), "Intro\r\n[S] One\r\nmine\r\n[S] Two\r\ntheirs\r\n");
+    ASSERT_EQ(p.dialogs.reports.size(), 1u);
+    EXPECT_FALSE(p.dialogs.reports[0].reload);
+    EXPECT_TRUE(p.dialogs.reports[0].flagged.empty());
+    EXPECT_FALSE(state().Modified);
+}
+
+TEST_F(ChangedOnDiskTest, AChangeOfTheSameLinesIsMergedAndNothingIsSaved) {
+    OpenAndEdit();
+    const std::string theirs = "Intro\r\n[S] One\r\ntheirs\r\n[S] Two\r\ntwo\r\n";
+    ChangeBehindOurBack(theirs);
     EXPECT_FALSE(SaveDocument(p.session));
-    ASSERT_EQ(p.dialogs.questions.size(), 1u);
-    EXPECT_NE(p.dialogs.questions[0].find("June.vlp has been changed on disk"), std::string::npos);
-    EXPECT_EQ(ReadBytes("June.vlp"), "theirs, longer\r\n");
+    EXPECT_EQ(ReadBytes("June.vlp"), theirs);
+    EXPECT_EQ(p.sections.texts[1],
+              "[S] One\r\n<<<<<<< as changed here\r\nmine\r\n=======\r\ntheirs\r\n"
+              ">>>>>>> as changed on disk\r\n");
+    ASSERT_EQ(p.dialogs.reports.size(), 1u);
+    EXPECT_THAT(p.dialogs.reports[0].flagged, ElementsAre(1));
+    EXPECT_NE(p.dialogs.reports[0].summary.find("Nothing was saved"), std::string::npos);
     EXPECT_TRUE(state().Modified);
     EXPECT_TRUE(p.dialogs.notices.empty());
+    // Merged once: the next save writes what the writer made of it.
+    p.sections.texts[1] = "[S] One\r\nboth\r\n";
+    EXPECT_TRUE(SaveDocument(p.session));
+    EXPECT_EQ(ReadBytes("June.vlp"), "Intro\r\n[S] One\r\nboth\r\n[S] Two\r\ntwo\r\n");
+    EXPECT_TRUE(p.dialogs.questions.empty());
 }
 
-TEST_F(ChangedOnDiskTest, YesOverwritesAndTheNextSaveAsksNoMore) {
+// A version that cannot be read is all the merge cannot take: the question stays, with the
+// offer of a name of its own for ours.
+TEST_F(ChangedOnDiskTest, AnUnreadableVersionIsAskedAboutAndOursMaySaveUnderANewName) {
     OpenAndEdit();
-    ChangeBehindOurBack();
-    p.dialogs.onYesNo = [](const std::string&) { return true; };
+    ASSERT_EQ(::unlink("June.vlp"), 0);
+    ASSERT_EQ(::mkdir("June.vlp", 0700), 0);
+    p.dialogs.onSaveDocument = [](const std::string& name, bool) {
+        return PromptResult{ModalResult::OK, name};
+    };
+    EXPECT_FALSE(SaveDocument(p.session));
+    ASSERT_EQ(p.dialogs.questions.size(), 2u);
+    EXPECT_NE(p.dialogs.questions[0].find("cannot be merged"), std::string::npos);
+    EXPECT_EQ(p.dialogs.questions[1], kSaveUnderNewName);
+    EXPECT_EQ(p.dialogs.saveDialogs, 0);  // both questions answered No
+    EXPECT_TRUE(state().Modified);
+
+    p.dialogs.questions.clear();
+    p.dialogs.onYesNo = [](const std::string& q) { return q == kSaveUnderNewName; };
     EXPECT_TRUE(SaveDocument(p.session));
-    EXPECT_EQ(ReadBytes("June.vlp"), "ours, edited\r\n");
-    EXPECT_TRUE(SaveDocument(p.session));
-    EXPECT_EQ(p.dialogs.questions.size(), 1u);
+    EXPECT_EQ(ReadBytes("June (edited here).vlp"),
+              "Intro\r\n[S] One\r\nmine\r\n[S] Two\r\ntwo\r\n");
+    EXPECT_EQ(state().FileName, "June (edited here).vlp");
+    EXPECT_FALSE(state().Modified);
 }
 
 TEST_F(ChangedOnDiskTest, ADocumentThatDidNotExistIsNotAskedAbout) {

@@ -355,15 +355,28 @@ TEST_F(SealedDocumentTest, SaveEncriptOfASealedNameAsksOnceAndWritesNoLegacyFile
     EXPECT_EQ(ReadBytes("June.vle"), "");
 }
 
-TEST_F(SealedDocumentTest, SealedFileChangedOnDiskIsAskedAbout) {
-    Sealed("June.vls", "ours\r\n");
+// Another save with the same passphrase seals under a salt of its own: still merged. One with
+// another passphrase cannot be read, and is asked about.
+TEST_F(SealedDocumentTest, SealedFileChangedOnDiskIsMergedWithThePassphraseInUse) {
+    Sealed("June.vls", "ours\r\n[S] One\r\none\r\n");
     keys = {kPass};
     Open("June.vls");
-    Sealed("June.vls.new", "theirs, longer\r\n");
+    p.sections.texts[0] = "ours, edited\r\n";
+    st.Modified = true;
+    Sealed("June.vls.new", "ours\r\n[S] One\r\ntheirs\r\n");
+    ASSERT_EQ(::rename("June.vls.new", "June.vls"), 0);
+    keys = {kPass};  // the save's own prompt
+    EXPECT_TRUE(SaveDocument(s));
+    EXPECT_TRUE(p.dialogs.questions.empty());
+    EXPECT_EQ(Unseal("June.vls"), "ours, edited\r\n[S] One\r\ntheirs\r\n");
+
+    Sealed("June.vls.new", "other\r\n", "another passphrase");
     ASSERT_EQ(::rename("June.vls.new", "June.vls"), 0);
     EXPECT_FALSE(SaveDocument(s));
-    EXPECT_THAT(p.dialogs.questions, ElementsAre(Format(kChangedOnDisk, "June.vls")));
-    EXPECT_EQ(Unseal("June.vls"), "theirs, longer\r\n");
+    ASSERT_EQ(p.dialogs.questions.size(), 2u);
+    EXPECT_EQ(p.dialogs.questions[0],
+              Format(Format(kChangedOnDiskUnmergeable, "June.vls"), Format(kWrongKey, "June.vls")));
+    EXPECT_EQ(Unseal("June.vls", "another passphrase"), "other\r\n");
 }
 
 }  // namespace

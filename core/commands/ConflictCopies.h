@@ -1,0 +1,40 @@
+#pragma once
+
+// The copies that sync tools make of a document changed on two machines at once, merged back
+// into it.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/document/Host.h"
+
+namespace velloran {
+
+// True when name is one a sync tool gives a conflict copy of the file documentName, for
+// "June.vlp": "June.sync-conflict-20260101-120000-ABCDEF1.vlp" (Syncthing),
+// "June (Ann's conflicted copy 2026-01-01).vlp" (Dropbox), "June (conflicted copy 2026-01-01
+// 120000).vlp" and "June (Conflict 2026-01-01).vlp" (Nextcloud and others).
+bool IsConflictCopyName(std::string_view name, std::string_view documentName);
+
+// The conflict copies of the document at path in its folder, in the order of their names.
+std::vector<std::string> ConflictCopiesOf(const std::string& path);
+
+// Merges the copy at copyPath into the sections, the result unsaved, and moves the copy into the
+// folder "merged" beside it (never over another file there). The base is the newest backup copy
+// of the document that is older than both and is neither; without one, what the two have in
+// common, so that every line of either is kept. Throws Error when the copy cannot be read with
+// the keys in use, and then leaves it where it is.
+MergeReport MergeConflictCopy(Session& s, const std::string& copyPath);
+
+// Where a copy merged from copyPath goes.
+std::string MergedCopyPath(const std::string& copyPath);
+
+inline constexpr std::string_view kMergeConflictCopy =
+    "%s is a copy that a sync tool made of this document when it was changed in two places at "
+    "once. Merge it into the document now? (The copy is then moved into the folder \"merged\" "
+    "beside it.)";
+inline constexpr std::string_view kCopyNotMoved =
+    "The copy was merged but could not be moved into the folder \"merged\": %s";
+
+}  // namespace velloran

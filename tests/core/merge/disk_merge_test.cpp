@@ -1,0 +1,170 @@
+#include "core/merge/DiskMerge.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include "core/commands/ConflictCopies.h"
+#include "core/commands/Saving.h"
+#include "core/document/Sections.h"
+#include "core/protection/Protection.h"
+#include "support/TempDir.h"
+
+namespace velloran {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr const char* kDoc = "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree\r\n";
+
+class DiskMergeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetState();
+        path = dir / "June.vlp";
+        WriteBytes(path, kDoc);
+        ASSERT_TRUE(OpenDocumentFile(p.session, path));
+        SplitSections(p.session);
+    }
+    void Replace(const std::string& text) {
+        WriteBytes(path + ".new", text);
+        ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+    }
+
+    TempDir dir;
+    std::string path;
+    PlainSession p;
+    State& st = state();
+};
+
+TEST_F(DiskMergeTest, NothingUnsavedIsReloadedAndTold) {
+    Replace("Intro\r\n[S] One\r\none\r\n[S] New\r\nnew\r\n[S] Two\r\ntwo\r\n[S] Three\r\n3\r\n");
+    ASSERT_TRUE(FollowDiskChange(p.session));
+    EXPECT_THAT(p.list.titles, ElementsAre("Intro", "[S] One", "[S] New", "[S] Two", "[S] Three"));
+    EXPECT_EQ(st.LastSection, 4);
+    EXPECT_EQ(p.sections.texts[4], "[S] Three\r\n3\r\n");
+    EXPECT_FALSE(st.Modified);
+    ASSERT_EQ(p.dialogs.reports.size(), 1u);
+    EXPECT_TRUE(p.dialogs.reports[0].reload);
+    EXPECT_EQ(p.dialogs.reports[0].summary,
+              "Sections 2, 3 and 4 changed on disk and were reloaded");
+    // Seen once: no change until the file changes again.
+    EXPECT_FALSE(FollowDiskChange(p.session));
+}
+
+// A section moved on disk puts ours into another slot; what a slot held is read before any
+// slot is replaced.
+TEST_F(DiskMergeTest, UnsavedChangesFollowASectionMovedOnDisk) {
+    p.sections.texts[3] = "[S] Three\r\nmine\r\n";
+    st.Modified = true;
+    Replace("Intro\r\n[S] Three\r\nthree\r\n[S] One\r\none\r\n[S] Two\r\ntwo, theirs\r\n");
+    ASSERT_TRUE(FollowDiskChange(p.session));
+    EXPECT_EQ(p.sections.texts[1], "[S] Three\r\nmine\r\n");
+    EXPECT_EQ(p.sections.texts[2], "[S] One\r\none\r\n");
+    EXPECT_EQ(p.sections.texts[3], "[S] Two\r\ntwo, theirs\r\n");
+    EXPECT_TRUE(st.Modified);
+    EXPECT_FALSE(p.dialogs.reports.at(0).reload);
+    // The base is the file now: the same edit again is no change of theirs.
+    EXPECT_EQ(*st.MergeBase, ReadBytes(path));
+}
+
+// An editor whose last line has no break yet holds the lines the merge keeps: it is not
+// touched, so the caret stays where the writer types.
+TEST_F(DiskMergeTest, ASectionTypedWithoutAFinalBreakIsLeftAsItIs) {
+    p.sections.texts[1] = "[S] One\r\none\r\nstill typing";
+    st.Modified = true;
+    Replace("Intro\r\n[S] One\r\none\r\n[S] Two\r\n2\r\n[S] Three\r\nthree\r\n");
+    ASSERT_TRUE(FollowDiskChange(p.session));
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\none\r\nstill typing");
+    EXPECT_EQ(p.sections.texts[2], "[S] Two\r\n2\r\n");
+}
+
+TEST_F(DiskMergeTest, TextOnDiskInWindows1252IsMergedIntoAUtf8Document) {
+    WriteBytes(path, "caf\xC3\xA9\r\n[S] One\r\none\r\n");
+    ResetState();
+    ASSERT_TRUE(OpenDocumentFile(p.session, path));
+    SplitSections(p.session);
+    ASSERT_EQ(st.DocumentEncoding, Encoding::Utf8);
+    p.sections.texts[1] = "[S] One\r\nmine\r\n";
+    st.Modified = true;
+    Replace("caf\xE9!\r\n[S] One\r\none\r\n");
+    ASSERT_TRUE(FollowDiskChange(p.session));
+    EXPECT_EQ(p.sections.texts[0], "caf\xC3\xA9!\r\n");
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\nmine\r\n");
+}
+
+TEST_F(DiskMergeTest, AnEncipheredDocumentIsReadWithTheKeyInUse) {
+    const std::string vle = dir / "June.vle";
+    st.CipherKey = "key";
+    st.Enciphered = true;
+    st.FileName = vle;
+    p.dialogs.onKeyPrompt = [] { return PromptResult{ModalResult::OK, "key"}; };
+    ASSERT_TRUE(SaveDocument(p.session));
+    p.sections.texts[1] = "[S] One\r\nmine\r\n";
+    st.Modified = true;
+    // Another run writes section 3 with the same key.
+    PlainSession other;
+    other.sections.texts = p.sections.texts;
+    other.sections.texts[1] = "[S] One\r\none\r\n";
+    other.sections.texts[3] = "[S] Three\r\ntheirs\r\n";
+    const DocumentBuffer lines =
+        DocumentWriter::InForce(st, Protection::Enciphered).Lines(other.session);
+    std::string bytes;
+    lines.ForEachCrLfPiece(0, lines.LineCount(), [&](std::string_view piece) { bytes += piece; });
+    WriteBytes(vle + ".new", bytes);
+    ASSERT_EQ(::rename((vle + ".new").c_str(), vle.c_str()), 0);
+
+    ASSERT_TRUE(FollowDiskChange(p.session));
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\nmine\r\n");
+    EXPECT_EQ(p.sections.texts[3], "[S] Three\r\ntheirs\r\n");
+}
+
+struct CopyName {
+    const char* name;
+    bool copy;
+};
+
+class ConflictCopyNames : public ::testing::TestWithParam<CopyName> {};
+
+TEST_P(ConflictCopyNames, AreTold) {
+    EXPECT_EQ(IsConflictCopyName(GetParam().name, "June.vlp"), GetParam().copy);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ConflictCopyNames,
+    ::testing::Values(CopyName{"June.sync-conflict-20260101-120000-ABCDEF7.vlp", true},
+                      CopyName{"June (Ann's conflicted copy 2026-01-01).vlp", true},
+                      CopyName{"June (conflicted copy 2026-01-01 120000).vlp", true},
+                      CopyName{"June (Conflict 2026-01-01).vlp", true}, CopyName{"June.vlp", false},
+                      CopyName{"June (copy).vlp", false},
+                      CopyName{"June.sync-conflict-2026-ABC.vlp", false},
+                      CopyName{"July (conflicted copy).vlp", false},
+                      CopyName{"June (conflicted copy).vle", false}));
+
+// Without a version both came from, what the two have in common is the base: every line of
+// either stays, the lines they hold differently between marker lines.
+TEST_F(DiskMergeTest, AConflictCopyIsMergedAndMovedAside) {
+    p.sections.texts[1] = "[S] One\r\nmine\r\n";
+    st.Modified = true;
+    const std::string copy = dir / "June.sync-conflict-20260101-120000-ABCDEF7.vlp";
+    WriteBytes(copy, "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\nmore\r\n[S] Three\r\nthree\r\n");
+    ASSERT_THAT(ConflictCopiesOf(path), ElementsAre(copy));
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_EQ(p.sections.texts[1],
+              "[S] One\r\n<<<<<<< as changed here\r\nmine\r\n=======\r\none\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_EQ(p.sections.texts[2], "[S] Two\r\ntwo\r\nmore\r\n");
+    EXPECT_THAT(report.flagged, ElementsAre(1));
+    EXPECT_TRUE(st.Modified);
+    EXPECT_TRUE(ConflictCopiesOf(path).empty());
+    EXPECT_EQ(ReadBytes(dir / "merged/June.sync-conflict-20260101-120000-ABCDEF7.vlp"),
+              "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\nmore\r\n[S] Three\r\nthree\r\n");
+    // The document's file is not what changed.
+    EXPECT_EQ(ReadBytes(path), kDoc);
+}
+
+}  // namespace
+}  // namespace velloran
