@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -315,11 +317,30 @@ std::vector<int> UnitsAt(std::string_view bytes, Encoding encoding) {
     return at;
 }
 
-QTextCharFormat MisspelledFormat() {
-    QTextCharFormat f;
-    f.setUnderlineStyle(QTextCharFormat::WaveUnderline);
-    f.setUnderlineColor(QColor(220, 0, 0));
-    return f;
+// The misspelled words of a block, as ranges within it. Kept beside the block rather than as
+// formats of its layout: Qt 6 takes a change of formats for a change of the whole block and
+// repaints the whole screen for it, at every keystroke in a line with a mark.
+struct BlockMarks : QTextBlockUserData {
+    QList<std::pair<int, int>> ranges;  // start, length
+};
+
+const QList<std::pair<int, int>>& MarksAt(const QTextBlock& block) {
+    static const QList<std::pair<int, int>> none;
+    const auto* data = static_cast<const BlockMarks*>(block.userData());
+    return data ? data->ranges : none;
+}
+
+// A red wavy line from x1 to x2 a little below the baseline at y.
+void DrawWave(QPainter& p, qreal x1, qreal x2, qreal y) {
+    constexpr qreal kHalfPeriod = 2;
+    constexpr qreal kAmplitude = 1;
+    QPolygonF wave;
+    bool up = true;
+    for (qreal x = x1; x < x2; x += kHalfPeriod, up = !up) {
+        wave << QPointF(x, up ? y - kAmplitude : y + kAmplitude);
+    }
+    wave << QPointF(x2, up ? y - kAmplitude : y + kAmplitude);
+    p.drawPolyline(wave);
 }
 
 }  // namespace
@@ -353,8 +374,8 @@ SectionEditor::SectionEditor(int tag, QWidget* parent) : TextArea(parent), tag_(
                 const QTextBlock first = doc->findBlock(position);
                 const QTextBlock last = doc->findBlock(position + added);
                 if (first == last && first == textCursor().block() && isVisible()) {
-                    // A keystroke: its line is marked before Qt lays it out, so that it is laid
-                    // out once, and the word being typed is known before the caret is followed.
+                    // A keystroke: its line is marked at once, so that the word being typed is
+                    // known before the caret is followed.
                     bool touched = false;
                     MarkBlock(first, true, &touched);
                     if (!touched) {
@@ -459,22 +480,61 @@ std::vector<SectionEditor::Mark> SectionEditor::MarksOf(const QTextBlock& block,
 }
 
 void SectionEditor::MarkBlock(const QTextBlock& block, bool exempt, bool* touched) {
-    QTextLayout* layout = block.layout();
-    if (!layout) {
-        return;
-    }
-    const QTextCharFormat format = MisspelledFormat();
-    QList<QTextLayout::FormatRange> ranges;
+    QList<std::pair<int, int>> ranges;
     for (const Mark& m : MarksOf(block, exempt, touched)) {
-        ranges.append({m.start - block.position(), m.end - m.start, format});
+        ranges.append({m.start - block.position(), m.end - m.start});
     }
-    layout->setCacheEnabled(!ranges.isEmpty());
-    if (layout->formats() == ranges) {
+    if (MarksAt(block) == ranges) {
         return;
     }
-    layout->setFormats(ranges);
-    // Lays the block out again with its marks; the document reports no change of its text.
-    document()->markContentsDirty(block.position(), block.length());
+    auto* data = static_cast<BlockMarks*>(block.userData());
+    if (!data) {
+        data = new BlockMarks;
+        QTextBlock(block).setUserData(data);  // the block owns it
+    }
+    data->ranges = std::move(ranges);
+    // Only the block is painted again; within an edit Qt paints the edited line itself too.
+    viewport()->update(blockBoundingGeometry(block).translated(contentOffset()).toAlignedRect());
+}
+
+void SectionEditor::paintEvent(QPaintEvent* e) {
+    TextArea::paintEvent(e);
+    if (!spelling_) {
+        return;
+    }
+    QPainter p(viewport());
+    p.setClipRegion(e->region());
+    p.setPen(QPen(QColor(220, 0, 0), 1));
+    const QPointF offset = contentOffset();
+    const int bottom = e->rect().bottom();
+    for (QTextBlock b = firstVisibleBlock(); b.isValid(); b = b.next()) {
+        const QRectF r = blockBoundingGeometry(b).translated(offset);
+        if (r.top() > bottom) {
+            break;
+        }
+        const QTextLayout* layout = b.layout();
+        if (!b.isVisible() || !layout || r.bottom() < e->rect().top()) {
+            continue;
+        }
+        const QPointF origin = r.topLeft() + layout->position();
+        for (const auto& [start, length] : MarksAt(b)) {
+            // A word wrapped anywhere is underlined on each of its lines.
+            for (int at = start, end = std::min(start + length, b.length() - 1); at < end;) {
+                const QTextLine line = layout->lineForTextPosition(at);
+                if (!line.isValid()) {
+                    break;
+                }
+                const int to = std::min(end, line.textStart() + line.textLength());
+                const qreal y = origin.y() + line.y() + line.ascent() +
+                                std::min<qreal>(2.0, line.descent() / 2 + 0.5);
+                DrawWave(p, origin.x() + line.cursorToX(at), origin.x() + line.cursorToX(to), y);
+                if (to <= at) {
+                    break;
+                }
+                at = to;
+            }
+        }
+    }
 }
 
 // Only blocks near the screen are read, so that neither a long section nor a keystroke in it
@@ -531,10 +591,8 @@ QStringList SectionEditor::MarkedWords() const {
         if (!b.layout()) {
             continue;
         }
-        for (const auto& r : b.layout()->formats()) {
-            if (r.format.underlineStyle() == QTextCharFormat::WaveUnderline) {
-                out.append(b.text().mid(r.start, r.length));
-            }
+        for (const auto& [start, length] : MarksAt(b)) {
+            out.append(b.text().mid(start, length));
         }
     }
     return out;

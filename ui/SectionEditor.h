@@ -113,6 +113,7 @@ class SectionEditor : public TextArea {
     void contextMenuEvent(QContextMenuEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
   private:
     struct Mark {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
@@ -86,6 +87,39 @@ class SpellingTest : public QObject {
         velloran::ResetState();
     }
     void cleanup() { form_.reset(); }
+
+    // A keystroke in a line with marks paints that line, not the screen: marks live beside the
+    // text, and a change of them is no change of the block for Qt's layout.
+    void aKeystrokeRepaintsItsLineOnly() {
+        std::string text;
+        for (int i = 0; i < 30; ++i) {
+            text += "Teh quick brwn fox\r\n";
+        }
+        SectionEditor* ed = Shown(text, velloran::Encoding::Utf8);
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QTRY_COMPARE(ed->MarkedWords().size(), 60);
+        struct Painted : QObject {
+            qint64 pixels = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::Paint) {
+                    const QRect r = static_cast<QPaintEvent*>(e)->region().boundingRect();
+                    pixels += qint64(r.width()) * r.height();
+                }
+                return false;
+            }
+        } painted;
+        ed->viewport()->installEventFilter(&painted);
+        QTextCursor c = ed->textCursor();
+        c.setPosition(4 * 20 + 4);  // before "quick" of the fifth line, marks after it
+        ed->setTextCursor(c);
+        QApplication::processEvents();
+        painted.pixels = 0;
+        QTest::keyClicks(ed, "very ");
+        QTRY_COMPARE(ed->MarkedWords().size(), 60);
+        QApplication::processEvents();
+        const qint64 screen = qint64(ed->viewport()->width()) * ed->viewport()->height();
+        QVERIFY2(painted.pixels < screen, qPrintable(QString::number(painted.pixels)));
+    }
 
     void typedWordsAreMarkedOnceTheCaretLeavesThem() {
         SectionEditor* ed = Shown("", velloran::Encoding::Utf8);
