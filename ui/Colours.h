@@ -21,4 +21,12 @@ inline constexpr QRgb kFixedSelection = 0xff3860a8;
 QPalette FixedColours(QPalette palette, QPalette::ColorRole role, QColor background,
                       QColor text = QColor(kFixedText));
 
+// The contrast of two colours by their relative luminance in sRGB: 1 for the same, 21 for black
+// on white. Readable text needs 4.5, a shape that must be seen 3.
+double ContrastRatio(QColor a, QColor b);
+
+// colour where it stands at least ratio from background, else the least blend of it towards
+// toward that does: a dark theme's selection colour can be nearly its background.
+QColor StandingOut(QColor colour, QColor background, QColor toward, double ratio = 3);
+
 }  // namespace velloran::ui

@@ -17,6 +17,7 @@
 
 #include "core/progress/ProgressRecorder.h"
 #include "settings/ProgressSettings.h"
+#include "ui/Colours.h"
 #include "ui/Geometry.h"
 #include "ui/Guard.h"
 #include "ui/ShownText.h"
@@ -88,12 +89,22 @@ void ProgressChart::paintEvent(QPaintEvent*) {
     painter.setPen(axis);
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());
 
-    const QColor met = pal.color(QPalette::Highlight);
+    // A dark theme's selection colour may stand barely apart from its base: bars are lifted
+    // towards the text until they can be seen. A day short of the goal keeps the outline.
+    const QColor met =
+        velloran::ui::StandingOut(pal.color(QPalette::Highlight), pal.color(QPalette::Base), text);
     QColor short_ = met;
     short_.setAlphaF(0.45);
     for (std::size_t i = 0; i < days_.size(); ++i) {
         const bool reached = goal_ > 0 && days_[i].words >= static_cast<std::uint64_t>(goal_);
-        painter.fillRect(BarRect(i), goal_ <= 0 || reached ? met : short_);
+        const QRect bar = BarRect(i);
+        if (goal_ <= 0 || reached) {
+            painter.fillRect(bar, met);
+        } else if (bar.height() > 0) {
+            painter.fillRect(bar, short_);
+            painter.setPen(met);
+            painter.drawRect(bar.adjusted(0, 0, -1, -1));
+        }
     }
 
     painter.setPen(text);

@@ -10,21 +10,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/Colours.h"
+
 namespace velloran::testing {
 
-// The contrast ratio of two colours by their relative luminance in sRGB: 1 for the same, 21 for
-// black on white. Readable text needs 4.5, a visible shape 3.
-inline double ContrastRatio(QColor a, QColor b) {
-    const auto luminance = [](QColor c) {
-        const auto linear = [](double v) {
-            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-    };
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
+using velloran::ui::ContrastRatio;
 
 // A dark desktop palette, as Plasma's Breeze Dark gives one: light text on dark grey.
 inline QPalette DarkPalette() {
