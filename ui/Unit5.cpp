@@ -71,7 +71,7 @@ With unsaved changes here, the change is merged with them, section by section, f
 >>>>>>> as changed on disk
 A title changed on both sides keeps yours; the other stands after a blank inside such a block, so that it opens no section. Search for <<<<<<< (F3) to find each place, keep what should stay and delete the marker lines. Sections holding both versions are shown in bold red in the list until you edit them. The result stays unsaved; in each editor Ctrl+Z undoes the merge in one step. The "Merged" window lists what was merged and where the conflicts are; click a line to show its section.
 A save after a change on disk that was not merged yet merges it first, and saves at once when nothing conflicts; when something does, nothing is saved until you have looked at it and save again.
-Copies that sync tools make when a document changed in two places at once (June.sync-conflict-20260101-120000-ABCDEF7.vlp, "June (conflicted copy ...).vlp", "June (Conflict ...).vlp") are offered for merging at start and whenever one appears. A merged copy is moved into the folder "merged" beside it, never deleted.
+Copies that sync tools make when a document changed in two places at once (June.sync-conflict-20260101-120000-ABCDEF7.vlp, "June (conflicted copy ...).vlp", "June (Conflict ...).vlp") are offered for merging at start and whenever one appears, when they are files of your own (never a link, nor a file another user put there). A merged copy is moved into the folder "merged" beside it, never deleted.
 On the command line, velloran-cli merge BASE OURS THEIRS merges three versions the same way; it can serve git as a merge driver (see man velloran-cli).
 
 Editing and sections

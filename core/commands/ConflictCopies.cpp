@@ -1,11 +1,15 @@
 #include "core/commands/ConflictCopies.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "core/commands/Saving.h"
@@ -55,6 +59,20 @@ std::string InFolder(const std::string& folder, std::string_view name) {
     return folder.back() == '/' ? folder + std::string(name) : folder + "/" + std::string(name);
 }
 
+// Sync tools write their copies as the user, as files of their own. Anything else in the
+// folder under such a name (a link, a device, a file another user planted where others may
+// write) is no copy to merge: its text would end up in the document, and a link could bring
+// in any file the user may read.
+bool IsOwnFile(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+bool IsOwnFolder(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
 bool Older(const FileIdentity& a, const FileIdentity& b) {
     return std::pair(a.modifiedSeconds, a.modifiedNanoseconds) <
            std::pair(b.modifiedSeconds, b.modifiedNanoseconds);
@@ -100,7 +118,7 @@ std::vector<std::string> ConflictCopiesOf(const std::string& path) {
         const std::string entryName = entry->d_name;
         if (IsConflictCopyName(entryName, name)) {
             const std::string copy = InFolder(folder, entryName);
-            if (IsExistingFile(copy)) {
+            if (IsOwnFile(copy)) {
                 copies.push_back(copy);
             }
         }
@@ -124,6 +142,9 @@ std::string MergedCopyPath(const std::string& copyPath) {
 
 MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     State& st = s.st;
+    if (!IsOwnFile(copyPath)) {
+        throw Error(Format(kNotOwnCopy, copyPath));
+    }
     const SharedBytes theirsText = ReadWithKeysInUse(st, copyPath);
     std::vector<std::string_view> slots;
     for (int k = 0; k <= st.LastSection; ++k) {
@@ -187,10 +208,24 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
                                            "start with <<<<<<<, ======= and >>>>>>>.";
     report.summary += " The result is not saved yet.";
 
-    const std::string moved = MergedCopyPath(copyPath);
+    // Never into a folder of another's, nor over a file that came there meanwhile.
+    std::string moved = MergedCopyPath(copyPath);
     MakeDirectory(FolderPart(moved));
-    if (std::rename(copyPath.c_str(), moved.c_str()) != 0) {
-        report.notes.push_back({-1, true, Format(kCopyNotMoved, copyPath)});
+    bool done = false;
+    std::string why = "it is not a folder of your own";
+    for (int tries = 0; !done && tries < 100 && IsOwnFolder(FolderPart(moved)); ++tries) {
+        done =
+            ::renameat2(AT_FDCWD, copyPath.c_str(), AT_FDCWD, moved.c_str(), RENAME_NOREPLACE) == 0;
+        if (!done) {
+            why = std::strerror(errno);
+            if (errno != EEXIST) {
+                break;
+            }
+            moved = MergedCopyPath(copyPath);
+        }
+    }
+    if (!done) {
+        report.notes.push_back({-1, true, Format(kCopyNotMoved, why)});
     } else {
         report.notes.push_back({-1, false, "The copy is now " + moved});
     }

@@ -17,14 +17,15 @@ namespace velloran {
 // 120000).vlp" and "June (Conflict 2026-01-01).vlp" (Nextcloud and others).
 bool IsConflictCopyName(std::string_view name, std::string_view documentName);
 
-// The conflict copies of the document at path in its folder, in the order of their names.
+// The conflict copies of the document at path in its folder, in the order of their names: only
+// regular files of this user's own, never through a link.
 std::vector<std::string> ConflictCopiesOf(const std::string& path);
 
 // Merges the copy at copyPath into the sections, the result unsaved, and moves the copy into the
 // folder "merged" beside it (never over another file there). The base is the newest backup copy
 // of the document that is older than both and is neither; without one, what the two have in
 // common, so that every line of either is kept. Throws Error when the copy cannot be read with
-// the keys in use, and then leaves it where it is.
+// the keys in use or is no longer a file of this user's own, and then leaves it where it is.
 MergeReport MergeConflictCopy(Session& s, const std::string& copyPath);
 
 // Where a copy merged from copyPath goes.
@@ -34,6 +35,9 @@ inline constexpr std::string_view kMergeConflictCopy =
     "%s is a copy that a sync tool made of this document when it was changed in two places at "
     "once. Merge it into the document now? (The copy is then moved into the folder \"merged\" "
     "beside it.)";
+inline constexpr std::string_view kNotOwnCopy =
+    "%s is not a file of your own (it is a link, or another user made it), so it was not "
+    "merged.";
 inline constexpr std::string_view kCopyNotMoved =
     "The copy was merged but could not be moved into the folder \"merged\": %s";
 

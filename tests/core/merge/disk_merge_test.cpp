@@ -3,11 +3,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <ostream>
 
 #include "core/commands/ConflictCopies.h"
 #include "core/commands/Saving.h"
+#include "core/document/Error.h"
 #include "core/document/Sections.h"
 #include "core/protection/Protection.h"
+#include "core/storage/FileIO.h"
 #include "support/TempDir.h"
 
 namespace velloran {
@@ -164,6 +173,70 @@ TEST_F(DiskMergeTest, AConflictCopyIsMergedAndMovedAside) {
               "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\nmore\r\n[S] Three\r\nthree\r\n");
     // The document's file is not what changed.
     EXPECT_EQ(ReadBytes(path), kDoc);
+}
+
+// What stands in the folder under a copy's name but is no file of the user's own is never read
+// into the document: a link could bring in any file the user may read, another user's file
+// their text, and a pipe would never end.
+struct PlantedCopy {
+    const char* name;
+    std::function<bool(const std::string& copy, const std::string& folder)> plant;
+    friend void PrintTo(const PlantedCopy& c, std::ostream* os) { *os << c.name; }
+};
+
+class PlantedCopies : public DiskMergeTest, public ::testing::WithParamInterface<PlantedCopy> {};
+
+TEST_P(PlantedCopies, AreNeitherOfferedNorMerged) {
+    const std::string copy = dir / "June (conflicted copy).vlp";
+    if (!GetParam().plant(copy, dir.path())) {
+        GTEST_SKIP() << "needs root to give a file to another user";
+    }
+    EXPECT_TRUE(ConflictCopiesOf(path).empty());
+    EXPECT_THROW(MergeConflictCopy(p.session, copy), Error);
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\none\r\n");
+    EXPECT_FALSE(st.Modified);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, PlantedCopies,
+    ::testing::Values(PlantedCopy{"a link to a file of the user's",
+                                  [](const std::string& copy, const std::string& folder) {
+                                      WriteBytes(folder + "/secret",
+                                                 "Intro\r\n[S] One\r\nsecret\r\n");
+                                      return ::symlink((folder + "/secret").c_str(),
+                                                       copy.c_str()) == 0;
+                                  }},
+                      PlantedCopy{"another user's file",
+                                  [](const std::string& copy, const std::string&) {
+                                      WriteBytes(copy, "Intro\r\n[S] One\r\nplanted\r\n");
+                                      return ::geteuid() == 0 &&
+                                             ::chown(copy.c_str(), 65534, 65534) == 0;
+                                  }},
+                      PlantedCopy{"a pipe",
+                                  [](const std::string& copy, const std::string&) {
+                                      return ::mkfifo(copy.c_str(), 0600) == 0;
+                                  }}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+        return name;
+    });
+
+// A "merged" folder that is a link to elsewhere takes no copy: it stays where it was.
+TEST_F(DiskMergeTest, AMergedCopyGoesIntoNoLinkedFolder) {
+    const std::string copy = dir / "June.sync-conflict-20260101-120000-ABCDEF7.vlp";
+    WriteBytes(copy, "Intro\r\n[S] One\r\none\r\nmore\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree\r\n");
+    const std::string elsewhere = dir / "elsewhere";
+    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0777), 0);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), (dir / "merged").c_str()), 0);
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\none\r\nmore\r\n");
+    ASSERT_FALSE(report.notes.empty());
+    EXPECT_TRUE(report.notes.back().conflict);
+    EXPECT_THAT(report.notes.back().text, ::testing::HasSubstr("not a folder of your own"));
+    EXPECT_TRUE(IsRegularFile(copy));
+    EXPECT_FALSE(IsExistingFile(elsewhere + "/June.sync-conflict-20260101-120000-ABCDEF7.vlp"));
 }
 
 }  // namespace
