@@ -13,6 +13,7 @@
 #include "core/document/Error.h"
 #include "core/protection/Seal.h"
 #include "core/storage/Checksum.h"
+#include "core/storage/FileIO.h"
 #include "core/storage/StateFolder.h"
 
 namespace velloran {
@@ -153,21 +154,6 @@ bool ValidMoment(std::uint64_t m) {
 // A log is held to the rules of everything else in the state folder, and written 0600.
 bool IsPrivateLog(const struct stat& st) {
     return S_ISREG(st.st_mode) && IsPrivate(st);
-}
-
-bool WriteAt(int fd, std::string_view bytes, std::uint64_t at) {
-    while (!bytes.empty()) {
-        const ssize_t w = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at));
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(w));
-        at += static_cast<std::uint64_t>(w);
-    }
-    return true;
 }
 
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
@@ -491,7 +477,8 @@ Appended AppendFrame(const ProgressFolder& folder, LogPlace& place, std::string_
         return Appended::Failed;
     }
     place.size = place.end;
-    if (!WriteAt(file.get(), frame, place.end) || ::fsync(file.get()) != 0) {
+    if (!WriteAllAt(file.get(), frame.data(), frame.size(), static_cast<off_t>(place.end)) ||
+        ::fsync(file.get()) != 0) {
         // Whatever part of it reached the file is a torn frame that the next append cuts off.
         struct stat st;
         if (::fstat(file.get(), &st) == 0) {

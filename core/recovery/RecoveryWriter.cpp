@@ -10,6 +10,7 @@
 #include <ctime>
 #include <set>
 
+#include "core/storage/FileIO.h"
 #include "core/storage/StateFolder.h"
 
 namespace velloran {
@@ -28,21 +29,6 @@ bool WriteNewFile(const std::string& path, const std::function<void(OutputFile&)
     OutputFile out(fd.get());
     produce(out);
     return out.Flush() && ::fsync(fd.get()) == 0;
-}
-
-bool WriteAt(int fd, std::string_view bytes, std::uint64_t at) {
-    while (!bytes.empty()) {
-        const ssize_t w = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at));
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(w));
-        at += static_cast<std::uint64_t>(w);
-    }
-    return true;
 }
 
 }  // namespace
@@ -425,7 +411,9 @@ void RecordWriter::WriteSection(int k) {
     // Written at the length the record names, over whatever a killed writer left after it.
     const UniqueFd fd(::open(PartPath(journal.name).c_str(),
                              O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kStateFileMode));
-    if (!fd || !WriteAt(fd.get(), frame, journal.length) || ::fsync(fd.get()) != 0) {
+    if (!fd ||
+        !WriteAllAt(fd.get(), frame.data(), frame.size(), static_cast<off_t>(journal.length)) ||
+        ::fsync(fd.get()) != 0) {
         throw Error(PartPath(journal.name));
     }
     s.journalSum.Update(frame);

@@ -306,6 +306,22 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
     return true;
 }
 
+bool WriteAllAt(int fd, const char* p, std::size_t n, off_t at) {
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, p, n, at);
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            return false;
+        }
+        p += w;
+        at += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
 bool SyncFolder(const std::string& folder) {
     const UniqueFd open(
         ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));

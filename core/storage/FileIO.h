@@ -145,6 +145,8 @@ bool MakeFolders(const std::string& folder, unsigned mode);
 
 // Writes all n bytes, going on after interrupted or partial writes; false on any failure.
 bool WriteAll(int fd, const char* p, std::size_t n);
+// The same at offset at, as pwrite writes, leaving the file offset alone.
+bool WriteAllAt(int fd, const char* p, std::size_t n, off_t at);
 // Makes the folder's entries (a rename, a removal) durable. False when they may not be: the
 // folder cannot be opened or its sync failed (a file system that cannot sync folders at all,
 // EINVAL, counts as done, there being nothing more to do there).

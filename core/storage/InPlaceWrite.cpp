@@ -15,6 +15,7 @@
 
 #include "core/document/Error.h"
 #include "core/storage/Checksum.h"
+#include "core/storage/FileIO.h"
 #include "core/storage/StateFolder.h"
 
 namespace velloran {
@@ -83,22 +84,6 @@ bool ReadAllAt(int fd, char* p, std::size_t n, off_t at) {
         p += r;
         at += r;
         n -= static_cast<std::size_t>(r);
-    }
-    return true;
-}
-
-bool WriteAllAt(int fd, const char* p, std::size_t n, off_t at) {
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, at);
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            return false;
-        }
-        p += w;
-        at += w;
-        n -= static_cast<std::size_t>(w);
     }
     return true;
 }
