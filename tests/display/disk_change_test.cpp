@@ -11,9 +11,11 @@
 
 #include "core/recovery/RecoveryRecord.h"
 #include "support/Display.h"
+#include "support/Programs.h"
 #include "support/TempDir.h"
 #include "support/Xdo.h"
 
+using velloran::testing::Programs;
 using velloran::testing::ReadBytes;
 using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
@@ -55,15 +57,9 @@ class DiskChangeTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<WorkFolder> dir_;
-    std::vector<std::unique_ptr<QProcess>> programs_;
+    Programs programs_;
 
-    QProcess& Start(const std::string& name) {
-        auto& program = *programs_.emplace_back(std::make_unique<QProcess>());
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(QStringLiteral(VELLORAN_PROGRAM), {QString::fromStdString(name)});
-        program.waitForStarted();
-        return program;
-    }
+    QProcess& Start(const std::string& name) { return programs_.Start(name); }
 
     // Another program writes the document as editors and sync tools do: a new file renamed
     // over it.
@@ -101,13 +97,7 @@ class DiskChangeTest : public QObject {
     void init() { dir_ = std::make_unique<WorkFolder>(); }
 
     void cleanup() {
-        for (auto& program : programs_) {
-            if (program->state() != QProcess::NotRunning) {
-                program->kill();
-                program->waitForFinished(10000);
-            }
-        }
-        programs_.clear();
+        programs_.EndAll();
         dir_.reset();
     }
 

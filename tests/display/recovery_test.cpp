@@ -14,9 +14,11 @@
 #include "core/recovery/RecoveryRecord.h"
 #include "core/storage/DocumentFile.h"
 #include "support/Display.h"
+#include "support/Programs.h"
 #include "support/TempDir.h"
 #include "support/Xdo.h"
 
+using velloran::testing::Programs;
 using velloran::testing::ReadBytes;
 using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
@@ -116,15 +118,9 @@ class RecoveryTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<WorkFolder> dir_;
-    std::vector<std::unique_ptr<QProcess>> programs_;
+    Programs programs_;
 
-    QProcess& Start(const std::string& name) {
-        auto& program = *programs_.emplace_back(std::make_unique<QProcess>());
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(QStringLiteral(VELLORAN_PROGRAM), {QString::fromStdString(name)});
-        program.waitForStarted();
-        return program;
-    }
+    QProcess& Start(const std::string& name) { return programs_.Start(name); }
 
     // Answers the key prompt of program, which comes up with its field selected.
     void GiveKey(const QProcess& program) {
@@ -162,13 +158,7 @@ class RecoveryTest : public QObject {
     void init() { dir_ = std::make_unique<WorkFolder>(); }
 
     void cleanup() {
-        for (auto& program : programs_) {
-            if (program->state() != QProcess::NotRunning) {
-                program->kill();
-                program->waitForFinished(10000);
-            }
-        }
-        programs_.clear();
+        programs_.EndAll();
         dir_.reset();
     }
 
