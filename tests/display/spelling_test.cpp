@@ -5,11 +5,14 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScreen>
+#include <QSet>
 #include <QtTest>
+#include <algorithm>
 
 #include "support/Display.h"
 #include "support/TempDir.h"
 #include "support/Xdo.h"
+#include "ui/Colours.h"
 
 using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
@@ -21,18 +24,29 @@ namespace {
 #error "VELLORAN_PROGRAM must name the program under test"
 #endif
 
-// The pixels of the misspelling underline's red on screen, in the window with that id.
-int RedPixels(const QString& window) {
+// What the window with that id shows of the marks: the rows holding the underline's red, how
+// many pixels of it, and how many of the selection's colour.
+struct Marks {
+    QSet<int> rows;
+    int red = 0;
+    int selected = 0;
+};
+
+Marks MarksOnScreen(const QString& window) {
     const QImage shot =
         QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
-    int red = 0;
+    Marks marks;
     for (int y = 0; y < shot.height(); ++y) {
         for (int x = 0; x < shot.width(); ++x) {
             const QColor c = shot.pixelColor(x, y);
-            red += c.red() > 180 && c.green() < 80 && c.blue() < 80 ? 1 : 0;
+            if (c.red() > 180 && c.green() < 80 && c.blue() < 80) {
+                ++marks.red;
+                marks.rows.insert(y);
+            }
+            marks.selected += c.rgb() == QColor(velloran::ui::kFixedSelection).rgb() ? 1 : 0;
         }
     }
-    return red;
+    return marks;
 }
 
 }  // namespace
@@ -54,8 +68,9 @@ class SpellingDisplayTest : public QObject {
         dir_.reset();
     }
 
+    // Each wait is for something to appear, so that what must not appear has had its chance.
     void typedMisspellingIsUnderlinedOnScreen() {
-        WriteBytes("doc.vlp", "the quick fox\r\n");
+        WriteBytes("doc.vlp", "the quick fox\r\nbrwn\r\n");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DICPATH", VELLORAN_TEST_DICTIONARIES);
         env.insert("LANG", "en_TEST.UTF-8");
@@ -69,17 +84,26 @@ class SpellingDisplayTest : public QObject {
         const QString document = velloran::testing::XdoWindow(
             program_.processId(), QStringLiteral("the quick fox|Program Description"));
         QVERIFY(!document.isEmpty());
-        QTest::qWait(300);  // a correct text: nothing to see
-        QCOMPARE(RedPixels(document), 0);
+        // The screen's words are answered together: "brwn" underlined, the line of correct
+        // words above it not.
+        QTRY_VERIFY_WITH_TIMEOUT(MarksOnScreen(document).red > 10, 10000);
+        const Marks first = MarksOnScreen(document);
+        QVERIFY2(*std::max_element(first.rows.begin(), first.rows.end()) -
+                         *std::min_element(first.rows.begin(), first.rows.end()) <=
+                     3,
+                 "more than one line underlined");
 
+        // The same word typed again, its answer known: not while the caret is in it. A
+        // selection made after it shows that every key before it was taken and painted.
         Xdo({"mousemove", "--window", document, "60", "40", "click", "1"});
         Xdo({"key", "--delay", "20", "ctrl+End"});
-        Xdo({"type", "--delay", "20", " brwn"});
-        // Not while it is typed: the caret is still in it.
-        QTest::qWait(300);
-        QCOMPARE(RedPixels(document), 0);
+        Xdo({"type", "--delay", "20", "brwn"});
+        Xdo({"key", "--delay", "20", "shift+Left"});
+        QTRY_VERIFY_WITH_TIMEOUT(MarksOnScreen(document).selected > 0, 10000);
+        QCOMPARE(MarksOnScreen(document).red, first.red);
+        Xdo({"key", "--delay", "20", "End"});
         Xdo({"type", "--delay", "20", " "});
-        QTRY_VERIFY_WITH_TIMEOUT(RedPixels(document) > 10, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(MarksOnScreen(document).red > first.red + 10, 10000);
     }
 };
 
