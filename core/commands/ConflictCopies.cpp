@@ -68,11 +68,6 @@ bool IsOwnFile(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
-bool IsOwnFolder(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
-}
-
 bool Older(const FileIdentity& a, const FileIdentity& b) {
     return std::pair(a.modifiedSeconds, a.modifiedNanoseconds) <
            std::pair(b.modifiedSeconds, b.modifiedNanoseconds);
@@ -213,7 +208,7 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     MakeDirectory(FolderPart(moved));
     bool done = false;
     std::string why = "it is not a folder of your own";
-    for (int tries = 0; !done && tries < 100 && IsOwnFolder(FolderPart(moved)); ++tries) {
+    for (int tries = 0; !done && tries < 100 && !IsForeignFolder(FolderPart(moved)); ++tries) {
         done =
             ::renameat2(AT_FDCWD, copyPath.c_str(), AT_FDCWD, moved.c_str(), RENAME_NOREPLACE) == 0;
         if (!done) {
