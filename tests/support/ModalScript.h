@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -70,7 +72,16 @@ class ModalScript {
             }
             directories.push_back(dialog->directory().absolutePath());
             if (path) {
-                dialog->selectFile(*path);
+                // selectFile leaves the name field alone once it has focus, and accept() then
+                // reads an empty name and keeps the dialog up: type the name as a user would.
+                const QFileInfo chosen(*path);
+                dialog->setDirectory(chosen.absolutePath());
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                if (name) {
+                    name->setText(chosen.fileName());
+                } else {
+                    dialog->selectFile(*path);
+                }
                 static_cast<QDialog*>(dialog)->accept();
             } else {
                 dialog->reject();
@@ -91,6 +102,12 @@ class ModalScript {
         QWidget* modal = QApplication::activeModalWidget();
         if (answered_) {
             if (modal == answered_ && answered_->isVisible()) {
+                // A dialog that ignored its answer fails the test instead of hanging it.
+                if (answeredAt_.elapsed() > kAnswerTimeoutMs) {
+                    unexpected.push_back(modal->objectName() + " still up after its answer");
+                    modal->close();
+                    answered_ = nullptr;
+                }
                 return;
             }
             answered_ = nullptr;
@@ -116,11 +133,17 @@ class ModalScript {
     }
 
     // A dialog that is still up after its answer is waited for until it has gone.
-    void Answered(QWidget* modal) { answered_ = modal->isVisible() ? modal : nullptr; }
+    void Answered(QWidget* modal) {
+        answered_ = modal->isVisible() ? modal : nullptr;
+        answeredAt_.start();
+    }
+
+    static constexpr qint64 kAnswerTimeoutMs = 20000;
 
     QTimer timer_;
     std::deque<Step> steps_;
     QPointer<QWidget> answered_;
+    QElapsedTimer answeredAt_;
 };
 
 }  // namespace velloran::testing
