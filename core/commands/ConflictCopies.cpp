@@ -1,6 +1,5 @@
 #include "core/commands/ConflictCopies.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,12 +104,7 @@ std::vector<std::string> ConflictCopiesOf(const std::string& path) {
     std::vector<std::string> copies;
     const std::string folder = FolderPart(path);
     const std::string name = FileNamePart(path);
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) {
-        return copies;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string entryName = entry->d_name;
+    for (const std::string& entryName : FolderNames(folder.empty() ? "." : folder)) {
         if (IsConflictCopyName(entryName, name)) {
             const std::string copy = InFolder(folder, entryName);
             if (IsOwnFile(copy)) {
@@ -118,7 +112,6 @@ std::vector<std::string> ConflictCopiesOf(const std::string& path) {
             }
         }
     }
-    ::closedir(dir);
     std::sort(copies.begin(), copies.end());
     return copies;
 }

@@ -1,6 +1,5 @@
 #include "core/progress/ProgressLog.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -413,24 +412,7 @@ void ProgressFolder::RemoveOldAside(std::int64_t now) const {
 }
 
 std::vector<std::string> ProgressFolder::Names() const {
-    std::vector<std::string> names;
-    const int copy = ::openat(fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (copy < 0) {
-        return names;
-    }
-    DIR* dir = ::fdopendir(copy);
-    if (!dir) {
-        ::close(copy);
-        return names;
-    }
-    while (dirent* e = ::readdir(dir)) {
-        const std::string_view name = e->d_name;
-        if (name != "." && name != "..") {
-            names.emplace_back(name);
-        }
-    }
-    ::closedir(dir);
-    return names;
+    return FolderNames(fd());
 }
 
 namespace {

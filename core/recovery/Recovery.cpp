@@ -27,7 +27,7 @@ constexpr std::size_t kMostManifest = std::size_t{64} << 20;
 
 std::vector<std::string> LockFiles(const std::string& folder) {
     std::vector<std::string> locks;
-    for (const auto& name : FolderEntries(folder)) {
+    for (const auto& name : FolderNames(folder)) {
         if (name.starts_with("run-") && name.find('.') == std::string::npos) {
             locks.push_back(folder + "/" + name);
         }
@@ -320,7 +320,7 @@ bool HasRecord(const std::string& path) {
 }
 
 void RemoveOldAside(const std::string& folder, std::time_t now) {
-    for (const auto& name : FolderEntries(folder)) {
+    for (const auto& name : FolderNames(folder)) {
         // Set aside as "<name>-<seconds since the epoch>".
         const std::size_t dash = name.rfind('-');
         long long when = 0;

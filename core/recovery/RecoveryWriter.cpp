@@ -1,6 +1,5 @@
 #include "core/recovery/RecoveryWriter.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,23 +32,9 @@ bool WriteNewFile(const std::string& path, const std::function<void(OutputFile&)
 
 }  // namespace
 
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(dir)) {
-            const std::string_view name = e->d_name;
-            if (name != "." && name != "..") {
-                names.emplace_back(name);
-            }
-        }
-        ::closedir(dir);
-    }
-    return names;
-}
-
 void RemoveRecordFolder(const std::string& folder) {
     ::unlink((folder + "/" + kManifestName).c_str());
-    for (const auto& name : FolderEntries(folder)) {
+    for (const auto& name : FolderNames(folder)) {
         ::unlink((folder + "/" + name).c_str());
     }
     ::rmdir(folder.c_str());
@@ -508,7 +493,7 @@ void RecordWriter::Sweep() {
         keep.insert(s.parts.base.name);
         keep.insert(s.parts.journal.name);
     }
-    for (const auto& name : FolderEntries(slot_->Folder())) {
+    for (const auto& name : FolderNames(slot_->Folder())) {
         if (!keep.contains(name)) {
             ::unlink(PartPath(name).c_str());
         }

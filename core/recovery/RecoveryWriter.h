@@ -23,8 +23,6 @@ namespace velloran {
 // The boot id of the running system (/proc/sys/kernel/random/boot_id), empty when unknown.
 std::string BootId();
 
-// The names in folder, "." and ".." left out; none when it cannot be read.
-std::vector<std::string> FolderEntries(const std::string& folder);
 // Removes a record's folder with the files in it, its manifest first, so that a removal cut short
 // never leaves a record that lacks some of its parts.
 void RemoveRecordFolder(const std::string& folder);

@@ -1,6 +1,5 @@
 #include "core/spelling/Dictionaries.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,19 +25,6 @@ std::vector<std::string> Split(std::string_view text, char by) {
     return out;
 }
 
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> out;
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) {
-        return out;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        out.emplace_back(entry->d_name);
-    }
-    ::closedir(dir);
-    return out;
-}
-
 bool Readable(const std::string& path) {
     return IsRegularFile(path) && ::access(path.c_str(), R_OK) == 0;
 }
@@ -56,7 +42,7 @@ std::vector<Dictionary> FindDictionaries(const std::vector<std::string>& folders
     std::vector<Dictionary> out;
     std::set<std::string> seen;
     for (const std::string& folder : folders) {
-        std::vector<std::string> names = Names(folder);
+        std::vector<std::string> names = FolderNames(folder.empty() ? "." : folder);
         std::sort(names.begin(), names.end());
         for (const std::string& file : names) {
             constexpr std::string_view kAff = ".aff";

@@ -39,27 +39,28 @@ std::string TempPrefix(const std::string& name) {
 // Temporary files left by saves that were killed before their rename; a save still writing one
 // holds its lock.
 void RemoveStaleTemps(int folder, const std::string& name, const std::string& keep) {
-    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
-    if (!dir) {
-        if (listing >= 0) {
-            ::close(listing);
-        }
-        return;
-    }
     const std::string prefix = TempPrefix(name);
-    std::vector<std::string> stale;
-    while (dirent* e = ::readdir(dir)) {
-        std::string entry = e->d_name;
-        if (entry.size() == prefix.size() + 6 && entry.compare(0, prefix.size(), prefix) == 0 &&
-            entry != keep) {
-            stale.push_back(entry);
+    for (const std::string& entry : FolderNames(folder)) {
+        if (entry.size() == prefix.size() + 6 && entry.starts_with(prefix) && entry != keep) {
+            RemoveIfUnlocked(folder, entry);
+        }
+    }
+}
+
+// The names dir lists, "." and ".." left out; dir is closed.
+std::vector<std::string> NamesOf(DIR* dir) {
+    std::vector<std::string> names;
+    if (!dir) {
+        return names;
+    }
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
         }
     }
     ::closedir(dir);
-    for (const auto& entry : stale) {
-        RemoveIfUnlocked(folder, entry);
-    }
+    return names;
 }
 
 // The names listed by list(buffer, size), a listxattr call; none where attributes are not
@@ -320,6 +321,20 @@ bool WriteAllAt(int fd, const char* p, std::size_t n, off_t at) {
         n -= static_cast<std::size_t>(w);
     }
     return true;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    return NamesOf(::opendir(folder.c_str()));
+}
+
+std::vector<std::string> FolderNames(int folder) {
+    // A descriptor of its own: closedir closes what fdopendir was given.
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (!dir && listing >= 0) {
+        ::close(listing);
+    }
+    return NamesOf(dir);
 }
 
 bool SyncFolder(const std::string& folder) {

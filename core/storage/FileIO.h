@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/document/State.h"
 #include "core/storage/FileAccess.h"
@@ -147,6 +148,11 @@ bool MakeFolders(const std::string& folder, unsigned mode);
 bool WriteAll(int fd, const char* p, std::size_t n);
 // The same at offset at, as pwrite writes, leaving the file offset alone.
 bool WriteAllAt(int fd, const char* p, std::size_t n, off_t at);
+// The names a folder holds, "." and ".." left out; none when it cannot be listed (an empty
+// path included: the current folder is ".").
+std::vector<std::string> FolderNames(const std::string& folder);
+// The same for a folder held open (an O_PATH descriptor will do), which stays open.
+std::vector<std::string> FolderNames(int folder);
 // Makes the folder's entries (a rename, a removal) durable. False when they may not be: the
 // folder cannot be opened or its sync failed (a file system that cannot sync folders at all,
 // EINVAL, counts as done, there being nothing more to do there).

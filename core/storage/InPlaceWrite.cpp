@@ -383,19 +383,10 @@ class StateDir {
     std::string PathOf(std::string_view name) const { return path_ + "/" + std::string(name); }
     // The names of copies, and of copies set aside, it holds, in order.
     std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        const int fd = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
-        if (DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd)) {
-            while (dirent* e = ::readdir(dir)) {
-                const std::string_view name = e->d_name;
-                if (name.starts_with(kCopyPrefix) || name.starts_with(kAsidePrefix)) {
-                    names.emplace_back(name);
-                }
-            }
-            ::closedir(dir);
-        } else if (fd >= 0) {
-            ::close(fd);
-        }
+        std::vector<std::string> names = FolderNames(fd_.get());
+        std::erase_if(names, [](const std::string& name) {
+            return !name.starts_with(kCopyPrefix) && !name.starts_with(kAsidePrefix);
+        });
         std::sort(names.begin(), names.end());
         return names;
     }

@@ -89,6 +89,26 @@ class FileSystemSaves : public ::testing::Test {
     ScopedEnv stateHome{"XDG_STATE_HOME", state};
 };
 
+// A listing leaves out "." and ".." and reads the folder named, never the current one for an
+// empty name: callers remove what they find there.
+TEST(FolderNamesTest, ListFolderByPathOrHeldOpenAndNothingForAnEmptyPath) {
+    TempDir dir;
+    WriteBytes(dir / "a", "");
+    ASSERT_EQ(::mkdir((dir / "b").c_str(), 0700), 0);
+    const std::set<std::string> expected{"a", "b"};
+    auto set = [](const std::vector<std::string>& v) { return std::set(v.begin(), v.end()); };
+    EXPECT_EQ(set(FolderNames(dir.path())), expected);
+    const UniqueFd held(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    EXPECT_EQ(set(FolderNames(held.get())), expected);
+    EXPECT_EQ(set(FolderNames(held.get())), expected);  // the descriptor stays usable
+    EXPECT_TRUE(FolderNames(dir / "missing").empty());
+    EXPECT_TRUE(FolderNames(-1).empty());
+    const std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    EXPECT_TRUE(FolderNames("").empty());
+    std::filesystem::current_path(cwd);
+}
+
 // Refused saves ------------------------------------------------------------------------------
 
 TEST_F(FileSystemSaves, DocumentTheUserMayNotWriteIsRefusedAndKeepsItsBytes) {
