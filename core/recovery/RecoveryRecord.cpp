@@ -107,19 +107,8 @@ std::string ReadPart(const std::string& folder, const RecordPart& part, bool exa
         Damaged(name);
     }
     std::string bytes(part.length, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t r =
-            ::pread(fd.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0) {
-            Damaged(name);
-        }
-        got += static_cast<std::size_t>(r);
-    }
-    if (Checksum::Of(bytes) != part.checksum) {
+    if (!ReadAllAt(fd.get(), bytes.data(), bytes.size(), 0) ||
+        Checksum::Of(bytes) != part.checksum) {
         Damaged(name);
     }
     return bytes;

@@ -307,20 +307,34 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
     return true;
 }
 
-bool WriteAllAt(int fd, const char* p, std::size_t n, off_t at) {
+namespace {
+
+// All n bytes through transfer, pread or pwrite, going on after interruptions and short counts.
+template <class Transfer, class Byte>
+bool AllAt(Transfer transfer, int fd, Byte* p, std::size_t n, off_t at) {
     while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, at);
-        if (w < 0 && errno == EINTR) {
+        const ssize_t done = transfer(fd, p, n, at);
+        if (done < 0 && errno == EINTR) {
             continue;
         }
-        if (w <= 0) {
+        if (done <= 0) {
             return false;
         }
-        p += w;
-        at += w;
-        n -= static_cast<std::size_t>(w);
+        p += done;
+        at += done;
+        n -= static_cast<std::size_t>(done);
     }
     return true;
+}
+
+}  // namespace
+
+bool WriteAllAt(int fd, const char* p, std::size_t n, off_t at) {
+    return AllAt(::pwrite, fd, p, n, at);
+}
+
+bool ReadAllAt(int fd, char* p, std::size_t n, off_t at) {
+    return AllAt(::pread, fd, p, n, at);
 }
 
 std::vector<std::string> FolderNames(const std::string& folder) {

@@ -148,6 +148,9 @@ bool MakeFolders(const std::string& folder, unsigned mode);
 bool WriteAll(int fd, const char* p, std::size_t n);
 // The same at offset at, as pwrite writes, leaving the file offset alone.
 bool WriteAllAt(int fd, const char* p, std::size_t n, off_t at);
+// Reads all n bytes at offset at, as pread reads; false on any failure, or when the file ends
+// before them.
+bool ReadAllAt(int fd, char* p, std::size_t n, off_t at);
 // The names a folder holds, "." and ".." left out; none when it cannot be listed (an empty
 // path included: the current folder is ".").
 std::vector<std::string> FolderNames(const std::string& folder);

@@ -72,22 +72,6 @@ bool ParseNumber(const char*& p, const char* end, char after, Number& value) {
     return true;
 }
 
-bool ReadAllAt(int fd, char* p, std::size_t n, off_t at) {
-    while (n > 0) {
-        const ssize_t r = ::pread(fd, p, n, at);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0) {
-            return false;
-        }
-        p += r;
-        at += r;
-        n -= static_cast<std::size_t>(r);
-    }
-    return true;
-}
-
 // The description of the whole copy open at fd, or nothing when it is not one.
 std::optional<Secured> ReadHeader(int fd) {
     struct stat st;
