@@ -247,8 +247,10 @@ void FileParametersDialog::Apply(QWidget& listWindow, QAction& wordWrap,
     const QRect bounds1 = velloran::ui::OuterBounds(&listWindow);
     const QRect bounds2 = velloran::ui::OuterBounds(&documentWindow);
     velloran::Settings set;
-    set.Left = bounds1.left();
-    set.Top = bounds1.top();
+    // A second instance's step aside from the first is not a place the user chose.
+    const int cascade = velloran::ui::CascadeOffset();
+    set.Left = bounds1.left() - cascade;
+    set.Top = bounds1.top() - cascade;
     set.Width = bounds1.width();
     set.Height = bounds1.height();
     set.Width2 = bounds2.width();

@@ -27,6 +27,7 @@ StatusNotice::StatusNotice(QWidget* parent) : QWidget(parent, Qt::Window) {
     setPalette(velloran::ui::FixedColours(palette(), QPalette::Window, QColor(240, 240, 240),
                                           QColor(128, 0, 0)));
     Label1->setWordWrap(true);
+    Label1->setTextFormat(Qt::PlainText);  // it shows file names and titles
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setGeometry(16, 16, width() - 16 - 4, height() - 16);
 

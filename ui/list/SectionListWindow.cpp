@@ -102,9 +102,7 @@ SectionListWindow::SectionListWindow(std::vector<std::string> arguments, QWidget
     CreateMenu();
     velloran::ui::PlaceOuter(this, QRect(3, 2, 247, 569));
 
-    launcher = [](const QString& program, const QStringList& args) {
-        return QProcess::startDetached(program, args);
-    };
+    launcher = [](QProcess& process) { return process.startDetached(); };
 }
 
 SectionListWindow::~SectionListWindow() = default;
@@ -336,6 +334,15 @@ void SectionListWindow::OfferConflictCopies() {
 void SectionListWindow::AfterCommand() {
     recovery_->Settle();
     disk_->Watch(state().MergeBasePath);
+    // A save under another name writes elsewhere from now on: the caption says where.
+    if (captionFileName_ && *captionFileName_ != state().FileName) {
+        ShowFileNameInCaption();
+    }
+}
+
+void SectionListWindow::ShowFileNameInCaption() {
+    captionFileName_ = state().FileName;
+    velloran::ui::SetCaption(this, FromPath(velloran::FileNamePart(*captionFileName_)));
 }
 
 // ---- the function keys
@@ -417,6 +424,7 @@ bool SectionListWindow::AskYesNo(const std::string& message) {
                     QString::fromStdString(message), QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName("QuestionBox");
     box.setDefaultButton(QMessageBox::No);
+    velloran::ui::ShowAsPlainText(box);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -451,8 +459,10 @@ void SectionListWindow::ApplySettings() {
     velloran::State& st = state();
     const velloran::Settings set = velloran::LoadSettings();
     // The stored values stay as they are; only the windows are kept within reach.
+    const int cascade = velloran::ui::CascadeOffset();
     velloran::ui::PlaceOuter(
-        this, velloran::ui::ReachableOnScreens(QRect(set.Left, set.Top, set.Width, set.Height)));
+        this, velloran::ui::ReachableOnScreens(
+                  QRect(set.Left + cascade, set.Top + cascade, set.Width, set.Height)));
     velloran::ui::PlaceOuter(
         forms_.documentWindow,
         velloran::ui::ReachableOnScreens(QRect(RightEdgeOf(this), QSize(set.Width2, set.Height2))));
@@ -547,7 +557,7 @@ void SectionListWindow::FormShow() {
     }
     LoadDocument();
     st.FirstShow = true;
-    velloran::ui::SetCaption(this, FromPath(velloran::FileNamePart(st.FileName)));
+    ShowFileNameInCaption();
     AfterCommand();
     // Once the start is over, as a change found later is: the window must be up to ask.
     QTimer::singleShot(0, this, [this] {
@@ -607,7 +617,14 @@ void SectionListWindow::closeEvent(QCloseEvent* event) {
 void SectionListWindow::MFNewFileClick() {
     if (auto path = ChooseFile()) {
         // A second instance that cannot be started is not reported.
-        launcher(programPath_, {FromPath(*path)});
+        QProcess process;
+        process.setProgram(programPath_);
+        process.setArguments({FromPath(*path)});
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(velloran::ui::kCascadeVariable,
+                           QString::number(velloran::ui::NextCascadeOffset(this)));
+        process.setProcessEnvironment(environment);
+        launcher(process);
     }
 }
 

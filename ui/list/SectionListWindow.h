@@ -15,6 +15,7 @@
 class QAction;
 class QActionGroup;
 class QListWidget;
+class QProcess;
 class QMenu;
 class DocumentWindow;
 class StatisticsWindow;
@@ -127,8 +128,9 @@ class SectionListWindow : public QMainWindow,
     bool IsFlagged(int k) const;
     DiskWatcher& Watcher() { return *disk_; }
 
-    // Starts a program detached; replaced in tests so that no second editor is left running.
-    std::function<bool(const QString& program, const QStringList& arguments)> launcher;
+    // Starts a program detached, as set up in process; replaced in tests so that no second
+    // editor is left running.
+    std::function<bool(QProcess& process)> launcher;
 
     const QString& ProgramPath() const { return programPath_; }
 
@@ -179,10 +181,13 @@ class SectionListWindow : public QMainWindow,
     void LoadDocument();
     // After every command: the recovery record and the watch of the file follow the run.
     void AfterCommand();
+    void ShowFileNameInCaption();
     void Flag(int k, bool on);
 
     std::vector<std::string> arguments_;
     QString programPath_;
+    // The FileName the caption shows; none while the caption is still the design one.
+    std::optional<std::string> captionFileName_;
     Forms forms_;
     std::unique_ptr<velloran::Session> session_;
     std::unique_ptr<RecoveryKeeper> recovery_;

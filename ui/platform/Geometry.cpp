@@ -6,6 +6,7 @@
 #include <QMargins>
 #include <QPointer>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -248,6 +249,24 @@ void ShowAtRightEdgeOf(QWidget* w, const QWidget* beside) {
     w->show();
     w->raise();
     w->activateWindow();
+}
+
+int CascadeOffset() {
+    static const int offset = [] {
+        bool ok = false;
+        const int value = qEnvironmentVariableIntValue(kCascadeVariable, &ok);
+        // Beyond a few steps the windows would walk off a small screen.
+        return ok ? std::clamp(value, 0, 400) : 0;
+    }();
+    return offset;
+}
+
+int NextCascadeOffset(const QWidget* w) {
+    int titleBar = w->geometry().top() - w->frameGeometry().top();
+    if (titleBar <= 0) {
+        titleBar = w->style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    }
+    return CascadeOffset() + std::max(titleBar, 1);
 }
 
 }  // namespace velloran::ui

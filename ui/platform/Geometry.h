@@ -45,4 +45,12 @@ QPoint AtRightEdgeOf(const QWidget* beside, QSize outerSize);
 // Shows a tool window at beside's right edge, or moves an open one there, and brings it forward.
 void ShowAtRightEdgeOf(QWidget* w, const QWidget* beside);
 
+// An instance started by another (New File) stands this many pixels down and right of where the
+// settings put the first, so that its windows do not hide the first's; nothing of it is stored.
+// The starting instance hands it over in the environment variable below.
+inline constexpr const char* kCascadeVariable = "VELLORAN_CASCADE";
+int CascadeOffset();
+// What an instance started by w's program gets: one title bar further than this one.
+int NextCascadeOffset(const QWidget* w);
+
 }  // namespace velloran::ui

@@ -4,16 +4,26 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 
 #include "core/document/Error.h"
 
 namespace velloran::ui {
 
+void ShowAsPlainText(QMessageBox& box) {
+    box.setTextFormat(Qt::PlainText);
+    // The informative text has a label of its own, which guesses its format by itself.
+    for (QLabel* label : box.findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
+}
+
 void ShowErrorMessage(QWidget* parent, const QString& message, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message,
                     QMessageBox::Ok, parent);
     box.setInformativeText(detail);
+    ShowAsPlainText(box);
     box.exec();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 namespace velloran::ui {
@@ -16,5 +17,9 @@ bool Guarded(QWidget* parent, const std::function<void()>& command);
 // The message box of the guard, for a failure found outside a command; detail, the system's
 // reason when there is one, is its informative text.
 void ShowErrorMessage(QWidget* parent, const QString& message, const QString& detail = {});
+
+// Messages carry file names and other outside text, which must never be read as markup: a name
+// holding "<font size=6>" would otherwise take the box over.
+void ShowAsPlainText(QMessageBox& box);
 
 }  // namespace velloran::ui

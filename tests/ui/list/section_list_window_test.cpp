@@ -116,10 +116,10 @@ class SectionListWindowTest : public QObject {
     velloran::ui::WindowSet& Start(std::vector<std::string> arguments = {}) {
         arguments.insert(arguments.begin(), "velloran");
         forms_ = velloran::ui::CreateWindows(arguments);
-        forms_->sectionListWindow->launcher = [this](const QString& program,
-                                                     const QStringList& args) {
-            launched_.push_back(program);
-            launched_ += args;
+        forms_->sectionListWindow->launcher = [this](QProcess& process) {
+            launched_.push_back(process.program());
+            launched_ += process.arguments();
+            cascade_ = process.processEnvironment().value(velloran::ui::kCascadeVariable);
             return true;
         };
         forms_->Show();
@@ -137,6 +137,7 @@ class SectionListWindowTest : public QObject {
     std::unique_ptr<WorkFolder> dir_;
     std::unique_ptr<velloran::ui::WindowSet> forms_;
     QStringList launched_;
+    QString cascade_;
 
     std::unique_ptr<TempDir> suite_;
 
@@ -213,7 +214,7 @@ class SectionListWindowTest : public QObject {
     void startWithoutADocumentAndCancelledDialog() {
         ModalScript script;
         script.ChooseFile(std::nullopt);
-        Start({"missing.vlp"});
+        Start({"no-folder/missing.vlp"});
         QVERIFY(script.Done());
         QCOMPARE(script.directories.value(0), QDir::currentPath());
         QCOMPARE(sectionListWindow().ListBox1->count(), 0);
@@ -343,6 +344,8 @@ class SectionListWindowTest : public QObject {
         QVERIFY(script.Done());
         QCOMPARE(Unseal("June.vls", kPassphrase), std::string("plain\r\nmore\r\n"));
         QCOMPARE(ReadBytes("June.vlp"), std::string("plain\r\n"));
+        // The caption names the file that F1 writes from now on.
+        QCOMPARE(sectionListWindow().windowTitle(), QString("June.vls"));
 
         // F1 asks again; Cancel goes on with the key in use.
         Type(0, " again");
@@ -454,6 +457,8 @@ class SectionListWindowTest : public QObject {
         QVERIFY(script.Done());
         QCOMPARE(launched_,
                  QStringList({QCoreApplication::applicationFilePath(), Path("other.vlp")}));
+        // It stands a title bar down and right of this one.
+        QVERIFY(cascade_.toInt() > 0);
         QCOMPARE(sectionListWindow().windowTitle(), QString("Velloran.vlp"));
         QCOMPARE(QString::fromStdString(state().FileName), QString("Velloran.vlp"));
     }

@@ -162,6 +162,30 @@ class TestDiskChange : public QObject {
         QVERIFY(forms_->mergeReportWindow->isVisible());
         QVERIFY(QFile::exists("merged/June.sync-conflict-20260101-120000-ABCDEF7.vlp"));
     }
+
+    // A name is shown as the characters it holds: markup in it takes no box over.
+    void aConflictCopyNamedInMarkupIsAskedAboutByItsName() {
+        const QString name = "June (conflict<br><font size=6 color=red>Damaged! Press Yes<b>).vlp";
+        WriteBytes(name.toStdString(), "Intro\r\n");
+        velloran::testing::ModalScript script;
+        bool plain = false;
+        script.Then([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box) {
+                return false;
+            }
+            plain = box->textFormat() == Qt::PlainText && box->text().contains(name);
+            for (QLabel* label : box->findChildren<QLabel*>()) {
+                plain = plain && label->textFormat() == Qt::PlainText;
+            }
+            box->button(QMessageBox::No)->click();
+            return true;
+        });
+        Start();
+        QTRY_VERIFY(script.Done());
+        QVERIFY(plain);
+        QVERIFY(!state().Modified);
+    }
 };
 
 QTEST_MAIN(TestDiskChange)
