@@ -16,6 +16,7 @@
 #include "core/merge/DiskMerge.h"
 #include "core/merge/Merge.h"
 #include "core/protection/Protection.h"
+#include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
 
 namespace velloran {
@@ -47,10 +48,6 @@ std::pair<std::string_view, std::string_view> StemAndExtension(std::string_view 
     return {name.substr(0, dot), name.substr(dot)};
 }
 
-std::optional<FileIdentity> Identity(const std::string& path) {
-    return IdentityOf(path);
-}
-
 std::string InFolder(const std::string& folder, std::string_view name) {
     if (folder.empty()) {
         return std::string(name);
@@ -65,11 +62,6 @@ std::string InFolder(const std::string& folder, std::string_view name) {
 bool IsOwnFile(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
-}
-
-bool Older(const FileIdentity& a, const FileIdentity& b) {
-    return std::pair(a.modifiedSeconds, a.modifiedNanoseconds) <
-           std::pair(b.modifiedSeconds, b.modifiedNanoseconds);
 }
 
 }  // namespace
@@ -141,31 +133,15 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     const MergeVersion ours = MergeVersion::OfSections(slots);
     const MergeVersion theirs = MergeVersion::OfText(theirsText);
 
-    // The version both came from is older than either, and is neither.
+    // The version both came from, from what this run holds alone: nothing in the folder is
+    // trusted for it (another user may plant a backup there, and a backup is one side's own
+    // version). As long as the file is what this run last read or saved, that version is the
+    // side the copy was made beside, not before: no base is known then.
     const std::string target = SaveTarget(st);
-    const auto document = Identity(target);
-    const auto copy = Identity(copyPath);
-    const std::string backups = BackupFolderOf(st, target);
-    const std::string stem = InFolder(backups, FileNamePart(target));
     std::optional<MergeVersion> base;
-    std::optional<FileIdentity> baseIdentity;
-    for (const char* suffix : {"-prev", "-copy"}) {
-        const std::string candidate = BackupName(stem, suffix);
-        const auto id = Identity(candidate);
-        if (!id || !copy || !Older(*id, *copy) || (document && !Older(*id, *document)) ||
-            (baseIdentity && !Older(*baseIdentity, *id))) {
-            continue;
-        }
-        try {
-            SharedBytes text = ReadWithKeysInUse(st, candidate);
-            if (*text == *theirsText || (st.MergeBase && *text == *st.MergeBase)) {
-                continue;
-            }
-            base = MergeVersion::OfText(std::move(text));
-            baseIdentity = id;
-        } catch (const Error&) {
-            // A backup that cannot be read is no base.
-        }
+    if (st.MergeBase && st.MergeBasePath == target && ChangedOnDisk(st, target) &&
+        *st.MergeBase != *theirsText) {
+        base = MergeVersion::OfText(st.MergeBase);
     }
     const bool common = !base;
     if (common) {
@@ -184,9 +160,10 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     }
     report.summary =
         FileNamePart(copyPath) + " was merged into the document, from " +
-        (common ? std::string("what both have in common (no earlier version of both "
-                              "was found)")
-                : "the backup copy of " + FileNamePart(target) + " they both came from") +
+        (common ? std::string("what both have in common: no earlier version of both is "
+                              "known, so wherever they differ both versions were kept")
+                : "the version of " + FileNamePart(target) +
+                      " last read or saved here, which both came from") +
         ". ";
     const int conflicts = outcome.Conflicts();
     report.summary += conflicts == 0 ? std::string("No conflicts.")

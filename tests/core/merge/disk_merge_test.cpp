@@ -1,5 +1,6 @@
 #include "core/merge/DiskMerge.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -35,6 +36,7 @@ class DiskMergeTest : public ::testing::Test {
         ResetState();
         path = dir / "June.vlp";
         WriteBytes(path, kDoc);
+        st.FileName = path;
         ASSERT_TRUE(OpenDocumentFile(p.session, path));
         SplitSections(p.session);
     }
@@ -153,8 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyName{"July (conflicted copy).vlp", false},
                       CopyName{"June (conflicted copy).vle", false}));
 
-// Without a version both came from, what the two have in common is the base: every line of
-// either stays, the lines they hold differently between marker lines.
+// Without a version both came from, nothing tells which side changed a line: wherever the two
+// differ, a line only one holds included, both versions stand between marker lines.
 TEST_F(DiskMergeTest, AConflictCopyIsMergedAndMovedAside) {
     p.sections.texts[1] = "[S] One\r\nmine\r\n";
     st.Modified = true;
@@ -165,14 +167,87 @@ TEST_F(DiskMergeTest, AConflictCopyIsMergedAndMovedAside) {
     EXPECT_EQ(p.sections.texts[1],
               "[S] One\r\n<<<<<<< as changed here\r\nmine\r\n=======\r\none\r\n"
               ">>>>>>> as changed in the copy\r\n");
-    EXPECT_EQ(p.sections.texts[2], "[S] Two\r\ntwo\r\nmore\r\n");
-    EXPECT_THAT(report.flagged, ElementsAre(1));
+    EXPECT_EQ(p.sections.texts[2],
+              "[S] Two\r\ntwo\r\n<<<<<<< as changed here\r\n=======\r\nmore\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_THAT(report.flagged, ElementsAre(1, 2));
     EXPECT_TRUE(st.Modified);
     EXPECT_TRUE(ConflictCopiesOf(path).empty());
     EXPECT_EQ(ReadBytes(dir / "merged/June.sync-conflict-20260101-120000-ABCDEF7.vlp"),
               "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\nmore\r\n[S] Three\r\nthree\r\n");
     // The document's file is not what changed.
     EXPECT_EQ(ReadBytes(path), kDoc);
+}
+
+// The writer's own two runs, each saving with backups on, and a copy another machine made of
+// the document as it was before both: "-prev" holds the first run's version, which is no
+// version the copy came from. Neither run's edit may go back to the old text.
+TEST_F(DiskMergeTest, AConflictCopyRevertsNoSectionOfEarlierRuns) {
+    const std::string copyText =
+        "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree, theirs\r\n";
+    for (const char* edit : {"[S] One\r\none, run 1\r\n", "[S] Two\r\ntwo, run 2\r\n"}) {
+        ResetState();
+        st.FileName = path;
+        ASSERT_TRUE(OpenDocumentFile(p.session, path));
+        SplitSections(p.session);
+        st.BackupPrev = true;
+        p.sections.texts[edit[4] == 'O' ? 1 : 2] = edit;
+        ASSERT_TRUE(SaveDocument(p.session));
+    }
+    ASSERT_EQ(ReadBytes(dir / "June-prev.vlp"),
+              "Intro\r\n[S] One\r\none, run 1\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree\r\n");
+    const std::string copy = dir / "June (conflicted copy 2026-01-01).vlp";
+    WriteBytes(copy, copyText);
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_EQ(p.sections.texts[1],
+              "[S] One\r\n<<<<<<< as changed here\r\none, run 1\r\n=======\r\none\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_EQ(p.sections.texts[2],
+              "[S] Two\r\n<<<<<<< as changed here\r\ntwo, run 2\r\n=======\r\ntwo\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_THAT(report.flagged, ElementsAre(1, 2, 3));
+    EXPECT_THAT(report.summary, ::testing::HasSubstr("3 conflicts"));
+}
+
+// A "-prev" planted beside the document, older than both, by another user who may write the
+// folder: it is never taken for the version both came from, so the writer's rewritten
+// sections stay, beside the copy's, rather than turning back into the planted text.
+TEST_F(DiskMergeTest, APlantedBackupIsNoBaseOfAConflictCopy) {
+    ResetState();
+    WriteBytes(path, "Intro\r\n[S] One\r\nrewritten\r\n[S] Two\r\nrewritten too\r\n");
+    st.FileName = path;
+    ASSERT_TRUE(OpenDocumentFile(p.session, path));
+    SplitSections(p.session);
+    const std::string prev = dir / "June-prev.vlp";
+    WriteBytes(prev, "Intro\r\n[S] One\r\nold\r\n[S] Two\r\nold too\r\n");
+    const timespec old[2] = {{1000000, 0}, {1000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, prev.c_str(), old, 0), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(prev.c_str(), 65534, 65534), 0);
+    }
+    const std::string copy = dir / "June (conflicted copy 2026-01-01).vlp";
+    WriteBytes(copy, "Intro\r\n[S] One\r\nrewritten\r\n[S] Two\r\nold too\r\n");
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\nrewritten\r\n");
+    EXPECT_EQ(p.sections.texts[2],
+              "[S] Two\r\n<<<<<<< as changed here\r\nrewritten too\r\n=======\r\nold too\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_THAT(report.summary, ::testing::Not(::testing::HasSubstr("No conflicts")));
+}
+
+// Once the file is no longer what this run last read or saved, that version is one both the
+// sections and the copy came from: each side's change is taken without a conflict.
+TEST_F(DiskMergeTest, TheVersionLastReadIsTheBaseOnceTheFileMovedOn) {
+    p.sections.texts[1] = "[S] One\r\nmine\r\n";
+    st.Modified = true;
+    Replace("Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo, on disk\r\n[S] Three\r\nthree\r\n");
+    const std::string copy = dir / "June (conflicted copy 2026-01-01).vlp";
+    WriteBytes(copy, "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n[S] Three\r\ntheirs\r\n");
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\nmine\r\n");
+    EXPECT_EQ(p.sections.texts[3], "[S] Three\r\ntheirs\r\n");
+    EXPECT_TRUE(report.flagged.empty());
+    EXPECT_THAT(report.summary, ::testing::HasSubstr("No conflicts"));
 }
 
 // What stands in the folder under a copy's name but is no file of the user's own is never read
@@ -231,7 +306,7 @@ TEST_F(DiskMergeTest, AMergedCopyGoesIntoNoLinkedFolder) {
     ASSERT_EQ(::mkdir(elsewhere.c_str(), 0777), 0);
     ASSERT_EQ(::symlink(elsewhere.c_str(), (dir / "merged").c_str()), 0);
     const MergeReport report = MergeConflictCopy(p.session, copy);
-    EXPECT_EQ(p.sections.texts[1], "[S] One\r\none\r\nmore\r\n");
+    EXPECT_THAT(p.sections.texts[1], ::testing::HasSubstr("=======\r\nmore\r\n"));
     ASSERT_FALSE(report.notes.empty());
     EXPECT_TRUE(report.notes.back().conflict);
     EXPECT_THAT(report.notes.back().text, ::testing::HasSubstr("not a folder of your own"));
