@@ -48,6 +48,70 @@ std::string DocumentFolderOf(const std::string& target) {
     return folder.empty() ? "." : folder;
 }
 
+void WriteCopyWith(Session& s, const DocumentWriter& writer, const std::string& path,
+                   const std::optional<FileAccess>& access, Naming naming) {
+    try {
+        writer.Write(path, writer.Lines(s), access, naming);
+    } catch (const Error&) {
+        // A backup never stops the save; the earlier copy is still whole.
+    }
+}
+
+// A change on disk since this run read or wrote target: merged into the sections, or, where it
+// cannot be, asked about. accepted is the version the user agreed to overwrite, not asked about
+// again; a version that came while a question was open is looked at in turn.
+Replace LookAtDisk(Session& s, const std::string& target, std::optional<FileIdentity>& accepted) {
+    State& st = s.st;
+    // A program that never stops writing the file does not hold the save forever.
+    constexpr int kMostLooks = 8;
+    for (int looks = 0; looks < kMostLooks; ++looks) {
+        // Another instance or program may have saved its own work there since; ours would bury
+        // it.
+        if (!ChangedOnDisk(st, target)) {
+            return Replace::Go;
+        }
+        const std::optional<FileIdentity> seen = IdentityOf(target);
+        if (accepted && seen == accepted) {
+            return Replace::Go;
+        }
+        std::string reason;
+        if (target == st.MergeBasePath) {
+            DiskLook look = LookOnDisk(st);
+            switch (look.kind) {
+                case DiskLook::Kind::Same:
+                case DiskLook::Kind::Gone:
+                    return Replace::Go;
+                case DiskLook::Kind::Changed:
+                    // Merged first; where both versions of lines now stand in a section, the
+                    // writer sees them before anything is written.
+                    if (!TakeDiskText(s, std::move(look.text), true).flagged.empty()) {
+                        return Replace::Stop;
+                    }
+                    continue;
+                case DiskLook::Kind::Unreadable:
+                    reason = look.reason;
+                    break;
+            }
+        }
+        const std::string question =
+            reason.empty() ? Format(kChangedOnDisk, target)
+                           : Format(Format(kChangedOnDiskUnmergeable, target), reason);
+        if (s.dialogs.AskYesNo(question)) {
+            accepted = seen;
+            continue;
+        }
+        if (!s.dialogs.AskYesNo(std::string(kSaveUnderNewName))) {
+            return Replace::Stop;
+        }
+        const PromptResult answer = s.dialogs.AskSaveDocument(NewNameFor(st.FileName), false);
+        if (answer.result != ModalResult::OK || answer.text == st.FileName) {
+            return Replace::Stop;
+        }
+        return SaveDocumentAs(s, answer.text) ? Replace::SavedElsewhere : Replace::Stop;
+    }
+    return Replace::Stop;
+}
+
 }  // namespace
 
 std::string BackupFolderOf(const State& st, const std::string& target) {
@@ -75,7 +139,11 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
         return false;
     }
     // Asked before the key, so that a save the user stops costs no key derivation.
-    switch (Replacing(s, target)) {
+    if (IsUnopenedSealed(st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
+        return false;
+    }
+    std::optional<FileIdentity> accepted;
+    switch (LookAtDisk(s, target, accepted)) {
         case Replace::Go:
             break;
         case Replace::Stop:
@@ -87,13 +155,28 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
     if (!writer) {
         return false;
     }
+    // Every prompt comes before the last look at the disk: the run goes on while one is open,
+    // the watcher holds off, and another program may write the file meanwhile.
+    std::optional<DocumentWriter> copyWriter;
+    const bool copyAsked = st.BackupCurr && protection == Protection::Enciphered;
+    if (copyAsked) {
+        copyWriter = writer->ForCopy(s);
+    }
+    switch (LookAtDisk(s, target, accepted)) {
+        case Replace::Go:
+            break;
+        case Replace::Stop:
+            return false;
+        case Replace::SavedElsewhere:
+            return true;
+    }
     // Built aside, so that a save that does not go on leaves the buffer for Decript and Reload.
     DocumentBuffer lines = writer->Lines(s);
     s.buffer = std::move(lines);
 
     // The enciphered name is one the editor made up: no link there is followed.
     const Naming targetNaming = target == fileName ? Naming::kGiven : Naming::kMadeUp;
-    MakeBackups(s, target, &*writer, targetNaming);
+    MakeBackups(s, target, &*writer, targetNaming, copyAsked ? &copyWriter : nullptr);
     writer->Write(target, s.buffer, std::nullopt, targetNaming);
     writer->KeepKey(st);
     st.FileName = fileName;
@@ -125,7 +208,8 @@ bool SaveWithPrompt(Session& s, bool showDoNotExit) {
 }
 
 void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save,
-                 std::optional<Naming> targetNaming) {
+                 std::optional<Naming> targetNaming,
+                 const std::optional<DocumentWriter>* copyWriter) {
     State& st = s.st;
     if (!st.BackupPrev && !st.BackupCurr) {
         return;
@@ -170,7 +254,11 @@ void MakeBackups(Session& s, const std::string& target, const DocumentWriter* sa
     if (st.BackupCurr) {
         const std::string copy = BackupName(base, "-copy");
         if (!LinkInTheWay(s, copy)) {
-            WriteBackupCopy(s, copy, access, save, naming);
+            if (!copyWriter) {
+                WriteBackupCopy(s, copy, access, save, naming);
+            } else if (*copyWriter) {
+                WriteCopyWith(s, **copyWriter, copy, access, naming);
+            }
         }
     }
 }
@@ -190,56 +278,17 @@ void WriteBackupCopy(Session& s, const std::string& path, const std::optional<Fi
                      const DocumentWriter* save, Naming naming) {
     const DocumentWriter inForce = DocumentWriter::InForce(s.st, SaveProtection(s.st));
     const auto writer = (save ? save : &inForce)->ForCopy(s);
-    if (!writer) {
-        return;
-    }
-    try {
-        writer->Write(path, writer->Lines(s), access, naming);
-    } catch (const Error&) {
-        // A backup never stops the save; the earlier copy is still whole.
+    if (writer) {
+        WriteCopyWith(s, *writer, path, access, naming);
     }
 }
 
 Replace Replacing(Session& s, const std::string& target) {
-    State& st = s.st;
-    if (IsUnopenedSealed(st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
+    if (IsUnopenedSealed(s.st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
         return Replace::Stop;
     }
-    // Another instance or program may have saved its own work there since; ours would bury it.
-    if (!ChangedOnDisk(st, target)) {
-        return Replace::Go;
-    }
-    std::string reason;
-    if (target == st.MergeBasePath) {
-        DiskLook look = LookOnDisk(st);
-        switch (look.kind) {
-            case DiskLook::Kind::Same:
-            case DiskLook::Kind::Gone:
-                return Replace::Go;
-            case DiskLook::Kind::Changed:
-                // Merged first; where both versions of lines now stand in a section, the writer
-                // sees them before anything is written.
-                return TakeDiskText(s, std::move(look.text), true).flagged.empty() ? Replace::Go
-                                                                                   : Replace::Stop;
-            case DiskLook::Kind::Unreadable:
-                reason = look.reason;
-                break;
-        }
-    }
-    const std::string question = reason.empty()
-                                     ? Format(kChangedOnDisk, target)
-                                     : Format(Format(kChangedOnDiskUnmergeable, target), reason);
-    if (s.dialogs.AskYesNo(question)) {
-        return Replace::Go;
-    }
-    if (!s.dialogs.AskYesNo(std::string(kSaveUnderNewName))) {
-        return Replace::Stop;
-    }
-    const PromptResult answer = s.dialogs.AskSaveDocument(NewNameFor(st.FileName), false);
-    if (answer.result != ModalResult::OK || answer.text == st.FileName) {
-        return Replace::Stop;
-    }
-    return SaveDocumentAs(s, answer.text) ? Replace::SavedElsewhere : Replace::Stop;
+    std::optional<FileIdentity> accepted;
+    return LookAtDisk(s, target, accepted);
 }
 
 bool MayReplace(Session& s, const std::string& target) {

@@ -24,6 +24,7 @@
 #include "core/document/Sections.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/Protection.h"
+#include "core/protection/Seal.h"
 #include "core/protection/SealedDocument.h"
 #include "core/storage/FileIO.h"
 
@@ -314,6 +315,61 @@ TEST_F(SavingTest, SaveAsThatDoesNotGoOnKeepsTheNameAndTheKeys) {
         EXPECT_TRUE(st.CipherKey.empty());
         EXPECT_TRUE(st.Modified);
     }
+}
+
+// Another program replaces a protected document while a prompt of its save is open (the modal
+// prompt holds the watcher off): its section is merged in before the write, not buried by it.
+TEST_F(SavingTest, AChangeOnDiskWhileAPromptIsOpenIsMergedBeforeTheWrite) {
+    struct Row {
+        const char* name;
+        const char* file;
+        bool copy;      // a "-copy" backup, whose key is asked a second time
+        int replaceAt;  // the prompt of the save during which the file is replaced
+    };
+    const Row rows[] = {
+        {"enciphered, key prompt", "R.vle", false, 1},
+        {"sealed, key prompt", "R.vls", false, 1},
+        {"enciphered, second prompt of the copy", "R.vle", true, 2},
+    };
+    const SealParams params = SealingParams();
+    SealingParams() = kQuickestSealParams;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResetState();
+        p.dialogs = {};
+        const std::string path = At(row.file);
+        st.FileName = path;
+        Sections({"Intro\r\n", "[S] One\r\none\r\n"});
+        Keys({"key"});
+        ASSERT_TRUE(SaveDocument(s));
+
+        p.sections.texts[1] = "[S] One\r\nmine\r\n";
+        st.Modified = true;
+        st.BackupCurr = row.copy;
+        const int before = p.dialogs.keyPrompts;
+        p.dialogs.onKeyPrompt = [&] {
+            if (p.dialogs.keyPrompts - before == row.replaceAt) {
+                const std::string theirs = "Intro\r\n[S] One\r\none\r\n[S] New\r\nnew\r\n";
+                if (row.file == std::string("R.vls")) {
+                    WriteSealedFile(path + ".new", *st.SealKeyInUse,
+                                    [&](SealWriter& w) { w.Write(theirs); });
+                } else {
+                    WriteBytes(path + ".new",
+                               Enciphered({"Intro", "[S] One", "one", "[S] New", "new"}, "key"));
+                }
+                EXPECT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+            }
+            return Answer(ModalResult::OK, "key");
+        };
+        ASSERT_TRUE(SaveDocument(s));
+        EXPECT_EQ(p.dialogs.keyPrompts - before, row.copy ? 2 : 1);
+        EXPECT_EQ(*ReadWithKeysInUse(st, path), "Intro\r\n[S] One\r\nmine\r\n[S] New\r\nnew\r\n");
+        EXPECT_EQ(p.dialogs.reports.size(), 1u);
+        if (row.copy) {
+            EXPECT_EQ(ReadBytes(At("R-copy.vle")), ReadBytes(path));
+        }
+    }
+    SealingParams() = params;
 }
 
 // Backups ----------------------------------------------------------------------------------
