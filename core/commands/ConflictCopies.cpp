@@ -64,6 +64,59 @@ bool IsOwnFile(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
+// The folder path is in, held open: the copy is reached and moved only relative to it, so that
+// a folder swapped meanwhile along the path changes nothing.
+int OpenFolderOf(const std::string& path) {
+    const std::string folder = FolderPart(path);
+    return ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// "June (2).vlp" for the nth copy of that name in a folder.
+std::string NumberedName(const std::string& name, int n) {
+    if (n < 2) {
+        return name;
+    }
+    const auto [stem, extension] = StemAndExtension(name);
+    return std::string(stem) + " (" + std::to_string(n) + ")" + std::string(extension);
+}
+
+// Moves the copy open at copy, name in folder, into "merged" there: never into a folder of
+// another's (or a link), nor over a file that came there meanwhile, and only the file that was
+// read. Its new name there, or nothing with why saying what stopped it.
+std::optional<std::string> MoveIntoMerged(int folder, const std::string& name, int copy,
+                                          std::string& why) {
+    ::mkdirat(folder, "merged", 0777);
+    const UniqueFd merged(OpenOwnFolderAt(folder, "merged"));
+    if (!merged) {
+        why = "it is not a folder of your own";
+        return std::nullopt;
+    }
+    for (int n = 1; n <= 100; ++n) {
+        const std::string target = NumberedName(name, n);
+        if (!NameIsFree(merged.get(), target)) {
+            continue;
+        }
+        if (::renameat2(folder, name.c_str(), merged.get(), target.c_str(), RENAME_NOREPLACE) !=
+            0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            why = std::strerror(errno);
+            return std::nullopt;
+        }
+        // Another user may have put something else under the copy's name since it was read:
+        // that goes back where it was, unread.
+        if (!SameFile(copy, merged.get(), target)) {
+            ::renameat2(merged.get(), target.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
+            why = "another file took its place in the folder";
+            return std::nullopt;
+        }
+        return target;
+    }
+    why = std::strerror(EEXIST);
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool IsConflictCopyName(std::string_view name, std::string_view documentName) {
@@ -108,24 +161,17 @@ std::vector<std::string> ConflictCopiesOf(const std::string& path) {
     return copies;
 }
 
-std::string MergedCopyPath(const std::string& copyPath) {
-    const std::string folder = InFolder(FolderPart(copyPath), "merged");
-    const std::string name = FileNamePart(copyPath);
-    const auto [stem, extension] = StemAndExtension(name);
-    std::string target = InFolder(folder, name);
-    for (int n = 2; IdentityOf(target); ++n) {
-        target = InFolder(
-            folder, std::string(stem) + " (" + std::to_string(n) + ")" + std::string(extension));
-    }
-    return target;
-}
-
 MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     State& st = s.st;
-    if (!IsOwnFile(copyPath)) {
+    // Opened once and judged by what was opened: a name checked first and opened after could be
+    // a link to any file of the user's by then.
+    const std::string name = FileNamePart(copyPath);
+    const UniqueFd folder(OpenFolderOf(copyPath));
+    const UniqueFd copy(folder ? OpenOwnFileAt(folder.get(), name) : -1);
+    if (!copy) {
         throw Error(Format(kNotOwnCopy, copyPath));
     }
-    const SharedBytes theirsText = ReadWithKeysInUse(st, copyPath);
+    const SharedBytes theirsText = ReadWithKeysInUse(st, copyPath, copy.get());
     std::vector<std::string_view> slots;
     for (int k = 0; k <= st.LastSection; ++k) {
         slots.push_back(s.sections.ReadSlot(k));
@@ -173,26 +219,13 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
                                            "start with <<<<<<<, ======= and >>>>>>>.";
     report.summary += " The result is not saved yet.";
 
-    // Never into a folder of another's, nor over a file that came there meanwhile.
-    std::string moved = MergedCopyPath(copyPath);
-    MakeDirectory(FolderPart(moved));
-    bool done = false;
-    std::string why = "it is not a folder of your own";
-    for (int tries = 0; !done && tries < 100 && !IsForeignFolder(FolderPart(moved)); ++tries) {
-        done =
-            ::renameat2(AT_FDCWD, copyPath.c_str(), AT_FDCWD, moved.c_str(), RENAME_NOREPLACE) == 0;
-        if (!done) {
-            why = std::strerror(errno);
-            if (errno != EEXIST) {
-                break;
-            }
-            moved = MergedCopyPath(copyPath);
-        }
-    }
-    if (!done) {
-        report.notes.push_back({-1, true, Format(kCopyNotMoved, why)});
+    std::string why;
+    if (const auto moved = MoveIntoMerged(folder.get(), name, copy.get(), why)) {
+        report.notes.push_back(
+            {-1, false,
+             "The copy is now " + InFolder(InFolder(FolderPart(copyPath), "merged"), *moved)});
     } else {
-        report.notes.push_back({-1, false, "The copy is now " + moved});
+        report.notes.push_back({-1, true, Format(kCopyNotMoved, why)});
     }
     s.dialogs.ShowMergeReport(report);
     return report;

@@ -29,9 +29,6 @@ std::vector<std::string> ConflictCopiesOf(const std::string& path);
 // the keys in use or is no longer a file of this user's own, and then leaves it where it is.
 MergeReport MergeConflictCopy(Session& s, const std::string& copyPath);
 
-// Where a copy merged from copyPath goes.
-std::string MergedCopyPath(const std::string& copyPath);
-
 inline constexpr std::string_view kMergeConflictCopy =
     "%s is a copy that a sync tool made of this document when it was changed in two places at "
     "once. Merge it into the document now? (The copy is then moved into the folder \"merged\" "

@@ -19,6 +19,7 @@
 #include "core/protection/Protection.h"
 #include "core/storage/FileIO.h"
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 namespace velloran {
 namespace {
@@ -297,6 +298,55 @@ INSTANTIATE_TEST_SUITE_P(
             name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
         return name;
     });
+
+// In a folder others may write, another user swaps the copy the writer was offered for a link
+// to a private file of the writer's, or for a file of their own, before it is opened: what is
+// there when it is opened is judged, and neither is read into the document. A "merged" folder
+// that user made takes no copy either.
+TEST_F(DiskMergeTest, ACopySwappedByAnotherUserIsNotRead) {
+    if (!testing::CanDropPrivileges()) {
+        GTEST_SKIP() << "needs root to act as another user";
+    }
+    struct Row {
+        const char* name;
+        bool asLink;
+    };
+    const TempDir privateDir;
+    const std::string secret = privateDir / "secret.vlp";
+    WriteBytes(secret, "Intro\r\n[S] One\r\nsecret\r\n");
+    ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    const std::string copy = dir / "June (conflicted copy).vlp";
+    for (const Row row : {Row{"a link to the writer's file", true}, Row{"their own file", false}}) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(copy, "Intro\r\n[S] One\r\ncopy\r\n");
+        ASSERT_THAT(ConflictCopiesOf(path), ElementsAre(copy));
+        ASSERT_EQ(testing::AsNobody([&]() -> std::string {
+                      if (::unlink(copy.c_str()) != 0) {
+                          return "not removed";
+                      }
+                      if (row.asLink) {
+                          return ::symlink(secret.c_str(), copy.c_str()) == 0 ? "" : "no link";
+                      }
+                      WriteBytes(copy, "Intro\r\n[S] One\r\nplanted\r\n");
+                      return IsRegularFile(copy) ? "" : "no file";
+                  }),
+                  "");
+        EXPECT_THROW(MergeConflictCopy(p.session, copy), Error);
+        EXPECT_EQ(p.sections.texts[1], "[S] One\r\none\r\n");
+        EXPECT_FALSE(st.Modified);
+        ASSERT_EQ(::unlink(copy.c_str()), 0);
+    }
+
+    ASSERT_EQ(testing::AsNobody([&]() -> std::string {
+                  return ::mkdir((dir / "merged").c_str(), 0777) == 0 ? "" : "no folder";
+              }),
+              "");
+    WriteBytes(copy, "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree\r\n");
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_THAT(report.notes.back().text, ::testing::HasSubstr("not a folder of your own"));
+    EXPECT_TRUE(IsRegularFile(copy));
+}
 
 // A "merged" folder that is a link to elsewhere takes no copy: it stays where it was.
 TEST_F(DiskMergeTest, AMergedCopyGoesIntoNoLinkedFolder) {
