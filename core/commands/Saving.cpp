@@ -1,5 +1,8 @@
 #include "core/commands/Saving.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <utility>
 
 #include "core/document/Error.h"
@@ -31,6 +34,15 @@ bool LinkInTheWay(Session& s, const std::string& backup) {
     return true;
 }
 
+// A backup that could not replace what stands at its name because that is another user's file
+// (a sticky folder keeps others' files from being replaced): the user learns of it, as of a link.
+void TellIfForeign(Session& s, const std::string& backup) {
+    struct stat st;
+    if (::lstat(backup.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid != ::geteuid()) {
+        TellBackupRefused(s, kBackupForeignRefused, backup);
+    }
+}
+
 std::string InFolder(const std::string& folder, const std::string& name) {
     // An empty folder means the current one, not the root.
     if (folder.empty()) {
@@ -48,12 +60,15 @@ std::string DocumentFolderOf(const std::string& target) {
     return folder.empty() ? "." : folder;
 }
 
-void WriteCopyWith(Session& s, const DocumentWriter& writer, const std::string& path,
+// False when the copy could not be written.
+bool WriteCopyWith(Session& s, const DocumentWriter& writer, const std::string& path,
                    const std::optional<FileAccess>& access, Naming naming) {
     try {
         writer.Write(path, writer.Lines(s), access, naming);
+        return true;
     } catch (const Error&) {
         // A backup never stops the save; the earlier copy is still whole.
+        return false;
     }
 }
 
@@ -245,8 +260,10 @@ void MakeBackups(Session& s, const std::string& target, const DocumentWriter* sa
         const std::string prev = BackupName(base, "-prev");
         if (!LinkInTheWay(s, prev)) {
             if (auto old = ReadWholeFile(target, static_cast<std::size_t>(-1), *targetNaming)) {
-                ReplaceFile(
-                    prev, [&](OutputFile& out) { out.Write(*old); }, access, naming);
+                if (!ReplaceFile(
+                        prev, [&](OutputFile& out) { out.Write(*old); }, access, naming)) {
+                    TellIfForeign(s, prev);
+                }
             }
         }
         st.BackupPrev = false;
@@ -254,10 +271,14 @@ void MakeBackups(Session& s, const std::string& target, const DocumentWriter* sa
     if (st.BackupCurr) {
         const std::string copy = BackupName(base, "-copy");
         if (!LinkInTheWay(s, copy)) {
+            const DocumentWriter inForce = DocumentWriter::InForce(st, SaveProtection(st));
+            std::optional<DocumentWriter> asked;
             if (!copyWriter) {
-                WriteBackupCopy(s, copy, access, save, naming);
-            } else if (*copyWriter) {
-                WriteCopyWith(s, **copyWriter, copy, access, naming);
+                asked = (save ? save : &inForce)->ForCopy(s);
+            }
+            const std::optional<DocumentWriter>& writer = copyWriter ? *copyWriter : asked;
+            if (writer && !WriteCopyWith(s, *writer, copy, access, naming)) {
+                TellIfForeign(s, copy);
             }
         }
     }

@@ -80,6 +80,9 @@ inline constexpr std::string_view kBackupFolderRefused =
 inline constexpr std::string_view kBackupLinkRefused =
     "No backup was made as %s: it is a symbolic link, which could lead the backup over another "
     "file, and backups are never written through one. Remove the link to have the backup made.";
+inline constexpr std::string_view kBackupForeignRefused =
+    "No backup was made as %s: a file of another user stands there, which this folder does not "
+    "let you replace. Have it removed, or choose a backup folder of your own in File Parameters.";
 inline constexpr std::string_view kSaveUnsealed =
     "%s is not a sealed (.vls) name: the document would be written without encryption. "
     "Write it without encryption?";

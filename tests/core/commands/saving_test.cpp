@@ -448,6 +448,47 @@ TEST_F(SavingTest, BackupsGetTheDocumentsPermissionBits) {
     ::umask(umask);
 }
 
+// In a shared sticky folder, files another user put under the backups' names cannot be replaced:
+// the save goes on, and the user is told, as of a link there, that no backup was made.
+TEST_F(SavingTest, BackupsStoppedByAnotherUsersFilesAreSaid) {
+    if (!testing::CanDropPrivileges()) {
+        GTEST_SKIP() << "needs root, to save as the unprivileged user nobody";
+    }
+    ::chmod(dir.c_str(), 0755);
+    const std::string shared = At("shared");
+    fs::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::string state = At("state");
+    fs::create_directory(state);
+    ASSERT_TRUE(testing::Give(state, testing::kNobody, testing::kNoGroup, 0700));
+    const testing::ScopedEnv stateHome("XDG_STATE_HOME", state);
+    for (const char* suffix : {"-prev", "-copy"}) {
+        SCOPED_TRACE(suffix);
+        ResetState();
+        p.dialogs = {};
+        const std::string planted = shared + "/June" + suffix + ".vlp";
+        WriteBytes(planted, "planted\r\n");  // root's, another user to nobody
+        ASSERT_EQ(::chmod(planted.c_str(), 0644), 0);
+        st.FileName = shared + "/June.vlp";
+        WriteBytes(st.FileName, "old\r\n");
+        ASSERT_TRUE(testing::Give(st.FileName, testing::kNobody, testing::kNoGroup, 0644));
+        (std::string(suffix) == "-prev" ? st.BackupPrev : st.BackupCurr) = true;
+        Sections({"new\r\n"});
+        const std::string said = testing::AsNobody([&]() -> std::string {
+            if (!SaveDocument(s)) {
+                return "not saved";
+            }
+            return p.dialogs.messages.size() == 1 ? p.dialogs.messages[0] : "told nothing";
+        });
+        EXPECT_EQ(said.rfind("No backup was made as " + planted + ": a file of another user", 0),
+                  0u)
+            << said;
+        EXPECT_EQ(ReadBytes(st.FileName), "new\r\n");
+        EXPECT_EQ(ReadBytes(planted), "planted\r\n");
+        ::unlink(planted.c_str());
+    }
+}
+
 // Another user plants a link or a folder in a shared sticky folder to lead a backup over a file
 // of the user's. The editor resolved links by hand, so the kernel's protected_symlinks never
 // applied; it follows none here. The save goes on and the user is told once.
