@@ -213,6 +213,9 @@ std::optional<DocumentWriter> DocumentWriter::Ask(Session& s, Protection p,
             if (writer.legacyKey_.empty()) {
                 throw Error(std::string(kEmptyCipherKey));
             }
+            if (writer.legacyKey_ == kKeyPromptText) {
+                throw Error(std::string(kPromptTextAsKey));
+            }
             // The prompt never shows the key in force, so a different key is most likely a
             // typing slip that would leave the file under a key nobody knows.
             if (!keyInForce.empty() && writer.legacyKey_ != keyInForce &&
