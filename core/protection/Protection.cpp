@@ -174,6 +174,7 @@ SharedBytes ReadWithKeysInUse(const State& st, const std::string& path, int fd) 
 void KeepMergeBase(State& st, const std::string& path, SharedBytes text) {
     st.MergeBase = std::move(text);
     st.MergeBasePath = path;
+    st.UnreadableOnDisk.reset();
 }
 
 bool AskKeyToEncipher(Session& s) {

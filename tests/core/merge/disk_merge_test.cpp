@@ -9,14 +9,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <functional>
 #include <ostream>
+#include <thread>
 
 #include "core/commands/ConflictCopies.h"
 #include "core/commands/Saving.h"
 #include "core/document/Error.h"
 #include "core/document/Sections.h"
 #include "core/protection/Protection.h"
+#include "core/protection/Seal.h"
 #include "core/storage/FileIO.h"
 #include "support/TempDir.h"
 #include "support/Unprivileged.h"
@@ -132,6 +135,57 @@ TEST_F(DiskMergeTest, AnEncipheredDocumentIsReadWithTheKeyInUse) {
     ASSERT_TRUE(FollowDiskChange(p.session));
     EXPECT_EQ(p.sections.texts[1], "[S] One\r\nmine\r\n");
     EXPECT_EQ(p.sections.texts[3], "[S] Three\r\ntheirs\r\n");
+}
+
+// A sealed version on disk that the key in use cannot open costs one look, not one every two
+// seconds: its identity is remembered, and it is read again only once it changes. The read can
+// run off the window thread.
+TEST_F(DiskMergeTest, ASealedVersionTheKeyCannotOpenIsReadOnceUntilItChanges) {
+    const SealParams params = SealingParams();
+    SealingParams() = kQuickestSealParams;
+    ResetState();
+    const std::string vls = dir / "June.vls";
+    const std::string mine = "Intro\r\n[S] One\r\none\r\n";
+    const std::string theirs = "Intro\r\n[S] One\r\n111\r\n";  // as long as mine
+    const auto ours = SealKey::Derive("ours", kQuickestSealParams);
+    const auto other = SealKey::Derive("other", kQuickestSealParams);
+    WriteSealedFile(vls, *ours, [&](SealWriter& w) { w.Write(mine); });
+    st.FileName = vls;
+    p.dialogs.onKeyPrompt = [] { return PromptResult{ModalResult::OK, "ours"}; };
+    ASSERT_TRUE(OpenDocumentFile(p.session, vls));
+    SplitSections(p.session);
+
+    WriteBytes(vls + ".new", SealBytes(*other, theirs));
+    ASSERT_EQ(::rename((vls + ".new").c_str(), vls.c_str()), 0);
+    EXPECT_EQ(LookOnDisk(st).kind, DiskLook::Kind::Unreadable);
+
+    // The same file, same size and times, now holding what the key in use opens: not read again.
+    struct stat before;
+    ASSERT_EQ(::stat(vls.c_str(), &before), 0);
+    const std::string readable = SealBytes(*ours, theirs);
+    ASSERT_EQ(readable.size(), static_cast<std::size_t>(before.st_size));
+    {
+        std::ofstream out(vls, std::ios::binary | std::ios::in | std::ios::out);
+        out.write(readable.data(), static_cast<std::streamsize>(readable.size()));
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, vls.c_str(), times, 0), 0);
+    const DiskLook again = LookOnDisk(st);
+    EXPECT_EQ(again.kind, DiskLook::Kind::Unreadable);
+    EXPECT_EQ(again.reason, Format(kWrongKey, vls));
+
+    // Changed: looked at again, here with the read on another thread.
+    const timespec later[2] = {{before.st_mtim.tv_sec + 5, 0}, {before.st_mtim.tv_sec + 5, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, vls.c_str(), later, 0), 0);
+    DiskLook known;
+    const std::optional<DiskProbe> probe = ProbeOnDisk(st, known);
+    ASSERT_TRUE(probe);
+    DiskLook read;
+    std::thread([&] { read = ReadDiskProbe(*probe); }).join();
+    const DiskLook look = TakeDiskLook(st, *probe, std::move(read));
+    ASSERT_EQ(look.kind, DiskLook::Kind::Changed);
+    EXPECT_EQ(*look.text, theirs);
+    SealingParams() = params;
 }
 
 struct CopyName {
