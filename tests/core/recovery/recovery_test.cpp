@@ -816,7 +816,8 @@ TEST_F(RecoveryTest, ADocumentNeverSavedIsFoundByItsRecord) {
                         [](const std::string& p) { return HasRecord(AbsolutePath(p)); });
     EXPECT_EQ(state().FileName, argument);
     ResetState();
-    ChooseStartDocument(after.session, docs_ / "other.vlp", {},
+    // A name with neither a file, nor a record, nor a folder to be made in is none to open.
+    ChooseStartDocument(after.session, docs_ / "no-folder/other.vlp", {},
                         [](const std::string& p) { return HasRecord(AbsolutePath(p)); });
     EXPECT_EQ(state().FileName, "Velloran.vlp");
 }
