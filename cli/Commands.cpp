@@ -613,6 +613,12 @@ int Progress(const Arguments& a) {
         return protection == LogProtection::DerivedKey ? ReadCipherKey(a, false)
                                                        : ReadKey(a, false);
     });
+    if (logged && logged->headerDamaged) {
+        std::fprintf(stderr,
+                     "velloran-cli: the progress log of %s is damaged; what could still be read of "
+                     "it is shown\n",
+                     path.c_str());
+    }
     const ProgressSettings settings = LoadProgressSettings();
     const std::vector<ProgressEntry> none;
     const ProgressFigures f = ComputeFigures(logged ? logged->entries : none, std::nullopt,
