@@ -28,7 +28,7 @@
 #include "core/protection/SealedDocument.h"
 #include "core/spelling/Dictionaries.h"
 #include "core/spelling/PersonalDictionary.h"
-#include "core/spelling/Speller.h"
+#include "core/spelling/SpellerProcess.h"
 #include "core/spelling/Words.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
@@ -711,7 +711,7 @@ int Spell(const Arguments& a) {
     }
     PlainSession p;
     Open(a, a.operands[0], p);
-    Speller speller(*dictionary);
+    SpellerProcess speller(*dictionary);
     std::set<std::string> personal;
     for (std::string& word : ReadPersonalWords(PersonalDictionaryPath())) {
         personal.insert(std::move(word));
@@ -741,6 +741,10 @@ int Spell(const Arguments& a) {
                     }
                 }
             });
+    }
+    if (!speller.Failure().empty()) {
+        // The words after it went unchecked: a list without them would pass for complete.
+        throw Error(speller.Failure());
     }
     const TextForm form(a.utf8, encoding);
     if (a.json) {
