@@ -272,6 +272,38 @@ bool SpellerProcess::Check(std::string_view word) {
     return !answer || answer->size() != 1 || (*answer)[0] == '\1';
 }
 
+std::vector<bool> SpellerProcess::CheckAll(const std::vector<std::string>& words) {
+    std::vector<bool> out(words.size(), true);
+    for (std::size_t from = 0; from < words.size(); from += p::kMostBatch) {
+        const std::size_t to = std::min(words.size(), from + p::kMostBatch);
+        std::string request(1, p::kCheckAll);
+        std::vector<std::size_t> asked;
+        for (std::size_t i = from; i < to; ++i) {
+            const std::string& word = words[i];
+            if (!word.empty() && word.size() <= p::kMostWord && scripts_.Cover(word)) {
+                p::PutU32(request, static_cast<std::uint32_t>(word.size()));
+                request.append(word);
+                asked.push_back(i);
+            }
+        }
+        if (asked.empty()) {
+            continue;
+        }
+        const auto answer = Ask(request);
+        if (!answer) {
+            return std::vector<bool>(words.size(), true);
+        }
+        if (answer->size() != asked.size()) {
+            GiveUp();
+            return std::vector<bool>(words.size(), true);
+        }
+        for (std::size_t k = 0; k < asked.size(); ++k) {
+            out[asked[k]] = (*answer)[k] == '\1';
+        }
+    }
+    return out;
+}
+
 std::vector<std::string> SpellerProcess::Suggest(std::string_view word, std::size_t max) {
     std::vector<std::string> out;
     if (word.empty() || word.size() > p::kMostWord || !scripts_.Cover(word) || max == 0) {

@@ -45,6 +45,8 @@ class SpellerProcess {
     const Scripts& Covered() const { return scripts_; }
 
     bool Check(std::string_view word);
+    // The verdicts on many words at once, in one exchange with the helper.
+    std::vector<bool> CheckAll(const std::vector<std::string>& words);
     std::vector<std::string> Suggest(std::string_view word, std::size_t max);
     void Add(std::string_view word);
 

@@ -15,7 +15,10 @@ namespace velloran::spelling::protocol {
 
 inline constexpr char kReady = 'R';
 inline constexpr char kRefused = 'E';
-inline constexpr char kCheck = 'C';    // word -> one byte, 1 when correct
+inline constexpr char kCheck = 'C';  // word -> one byte, 1 when correct
+// words, each length-prefixed -> one byte a word
+inline constexpr char kCheckAll = 'K';
+inline constexpr std::size_t kMostBatch = 256;
 inline constexpr char kSuggest = 'S';  // 4 bytes most, word -> count, then each length-prefixed
 inline constexpr char kAdd = 'A';      // word -> nothing
 

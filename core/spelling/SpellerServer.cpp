@@ -63,6 +63,18 @@ std::optional<std::string> Answer(Speller& speller, std::string_view request) {
     switch (op) {
         case p::kCheck:
             return std::string(1, speller.Check(request) ? '\1' : '\0');
+        case p::kCheckAll: {
+            std::string out;
+            while (!request.empty()) {
+                const auto n = p::TakeU32(request);
+                if (!n || *n > request.size() || out.size() >= p::kMostBatch) {
+                    return std::nullopt;
+                }
+                out.push_back(speller.Check(request.substr(0, *n)) ? '\1' : '\0');
+                request.remove_prefix(*n);
+            }
+            return out;
+        }
         case p::kAdd:
             speller.Add(request);
             return std::string();

@@ -156,11 +156,7 @@ void SpellingService::Run() {
         for (Suggestion& s : suggestions) {
             s.result.set_value(speller->Suggest(s.word, s.max));
         }
-        std::vector<bool> verdicts;
-        verdicts.reserve(words.size());
-        for (const std::string& word : words) {
-            verdicts.push_back(speller->Check(word));
-        }
+        const std::vector<bool> verdicts = speller->CheckAll(words);
         lock.lock();
         if (!speller->Failure().empty()) {
             // The dictionary stopped its helper twice: no mark stays, and nothing more is asked.

@@ -49,6 +49,8 @@ TEST(SpellerProcess, ChecksAndSuggestsAsHunspellInProcessWould) {
     en.Add("zorb");
     EXPECT_TRUE(en.Check("zorb"));
     EXPECT_TRUE(en.Check(std::string(4096, 'x')));  // too long to be a word: not sent
+    EXPECT_EQ(en.CheckAll({"quick", "brwn", "", "\xE5\xB1\xB1", "Teh", "fox"}),
+              (std::vector<bool>{true, false, true, true, false, true}));
     SpellerProcess latin(Named(kDictionaries, "de_LATIN"));
     EXPECT_EQ(latin.Suggest("Strase", 8).front(),
               "Stra\xC3\x9F"
