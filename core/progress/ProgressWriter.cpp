@@ -461,7 +461,12 @@ bool ProgressWriter::Merge() {
     if (log.headerDamaged) {
         // Damaged since this one read it: what can be read is taken in, the file kept.
         std::vector<ProgressEntry> theirs = SalvageEntries(log, EntryOpener(*side_, place.name));
-        if (const auto kept = folder_->KeepAside(place.name, "damaged", now)) {
+        const auto kept = folder_->KeepAside(place.name, "damaged", now);
+        if (!kept) {
+            Hold();
+            return false;
+        }
+        {
             std::lock_guard lock(mutex_);
             notice_ = SalvagedNotice(path_, folder_->Path() + "/" + *kept);
         }
@@ -483,7 +488,8 @@ bool ProgressWriter::Merge() {
     if (!opened) {
         // Neither this document's log nor one its key opens: kept, never written over.
         if (!folder_->KeepAside(place.name, "unread", now)) {
-            note_ = Format(kProgressNotKept, folder_->Path());
+            Hold();
+            return false;
         }
         onDisk_ = FileExists(folder_->Path() + "/" + place_.name);
         return false;
@@ -506,7 +512,15 @@ bool ProgressWriter::Merge() {
     return same;
 }
 
+void ProgressWriter::Hold() {
+    note_ = Format(kProgressNotKept, folder_->Path());
+    loaded_ = false;
+}
+
 bool ProgressWriter::Rewrite() {
+    if (!loaded_) {
+        return false;  // held: what is on disk is not to be written over
+    }
     std::string bytes = EncodeHeader(header_);
     for (const ProgressEntry& entry : history_) {
         bytes += EncodeEntry(entry, key_.get());
@@ -523,6 +537,9 @@ bool ProgressWriter::Rewrite() {
             case Appended::Changed:
                 // Made or written meanwhile by another window: what it kept is taken in first.
                 Merge();
+                if (!loaded_) {
+                    return false;
+                }
                 bytes = EncodeHeader(header_);
                 for (const ProgressEntry& entry : history_) {
                     bytes += EncodeEntry(entry, key_.get());

@@ -83,8 +83,11 @@ class ProgressWriter {
     void Append(const ProgressEntry& entry);
     // Takes in what another process wrote to the log since this one read it.
     bool Merge();
-    // Writes the log whole from the history; false when it could not be.
+    // Writes the log whole from the history; false when it could not be, or is held.
     bool Rewrite();
+    // A file that could be neither read nor moved aside is in the log's place: nothing is written
+    // over it, and the next job looks again.
+    void Hold();
     void Publish(const std::string& path);
 
     int dayStart_;

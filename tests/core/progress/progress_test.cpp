@@ -552,7 +552,7 @@ TEST_P(DamagedHeader, KeepsEveryWholeEntryTellsOnceAndDeletesNothing) {
     std::string bytes = ReadBytes(LogOf(doc));
     const std::size_t frames = ParseLog(bytes, "log").frames.size();
     ASSERT_EQ(frames, 3u);  // the empty start, then two saves
-    bytes[14] ^= 0x20;  // in the document's path
+    bytes[14] ^= 0x20;      // in the document's path
     WriteBytes(LogOf(doc), bytes);
     ::chmod(LogOf(doc).c_str(), 0600);
     EXPECT_TRUE(ParseLog(bytes).headerDamaged);
@@ -604,6 +604,51 @@ INSTANTIATE_TEST_SUITE_P(Progress, DamagedHeader,
                                                "Enciphered", "Diary.vle",
                                                [](State& st) { st.CipherKey = "a typed key"; }}),
                          [](const auto& info) { return info.param.name; });
+
+TEST_F(DocumentLog, AHeaderDamagedWhileTheEditorRunsCostsNoEntry) {
+    WriteBytes(doc, Words(10) + "\r\n");
+    auto run = Start();
+    run->Open(doc);
+    run->Type(0, Words(40) + "\r\n");
+    run->Save();
+    // Replaced meanwhile by a copy whose header is damaged.
+    std::string bytes = ReadBytes(LogOf(doc));
+    bytes[14] ^= 0x20;
+    const std::string copy = LogFolder() + "/copy";
+    WriteBytes(copy, bytes);
+    ::chmod(copy.c_str(), 0600);
+    fs::rename(copy, LogOf(doc));
+    now = At(1, 12);
+    run->Type(0, Words(70) + "\r\n");
+    run->Save();
+    EXPECT_THAT(run->recorder.TakeNotice(), HasSubstr("was damaged"));
+    EXPECT_THAT(Logs(), ElementsAre(LogName(AbsolutePath(doc), 1), HasSubstr(".damaged-")));
+    const ParsedLog after = ParseLog(ReadBytes(LogOf(doc)), "log");
+    ASSERT_EQ(after.frames.size(), 2u);  // the day's first and last
+    EXPECT_EQ(DecodeEntry(after.frames[0], nullptr)->Words(), 10u);
+    EXPECT_EQ(DecodeEntry(after.frames[1], nullptr)->Words(), 70u);
+    EXPECT_EQ(run->Figures().wordsToday, 60u);
+}
+
+TEST_F(DocumentLog, ADamagedLogThatCannotBeMovedAsideIsNotWrittenOver) {
+    WriteBytes(doc, Words(10) + "\r\n");
+    {
+        auto run = Start();
+        run->Open(doc);
+    }
+    std::string bytes = ReadBytes(LogOf(doc));
+    bytes[14] ^= 0x20;
+    WriteBytes(LogOf(doc), bytes);
+    now = At(2, 10);
+    // Where it would go, something is already.
+    WriteBytes(LogOf(doc) + ".damaged-" + std::to_string(now), "taken");
+    auto run = Start();
+    run->Open(doc);
+    run->Type(0, Words(70) + "\r\n");
+    run->Save();
+    EXPECT_EQ(ReadBytes(LogOf(doc)), bytes);
+    EXPECT_THAT(run->recorder.Snapshot().note, HasSubstr("Progress cannot be kept"));
+}
 
 // Another window of the document began its log at the same time, with a header of its own (its
 // key check sealed afresh; for the legacy key, a salt of its own): the two windows' entries end
