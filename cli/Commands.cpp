@@ -28,7 +28,7 @@
 #include "core/protection/SealedDocument.h"
 #include "core/spelling/Dictionaries.h"
 #include "core/spelling/PersonalDictionary.h"
-#include "core/spelling/Speller.h"
+#include "core/spelling/SpellerProcess.h"
 #include "core/spelling/Words.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
@@ -703,6 +703,12 @@ int Progress(const Arguments& a) {
         return protection == LogProtection::DerivedKey ? ReadCipherKey(a, false)
                                                        : ReadKey(a, false);
     });
+    if (logged && logged->headerDamaged) {
+        std::fprintf(stderr,
+                     "velloran-cli: the progress log of %s is damaged; what could still be read of "
+                     "it is shown\n",
+                     path.c_str());
+    }
     const ProgressSettings settings = LoadProgressSettings();
     const std::vector<ProgressEntry> none;
     const ProgressFigures f = ComputeFigures(logged ? logged->entries : none, std::nullopt,
@@ -795,7 +801,7 @@ int Spell(const Arguments& a) {
     }
     PlainSession p;
     Open(a, a.operands[0], p);
-    Speller speller(*dictionary);
+    SpellerProcess speller(*dictionary);
     std::set<std::string> personal;
     for (std::string& word : ReadPersonalWords(PersonalDictionaryPath())) {
         personal.insert(std::move(word));
@@ -825,6 +831,10 @@ int Spell(const Arguments& a) {
                     }
                 }
             });
+    }
+    if (!speller.Failure().empty()) {
+        // The words after it went unchecked: a list without them would pass for complete.
+        throw Error(speller.Failure());
     }
     const TextForm form(a.utf8, encoding);
     if (a.json) {

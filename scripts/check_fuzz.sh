@@ -7,11 +7,12 @@ cd "$(dirname "$0")/.."
 
 seconds=${VELLORAN_FUZZ_SECONDS:-30}
 build=build/fuzz
-targets=(fuzz_document fuzz_cipher fuzz_profile fuzz_profile_int fuzz_seal)
+targets=(fuzz_document fuzz_cipher fuzz_profile fuzz_profile_int fuzz_seal fuzz_dictionary)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DVELLORAN_FUZZ=ON -DVELLORAN_WERROR=ON -DVELLORAN_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target "${targets[@]}"
+# fuzz_dictionary reads its dictionaries through the spelling helper, built beside it.
+cmake --build "$build" --target "${targets[@]}" velloran-speller
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velloran-fuzz-XXXXXX")
 trap 'rm -rf "$work"' EXIT

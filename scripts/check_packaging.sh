@@ -35,6 +35,7 @@ quietly env DESTDIR="$root" cmake --install "$build" --prefix /usr
 
 files=(usr/bin/velloran
        usr/bin/velloran-cli
+       usr/libexec/velloran/velloran-speller
        usr/share/applications/velloran.desktop
        usr/share/metainfo/io.velloran.editor.metainfo.xml
        usr/share/mime/packages/velloran.xml

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "core/document/Error.h"
+#include "core/protection/Protection.h"
 #include "core/protection/Seal.h"
 #include "core/storage/Checksum.h"
 #include "core/storage/FileIO.h"
@@ -25,8 +26,6 @@ constexpr unsigned char kHeaderFrame = 0;
 constexpr unsigned char kEntryFrame = 1;
 constexpr std::string_view kAside = ".aside-";
 constexpr std::string_view kNew = ".new-";
-
-constexpr std::string_view kLogDamaged = "The progress log %s is damaged";
 
 // ---- bytes
 
@@ -256,25 +255,24 @@ std::optional<ProgressEntry> DecodeEntry(const LogFrame& frame, const SealKey* k
     return entry;
 }
 
-ParsedLog ParseLog(std::string_view bytes, const std::string& name) {
+ParsedLog ParseLog(std::string_view bytes) {
     ParsedLog log;
     const auto head = FrameAt(bytes, 0);
     Reader h(head.value_or(std::string_view()));
-    if (!head || h.U8() != kHeaderFrame) {
-        throw Error(Format(kLogDamaged, name));
+    std::size_t at = 0;
+    if (head && h.U8() == kHeaderFrame && h.U32() == kLogVersion) {
+        log.header.path = h.Bytes(kMostFrameBody);
+        const std::uint64_t protection = h.U8();
+        log.header.keyCheck = h.Bytes(kMostFrameBody);
+        if (h.AtEnd() && protection <= 2) {
+            log.header.protection = static_cast<LogProtection>(protection);
+            at = head->size() + kFrameOverhead;
+        }
     }
-    if (h.U32() != kLogVersion) {
-        throw Error(Format(kLogDamaged, name));
+    if (at == 0) {
+        log.header = {};
+        log.headerDamaged = true;
     }
-    log.header.path = h.Bytes(kMostFrameBody);
-    const std::uint64_t protection = h.U8();
-    log.header.keyCheck = h.Bytes(kMostFrameBody);
-    if (!h.AtEnd() || protection > 2) {
-        throw Error(Format(kLogDamaged, name));
-    }
-    log.header.protection = static_cast<LogProtection>(protection);
-
-    std::size_t at = head->size() + kFrameOverhead;
     log.end = at;
     while (at < bytes.size()) {
         const auto body = FrameAt(bytes, at);
@@ -303,6 +301,37 @@ ParsedLog ParseLog(std::string_view bytes, const std::string& name) {
         log.end = at;
     }
     return log;
+}
+
+ParsedLog ParseLog(std::string_view bytes, const std::string& name) {
+    ParsedLog log = ParseLog(bytes);
+    if (log.headerDamaged) {
+        throw Error(Format("The progress log %s is damaged", name));
+    }
+    return log;
+}
+
+std::vector<ProgressEntry> SalvageEntries(
+    const ParsedLog& log,
+    const std::function<std::shared_ptr<const SealKey>(std::string_view payload)>& keyFor) {
+    std::vector<ProgressEntry> out;
+    std::shared_ptr<const SealKey> key;
+    for (const LogFrame& frame : log.frames) {
+        auto entry = DecodeEntry(frame, nullptr);
+        if (!entry && key) {
+            entry = DecodeEntry(frame, key.get());
+        }
+        if (!entry) {
+            if (auto opened = keyFor(frame.payload)) {
+                key = std::move(opened);
+                entry = DecodeEntry(frame, key.get());
+            }
+        }
+        if (entry) {
+            out.push_back(std::move(*entry));
+        }
+    }
+    return out;
 }
 
 std::int64_t DayOf(std::int64_t time, int dayStart) {
@@ -387,6 +416,18 @@ bool ProgressFolder::SetAside(const std::string& name, std::int64_t now) const {
     }
     ::fsync(fd());
     return true;
+}
+
+std::optional<std::string> ProgressFolder::KeepAside(const std::string& name, std::string_view why,
+                                                     std::int64_t now) const {
+    const std::string kept = name + "." + std::string(why) + "-" + std::to_string(now);
+    // renameat2 with RENAME_NOREPLACE is not everywhere: a link and an unlink never replace.
+    if (::linkat(fd(), name.c_str(), fd(), kept.c_str(), 0) != 0 ||
+        ::unlinkat(fd(), name.c_str(), 0) != 0) {
+        return std::nullopt;
+    }
+    ::fsync(fd());
+    return kept;
 }
 
 void ProgressFolder::RemoveOldAside(std::int64_t now) const {
@@ -500,6 +541,46 @@ Appended ReplaceLog(const ProgressFolder& folder, LogPlace& place, std::string_v
     return Appended::Done;
 }
 
+namespace {
+
+LoggedHistory SalvageLog(
+    const ParsedLog& log, const std::string& path, const std::string& full,
+    const std::function<std::string(LogProtection protection, bool previousWrong)>& keyFor) {
+    LoggedHistory history;
+    history.headerDamaged = true;
+    history.header.path = path;
+    const Protection kind = ProtectionOfName(path);
+    bool asked = false;
+    history.entries = SalvageEntries(log, [&](std::string_view payload) {
+        std::shared_ptr<const SealKey> key;
+        if (kind == Protection::Plain || asked) {
+            return key;  // a key is asked for once; entries it does not open are left out
+        }
+        for (bool wrong = false; !key; wrong = true) {
+            std::string typed = keyFor(
+                kind == Protection::Sealed ? LogProtection::DocumentKey : LogProtection::DerivedKey,
+                wrong);
+            asked = true;
+            try {
+                UnsealBytes(payload, typed, full, {}, &key);
+            } catch (const WrongKey&) {
+            } catch (const Error&) {
+                Wipe(typed);
+                return key;  // no sealed entry: its bytes are damaged, not the key wrong
+            }
+            Wipe(typed);
+        }
+        return key;
+    });
+    if (!history.entries.empty() && kind != Protection::Plain) {
+        history.header.protection =
+            kind == Protection::Sealed ? LogProtection::DocumentKey : LogProtection::DerivedKey;
+    }
+    return history;
+}
+
+}  // namespace
+
 std::optional<LoggedHistory> ReadProgressLog(
     const std::string& path,
     const std::function<std::string(LogProtection protection, bool previousWrong)>& keyFor) {
@@ -519,7 +600,11 @@ std::optional<LoggedHistory> ReadProgressLog(
             case ProgressFolder::Found::Read:
                 break;
         }
-        const ParsedLog log = ParseLog(bytes, full);
+        const ParsedLog log = ParseLog(bytes);
+        if (log.headerDamaged) {
+            // Named after this path's checksum, it is this path's log.
+            return SalvageLog(log, path, full, keyFor);
+        }
         if (log.header.path != path) {
             continue;
         }

@@ -14,7 +14,9 @@
 // sealed, with a key check. Every other frame is an entry: its moment, time and the document
 // file's identity in the clear (none of them text), then the counts and titles, sealed like the
 // document's recovery records when the document is sealed or enciphered. A frame that fails its
-// checksum (a torn last entry, a damaged block) is skipped, and the next whole one read on.
+// checksum (a torn last entry, a damaged block) is skipped, and the next whole one read on; a
+// damaged header costs only itself, since every entry carries its own checksum and a log is
+// named after its document's path.
 
 #include <cstddef>
 #include <cstdint>
@@ -84,13 +86,25 @@ struct LogFrame {
 
 struct ParsedLog {
     LogHeader header;
+    // The header frame is not whole: header holds nothing, the frames are those that are.
+    bool headerDamaged = false;
     std::vector<LogFrame> frames;
     // Where the last whole frame ends: anything after it is a torn append, cut off at the next.
     std::size_t end = 0;
 };
 
-// Throws Error when bytes hold no readable header: no log, or one damaged past reading.
+// Every whole frame of bytes; never throws, whatever they hold.
+ParsedLog ParseLog(std::string_view bytes);
+// The same for a log that must be whole: throws Error "The progress log NAME is damaged" when
+// its header is not.
 ParsedLog ParseLog(std::string_view bytes, const std::string& name);
+
+// The entries of a log whose header is damaged, unsealed with what the document's key opens:
+// keyFor(payload) gives the key that opens that sealed payload, or nullptr (asked again for
+// the next one while it gives none); an entry in the clear needs none.
+std::vector<ProgressEntry> SalvageEntries(
+    const ParsedLog& log,
+    const std::function<std::shared_ptr<const SealKey>(std::string_view payload)>& keyFor);
 
 // The frames of a log.
 std::string EncodeHeader(const LogHeader& header);
@@ -124,6 +138,10 @@ class ProgressFolder {
                LogPlace* place = nullptr) const;
     // Moves name aside as "<name>.aside-<time>", kept for 30 days; false when it could not.
     bool SetAside(const std::string& name, std::int64_t now) const;
+    // Moves name aside as "<name>.damaged-<time>" (why: "damaged", "unread"), which nothing
+    // ever removes: what could not be read may yet be by hand. The name it took, or nothing.
+    std::optional<std::string> KeepAside(const std::string& name, std::string_view why,
+                                         std::int64_t now) const;
     // Removes what was set aside more than 30 days before now.
     void RemoveOldAside(std::int64_t now) const;
     // The names in the folder.
@@ -162,10 +180,13 @@ std::string LogName(std::string_view path, int collision);
 // changing nothing. keyFor gives the key of a sealed log, a passphrase for DocumentKey and the
 // legacy key for DerivedKey, and is told when the one it gave last was wrong; it throws to stop.
 // Nothing when the document has no log. Throws Error when the log is not a private file of this
-// user or is damaged past reading.
+// user. A damaged header gives the entries that can be read all the same, keyFor asked with
+// the protection the document's name tells.
 struct LoggedHistory {
     LogHeader header;
     std::vector<ProgressEntry> entries;
+    // The log's header was damaged: entries are those whose own checksum held.
+    bool headerDamaged = false;
 };
 std::optional<LoggedHistory> ReadProgressLog(
     const std::string& path,

@@ -37,6 +37,8 @@ class ProgressRecorder : public SlotObserver, public ProgressObserver {
     ProgressFigures Figures(const Session& s, int days, int goal);
     // What the log holds, as the writer last left it.
     ProgressSnapshot Snapshot() const { return writer_->Snapshot(); }
+    // What the writer must be told once (ProgressWriter::TakeNotice); empty when nothing.
+    std::string TakeNotice() { return writer_->TakeNotice(); }
 
     // Tests give the time; the program always takes the system's.
     void SetClock(Clock clock) { clock_ = std::move(clock); }

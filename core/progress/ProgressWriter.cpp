@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <iterator>
+#include <utility>
 
 #include "core/document/Error.h"
 #include "core/progress/ProgressFigures.h"
@@ -27,6 +29,58 @@ bool HasSave(const ProgressJob& job) {
 
 std::string ProgressFolderPath() {
     return StateFolder() + "/progress";
+}
+
+std::string SalvagedNotice(const std::string& path, const std::string& kept) {
+    return Format(kProgressSalvaged, path) + Format(kProgressDamagedKept, kept);
+}
+
+// The key of the log header that key opens: nullptr for a log in the clear; nothing when key
+// is not the one. A key derived from the legacy key is derived again with the header's salt.
+std::optional<std::shared_ptr<const SealKey>> OpenHeader(const LogHeader& header,
+                                                         const SideKey& key,
+                                                         const std::string& name) {
+    std::shared_ptr<const SealKey> opened;
+    try {
+        switch (header.protection) {
+            case LogProtection::None:
+                return opened;
+            case LogProtection::DocumentKey:
+                if (key.kind != SideKey::Kind::DocumentKey || !key.documentKey) {
+                    return std::nullopt;
+                }
+                UnsealBytes(header.keyCheck, *key.documentKey, name);
+                return key.documentKey;
+            case LogProtection::DerivedKey:
+                if (key.kind != SideKey::Kind::DerivedKey) {
+                    return std::nullopt;
+                }
+                // Argon2id with the log's own salt: once per run, here and not in the windows.
+                UnsealBytes(header.keyCheck, key.legacyKey, name, {}, &opened);
+                return opened;
+        }
+    } catch (const Error&) {
+    }
+    return std::nullopt;
+}
+
+// For the entries of a log without its header: what opens a sealed entry with the document's
+// key. The legacy key's is derived with the first sealed entry's salt, once.
+std::function<std::shared_ptr<const SealKey>(std::string_view)> EntryOpener(
+    const SideKey& key, const std::string& name) {
+    return [key, name, tried = false](std::string_view payload) mutable {
+        std::shared_ptr<const SealKey> opened;
+        try {
+            if (key.kind == SideKey::Kind::DocumentKey && key.documentKey) {
+                UnsealBytes(payload, *key.documentKey, name);
+                opened = key.documentKey;
+            } else if (key.kind == SideKey::Kind::DerivedKey && !std::exchange(tried, true)) {
+                UnsealBytes(payload, key.legacyKey, name, {}, &opened);
+            }
+        } catch (const Error&) {
+        }
+        return opened;
+    };
 }
 
 }  // namespace
@@ -63,6 +117,11 @@ void ProgressWriter::Wait() {
 ProgressSnapshot ProgressWriter::Snapshot() const {
     std::lock_guard lock(mutex_);
     return snapshot_;
+}
+
+std::string ProgressWriter::TakeNotice() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(notice_, {});
 }
 
 void ProgressWriter::Run() {
@@ -111,6 +170,7 @@ void ProgressWriter::Process(ProgressJob& job) {
         note_ = Format(kProgressNeedsKey, job.path);
         return;
     }
+    side_ = *job.key;
     if (!folder_) {
         folder_ = ProgressFolder::Open(true);
         if (!folder_) {
@@ -179,15 +239,11 @@ void ProgressWriter::Load(const ProgressJob& job, std::int64_t now) {
             case ProgressFolder::Found::Read:
                 break;
         }
-        ParsedLog log;
-        try {
-            log = ParseLog(bytes, name);
-        } catch (const Error&) {
-            // Kept for a look, and for 30 days; the document's progress starts again here.
-            if (folder_->SetAside(name, now)) {
-                freeName = name;
-            }
-            continue;
+        const ParsedLog log = ParseLog(bytes);
+        if (log.headerDamaged) {
+            // Its name is this path's: its entries are this document's.
+            Salvage(log, place, *job.key, now);
+            return;
         }
         if (log.header.path != path_) {
             continue;
@@ -245,31 +301,12 @@ void ProgressWriter::Load(const ProgressJob& job, std::int64_t now) {
 }
 
 bool ProgressWriter::Open(const ParsedLog& log, const LogPlace& place, const SideKey& key) {
-    std::shared_ptr<const SealKey> opened;
-    try {
-        switch (log.header.protection) {
-            case LogProtection::None:
-                break;
-            case LogProtection::DocumentKey:
-                if (key.kind != SideKey::Kind::DocumentKey || !key.documentKey) {
-                    return false;
-                }
-                UnsealBytes(log.header.keyCheck, *key.documentKey, place.name);
-                opened = key.documentKey;
-                break;
-            case LogProtection::DerivedKey:
-                if (key.kind != SideKey::Kind::DerivedKey) {
-                    return false;
-                }
-                // Argon2id with the log's own salt: once per run, here and not in the windows.
-                UnsealBytes(log.header.keyCheck, key.legacyKey, place.name, {}, &opened);
-                break;
-        }
-    } catch (const Error&) {
+    auto opened = OpenHeader(log.header, key, place.name);
+    if (!opened) {
         return false;
     }
     header_ = log.header;
-    key_ = std::move(opened);
+    key_ = std::move(*opened);
     history_.clear();
     for (const LogFrame& frame : log.frames) {
         if (auto entry = DecodeEntry(frame, key_.get())) {
@@ -281,6 +318,41 @@ bool ProgressWriter::Open(const ParsedLog& log, const LogPlace& place, const Sid
     place_.end = log.end;
     onDisk_ = true;
     return true;
+}
+
+void ProgressWriter::Salvage(const ParsedLog& log, const LogPlace& place, const SideKey& key,
+                             std::int64_t now) {
+    std::vector<ProgressEntry> entries = SalvageEntries(log, EntryOpener(key, place.name));
+    const auto kept = folder_->KeepAside(place.name, "damaged", now);
+    if (!kept) {
+        // Nothing is written over what could not be read.
+        note_ = Format(kProgressNotKept, folder_->Path());
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        notice_ = SalvagedNotice(path_, folder_->Path() + "/" + *kept);
+    }
+    loaded_ = true;
+    onDisk_ = false;
+    place_ = LogPlace{};
+    place_.name = place.name;
+    header_ = {};
+    UseKey(key);
+    TakeIn(std::move(entries));
+    Rewrite();
+}
+
+void ProgressWriter::TakeIn(std::vector<ProgressEntry> entries) {
+    entries.insert(entries.end(), std::make_move_iterator(history_.begin()),
+                   std::make_move_iterator(history_.end()));
+    std::stable_sort(
+        entries.begin(), entries.end(),
+        [](const ProgressEntry& a, const ProgressEntry& b) { return a.time < b.time; });
+    history_.clear();
+    for (ProgressEntry& e : entries) {
+        KeepEntry(history_, std::move(e), dayStart_);
+    }
 }
 
 std::optional<std::string> ProgressWriter::MovedHere(const ProgressJob& job) {
@@ -353,9 +425,9 @@ void ProgressWriter::Append(const ProgressEntry& entry) {
         Rewrite();
         return;
     }
-    const std::string frame = EncodeEntry(entry, key_.get());
     for (int attempt = 0; attempt < 2; ++attempt) {
-        switch (AppendFrame(*folder_, place_, frame)) {
+        // Sealed again each time: a merge may have taken another window's key.
+        switch (AppendFrame(*folder_, place_, EncodeEntry(entry, key_.get()))) {
             case Appended::Done:
                 ++framesOnDisk_;
                 if (framesOnDisk_ > history_.size() + kCompactSlack) {
@@ -382,39 +454,73 @@ bool ProgressWriter::Merge() {
         onDisk_ = false;
         return false;
     }
-    ParsedLog log;
-    try {
-        log = ParseLog(bytes, place.name);
-    } catch (const Error&) {
-        place_ = place;
-        return false;
-    }
+    const ParsedLog log = ParseLog(bytes);
     place_ = place;
     place_.end = log.end;
-    if (log.header.path != header_.path || log.header.protection != header_.protection ||
-        log.header.keyCheck != header_.keyCheck) {
-        // Another window sealed it otherwise: this one's history, and key, take its place.
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    if (log.headerDamaged) {
+        // Damaged since this one read it: what can be read is taken in, the file kept.
+        std::vector<ProgressEntry> theirs = SalvageEntries(log, EntryOpener(*side_, place.name));
+        const auto kept = folder_->KeepAside(place.name, "damaged", now);
+        if (!kept) {
+            Hold();
+            return false;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            notice_ = SalvagedNotice(path_, folder_->Path() + "/" + *kept);
+        }
+        TakeIn(std::move(theirs));
+        onDisk_ = FileExists(folder_->Path() + "/" + place_.name);
         return false;
     }
-    std::vector<ProgressEntry> all;
+    const bool same = log.header.path == header_.path &&
+                      log.header.protection == header_.protection &&
+                      log.header.keyCheck == header_.keyCheck;
+    std::optional<std::shared_ptr<const SealKey>> opened;
+    if (same) {
+        opened = key_;
+    } else if (log.header.path == header_.path) {
+        // Begun by another window with a header of its own (a key check sealed afresh, a salt
+        // of its own for the legacy key): its entries are this document's all the same.
+        opened = OpenHeader(log.header, *side_, place.name);
+    }
+    if (!opened) {
+        // Neither this document's log nor one its key opens: kept, never written over.
+        if (!folder_->KeepAside(place.name, "unread", now)) {
+            Hold();
+            return false;
+        }
+        onDisk_ = FileExists(folder_->Path() + "/" + place_.name);
+        return false;
+    }
+    std::vector<ProgressEntry> theirs;
     for (const LogFrame& frame : log.frames) {
-        if (auto entry = DecodeEntry(frame, key_.get())) {
-            all.push_back(std::move(*entry));
+        if (auto entry = DecodeEntry(frame, opened->get())) {
+            theirs.push_back(std::move(*entry));
         }
     }
-    all.insert(all.end(), history_.begin(), history_.end());
-    std::stable_sort(all.begin(), all.end(), [](const ProgressEntry& a, const ProgressEntry& b) {
-        return a.time < b.time;
-    });
-    history_.clear();
-    for (ProgressEntry& e : all) {
-        KeepEntry(history_, std::move(e), dayStart_);
-    }
+    TakeIn(std::move(theirs));
     framesOnDisk_ = log.frames.size();
-    return true;
+    if (!same && log.header.protection == header_.protection) {
+        // Its header is taken, so that both append to one log instead of rewriting it in turn.
+        header_ = log.header;
+        key_ = std::move(*opened);
+        return true;
+    }
+    // Sealed otherwise than the document now is: written anew as it is.
+    return same;
+}
+
+void ProgressWriter::Hold() {
+    note_ = Format(kProgressNotKept, folder_->Path());
+    loaded_ = false;
 }
 
 bool ProgressWriter::Rewrite() {
+    if (!loaded_) {
+        return false;  // held: what is on disk is not to be written over
+    }
     std::string bytes = EncodeHeader(header_);
     for (const ProgressEntry& entry : history_) {
         bytes += EncodeEntry(entry, key_.get());
@@ -430,11 +536,13 @@ bool ProgressWriter::Rewrite() {
                 return false;
             case Appended::Changed:
                 // Made or written meanwhile by another window: what it kept is taken in first.
-                if (Merge()) {
-                    bytes = EncodeHeader(header_);
-                    for (const ProgressEntry& entry : history_) {
-                        bytes += EncodeEntry(entry, key_.get());
-                    }
+                Merge();
+                if (!loaded_) {
+                    return false;
+                }
+                bytes = EncodeHeader(header_);
+                for (const ProgressEntry& entry : history_) {
+                    bytes += EncodeEntry(entry, key_.get());
                 }
                 onDisk_ = FileExists(folder_->Path() + "/" + place_.name);
                 break;

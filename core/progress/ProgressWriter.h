@@ -56,6 +56,9 @@ class ProgressWriter {
     // Until every job given so far is done.
     void Wait();
     ProgressSnapshot Snapshot() const;
+    // What the writer must be told once, then never again (a damaged log and what was saved
+    // of it); empty when nothing. Taken, it is gone.
+    std::string TakeNotice();
 
     // Entries on disk beyond those the history keeps before the file is rewritten.
     static constexpr std::size_t kCompactSlack = 256;
@@ -68,6 +71,11 @@ class ProgressWriter {
     void Load(const ProgressJob& job, std::int64_t now);
     // Takes the log read at place as the one kept, when key opens it.
     bool Open(const ParsedLog& log, const LogPlace& place, const SideKey& key);
+    // Starts the log at place anew with the entries of its that key opens, when its header is
+    // damaged; the damaged file is kept beside it.
+    void Salvage(const ParsedLog& log, const LogPlace& place, const SideKey& key, std::int64_t now);
+    // Entries of another process's log taken into the history.
+    void TakeIn(std::vector<ProgressEntry> entries);
     // The log of another document whose file is now at job.path.
     std::optional<std::string> MovedHere(const ProgressJob& job);
     bool Fits(const SideKey& key) const;
@@ -75,8 +83,11 @@ class ProgressWriter {
     void Append(const ProgressEntry& entry);
     // Takes in what another process wrote to the log since this one read it.
     bool Merge();
-    // Writes the log whole from the history; false when it could not be.
+    // Writes the log whole from the history; false when it could not be, or is held.
     bool Rewrite();
+    // A file that could be neither read nor moved aside is in the log's place: nothing is written
+    // over it, and the next job looks again.
+    void Hold();
     void Publish(const std::string& path);
 
     int dayStart_;
@@ -88,6 +99,7 @@ class ProgressWriter {
     bool busy_ = false;
     bool stop_ = false;
     ProgressSnapshot snapshot_;
+    std::string notice_;
 
     // The worker's own.
     std::optional<ProgressFolder> folder_;
@@ -102,6 +114,8 @@ class ProgressWriter {
     std::string note_;
     // The key that did not open the log on disk, which is left alone until a save with it.
     std::optional<SideKey> failedKey_;
+    // The document's key of the job at hand, which opens what another window wrote.
+    std::optional<SideKey> side_;
 
     std::thread thread_;
 };
@@ -111,6 +125,9 @@ inline constexpr std::string_view kProgressNeedsKey =
 inline constexpr std::string_view kProgressNotKept = "Progress cannot be kept in %s.";
 inline constexpr std::string_view kProgressRefused =
     "%s is not a private file of yours, so progress is neither read from it nor kept in it.";
+inline constexpr std::string_view kProgressSalvaged =
+    "The progress log of %s was damaged. The entries that could still be read are kept;";
+inline constexpr std::string_view kProgressDamagedKept = " the damaged file stays as %s.";
 inline constexpr std::string_view kProgressOtherKey =
     "The progress of %s was kept under another key; it is kept anew from its next save.";
 

@@ -90,7 +90,14 @@ std::optional<Dictionary> ChooseDictionary(const std::vector<Dictionary>& instal
             return *it;
         }
     }
-    const std::string_view language = locale.substr(0, locale.find('_'));
+    // A locale that names no language (C, POSIX, C.UTF-8) is most often a minimal session of an
+    // English-writing user, not a reason to check with whatever sorts first.
+    if (locale.empty()) {
+        if (auto it = named("en_US"); it != installed.end()) {
+            return *it;
+        }
+    }
+    const std::string_view language = locale.empty() ? "en" : locale.substr(0, locale.find('_'));
     if (!language.empty()) {
         for (const Dictionary& d : installed) {
             if (d.name == language || d.name.starts_with(std::string(language) + "_")) {

@@ -34,7 +34,8 @@ std::string LocaleLanguage();
 
 // The dictionary to check with: the one named wanted when it is installed; otherwise that of
 // the locale's language, one for the same language in another country ("en_GB" for "en_US"),
-// or the first installed; nothing when none is.
+// or the first installed; nothing when none is. A locale without a language (empty) counts as
+// English: "en_US", else any "en_*".
 std::optional<Dictionary> ChooseDictionary(const std::vector<Dictionary>& installed,
                                            std::string_view wanted, std::string_view locale);
 

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "core/document/Error.h"
+#include "core/storage/FileIO.h"
 
 namespace velloran::spelling {
 namespace {
@@ -87,6 +89,48 @@ Speller::Speller(const Dictionary& dictionary)
                         " is in an unknown encoding, " + encoding);
         }
     }
+    LearnScripts();
+}
+
+// From the letters the dictionary suggests with and those of its words: no dictionary says
+// which scripts it is for, and a Latin TRY line alone would leave the Cyrillic words of a
+// Serbian one unchecked.
+void Speller::LearnScripts() {
+    auto add = [&](std::string_view own) {
+        std::string utf8;
+        if (FromDictionary(own, utf8)) {
+            scripts_.AddText(utf8);
+        }
+    };
+    auto lines = [](std::string_view bytes, auto&& each) {
+        for (std::size_t at = 0; at < bytes.size();) {
+            std::size_t end = bytes.find('\n', at);
+            if (end == std::string_view::npos) {
+                end = bytes.size();
+            }
+            each(bytes.substr(at, end - at));
+            at = end + 1;
+        }
+    };
+    if (const auto aff = MappedFile::Open(dictionary_.aff)) {
+        lines(aff->Bytes(), [&](std::string_view line) {
+            for (std::string_view key : {"TRY", "WORDCHARS"}) {
+                if (line.size() > key.size() && line.starts_with(key) &&
+                    (line[key.size()] == ' ' || line[key.size()] == '\t')) {
+                    add(line.substr(key.size()));
+                }
+            }
+        });
+    }
+    if (const auto dic = MappedFile::Open(dictionary_.dic)) {
+        bool first = true;
+        lines(dic->Bytes(), [&](std::string_view line) {
+            if (std::exchange(first, false)) {
+                return;  // the count of words
+            }
+            add(line.substr(0, line.find_first_of("/\t ")));
+        });
+    }
 }
 
 Speller::~Speller() = default;
@@ -106,7 +150,7 @@ bool Speller::CheckAsIs(std::string_view word) {
 }
 
 bool Speller::Check(std::string_view word) {
-    if (CheckAsIs(word)) {
+    if (!scripts_.Cover(word) || CheckAsIs(word)) {
         return true;
     }
     if (word.find(kRightQuote) == std::string_view::npos) {
@@ -123,6 +167,9 @@ bool Speller::Check(std::string_view word) {
 // those of the word in small letters first, capitalised, since the dictionary ranks them by the
 // letters as typed and would put "Te" and "Th" before "The" for "Teh".
 std::vector<std::string> Speller::Suggest(std::string_view word, std::size_t max) {
+    if (!scripts_.Cover(word)) {
+        return {};
+    }
     const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
     const bool capitalised =
         word.size() > 1 && word[0] >= 'A' && word[0] <= 'Z' &&

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/spelling/Dictionaries.h"
+#include "core/spelling/Scripts.h"
 
 namespace velloran::spelling {
 
@@ -20,11 +21,14 @@ class Speller {
     Speller& operator=(const Speller&) = delete;
 
     const Dictionary& Source() const { return dictionary_; }
+    // The scripts the dictionary's words are written in.
+    const Scripts& Covered() const { return scripts_; }
 
     // Whether the dictionary knows the word, or a form the writer may type for it: with a
-    // typographic apostrophe (U+2019) where the dictionary has "'".
+    // typographic apostrophe (U+2019) where the dictionary has "'". A word in a script the
+    // dictionary does not cover (Chinese for an English one) is not judged: it is correct.
     bool Check(std::string_view word);
-    // Up to max corrections, best first.
+    // Up to max corrections, best first; none for a word the dictionary does not cover.
     std::vector<std::string> Suggest(std::string_view word, std::size_t max);
     // Accepted from now on, for this run of the dictionary (the personal dictionary's words).
     void Add(std::string_view word);
@@ -36,8 +40,10 @@ class Speller {
     bool FromDictionary(std::string_view word, std::string& out) const;
     bool CheckAsIs(std::string_view word);
     std::vector<std::string> SuggestAsIs(std::string_view word, std::size_t max);
+    void LearnScripts();
 
     Dictionary dictionary_;
+    Scripts scripts_;
     std::unique_ptr<Handle> handle_;
 };
 

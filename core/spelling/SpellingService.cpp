@@ -4,7 +4,6 @@
 
 #include "core/document/Error.h"
 #include "core/spelling/PersonalDictionary.h"
-#include "core/spelling/Speller.h"
 
 namespace velloran::spelling {
 namespace {
@@ -16,8 +15,9 @@ constexpr std::size_t kBatch = 32;
 }  // namespace
 
 SpellingService::SpellingService(Dictionary dictionary, std::string personalPath,
-                                 std::function<void()> answered)
+                                 std::function<void()> answered, std::string helper)
     : dictionary_(std::move(dictionary)),
+      helper_(std::move(helper)),
       personalPath_(std::move(personalPath)),
       answered_(std::move(answered)) {
     for (std::string& word : ReadPersonalWords(personalPath_)) {
@@ -70,7 +70,9 @@ void SpellingService::AddToDictionary(const std::string& word) {
     {
         std::lock_guard lock(mutex_);
         accepted_.insert(word);
-        adds_.push_back(word);
+        if (failure_.empty()) {
+            adds_.push_back(word);
+        }
         // A word of the dictionary may make other forms of it correct.
         std::erase_if(known_, [](const auto& entry) { return !entry.second; });
     }
@@ -87,32 +89,46 @@ std::string SpellingService::Failure() const {
     return failure_;
 }
 
+std::string SpellingService::TakeNotice() {
+    std::lock_guard lock(mutex_);
+    if (failure_.empty() || told_) {
+        return {};
+    }
+    told_ = true;
+    return failure_;
+}
+
+void SpellingService::TurnOff(std::string why) {
+    failure_ = std::move(why);
+    pending_.clear();
+    queued_.clear();
+    adds_.clear();
+    for (Suggestion& s : suggestions_) {
+        s.result.set_value({});
+    }
+    suggestions_.clear();
+    idle_.notify_all();
+}
+
 void SpellingService::WaitIdle() {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] {
-        return stop_ || (!busy_ && pending_.empty() && adds_.empty() && suggestions_.empty());
+        return stop_ || !failure_.empty() ||
+               (!busy_ && pending_.empty() && adds_.empty() && suggestions_.empty());
     });
 }
 
 void SpellingService::Run() {
-    std::unique_ptr<Speller> speller;
+    std::unique_ptr<SpellerProcess> speller;
     std::string failure;
     try {
-        speller = std::make_unique<Speller>(dictionary_);
+        speller = std::make_unique<SpellerProcess>(dictionary_, helper_);
     } catch (const std::exception& e) {
         failure = e.what();
     }
     std::unique_lock lock(mutex_);
     if (!speller) {
-        failure_ = failure;
-        pending_.clear();
-        queued_.clear();
-        adds_.clear();
-        for (Suggestion& s : suggestions_) {
-            s.result.set_value({});
-        }
-        suggestions_.clear();
-        idle_.notify_all();
+        TurnOff(std::move(failure));
         lock.unlock();
         answered_();
         return;
@@ -140,12 +156,18 @@ void SpellingService::Run() {
         for (Suggestion& s : suggestions) {
             s.result.set_value(speller->Suggest(s.word, s.max));
         }
-        std::vector<bool> verdicts;
-        verdicts.reserve(words.size());
-        for (const std::string& word : words) {
-            verdicts.push_back(speller->Check(word));
-        }
+        const std::vector<bool> verdicts = speller->CheckAll(words);
         lock.lock();
+        if (!speller->Failure().empty()) {
+            // The dictionary stopped its helper twice: no mark stays, and nothing more is asked.
+            busy_ = false;
+            TurnOff(speller->Failure());
+            known_.clear();
+            lock.unlock();
+            speller.reset();
+            answered_();
+            return;
+        }
         for (std::size_t i = 0; i < words.size(); ++i) {
             queued_.erase(words[i]);
             known_[words[i]] = verdicts[i];

@@ -14,22 +14,23 @@
 #include <vector>
 
 #include "core/spelling/Dictionaries.h"
+#include "core/spelling/SpellerProcess.h"
 
 namespace velloran::spelling {
 
-class Speller;
-
 // Spelling for the windows: the dictionary is read and words are checked on a thread of its
-// own, so that whoever asks never waits for Hunspell. An answer, once known, is kept for the
-// run: a word is checked once however often it is shown. Words are UTF-8.
+// own, so that whoever asks never waits for Hunspell, and by Hunspell in a process of its own
+// (SpellerProcess), so that no dictionary can take the editor down. An answer, once known, is
+// kept for the run: a word is checked once however often it is shown. Words are UTF-8.
 class SpellingService {
   public:
     enum class Verdict { Correct, Misspelled, Unknown };
 
     // answered runs on the service's thread whenever words asked about have got their answer,
-    // and once the dictionary failed to open. It must not throw.
-    SpellingService(Dictionary dictionary, std::string personalPath,
-                    std::function<void()> answered);
+    // and once spelling is off (the dictionary failed to open, or its helper stopped twice). It
+    // must not throw. helper is the spelling helper's program.
+    SpellingService(Dictionary dictionary, std::string personalPath, std::function<void()> answered,
+                    std::string helper = SpellerHelperPath());
     ~SpellingService();
     SpellingService(const SpellingService&) = delete;
     SpellingService& operator=(const SpellingService&) = delete;
@@ -47,8 +48,12 @@ class SpellingService {
     void AddToDictionary(const std::string& word);
     // Correct for the rest of the run.
     void Ignore(const std::string& word);
-    // Empty, or why the dictionary could not be opened.
+    // Empty, or why spelling is off: the dictionary could not be opened, the helper is missing,
+    // or the dictionary stopped the helper twice.
     std::string Failure() const;
+    // Failure() once, for the writer to be told: the first call after spelling went off gives
+    // it, every other call nothing.
+    std::string TakeNotice();
     // Waits until every word asked about so far has its answer; for tests and benchmarks.
     void WaitIdle();
 
@@ -59,8 +64,11 @@ class SpellingService {
         std::promise<std::vector<std::string>> result;
     };
     void Run();
+    // Spelling is off: every word correct, no suggestion, nothing more to do. Called locked.
+    void TurnOff(std::string why);
 
     Dictionary dictionary_;
+    std::string helper_;
     std::string personalPath_;
     std::function<void()> answered_;
 
@@ -70,6 +78,7 @@ class SpellingService {
     bool stop_ = false;
     bool busy_ = false;
     std::string failure_;
+    bool told_ = false;
     std::unordered_map<std::string, bool> known_;
     std::unordered_set<std::string> accepted_;  // personal and ignored
     std::unordered_set<std::string> queued_;

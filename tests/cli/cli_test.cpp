@@ -897,6 +897,23 @@ TEST_F(CliTest, SpellListsMisspelledWordsWithTheirPlaces) {
     const ProcessResult unknown = cli({"spell", "--lang", "xx_YY", "clean.vlp"});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_THAT(unknown.err, HasSubstr("installed: de_LATIN, en_TEST, fr_TEST"));
+    // Chinese in an English document is not the English dictionary's to mark, and a locale
+    // without a language checks English, not the first dictionary by name.
+    std::filesystem::remove(dir / "config/velloran/spelling.ini");
+    Put("mixed.vlp", "Teh \xE5\xB1\xB1\xE9\xAB\x98\xE6\xB0\xB4\xE9\x95\xBF fox\r\n");
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        SCOPED_TRACE(locale);
+        ProcessOptions options;
+        options.locale = locale;
+        options.environment = {std::string("DICPATH=") + VELLORAN_TEST_DICTIONARIES,
+                               "XDG_DATA_HOME=" + (dir / "data"),
+                               "XDG_CONFIG_HOME=" + (dir / "config")};
+        const auto mixed = Json::Parse(Cli({"spell", "--json", "mixed.vlp"}, options).out);
+        ASSERT_TRUE(mixed);
+        EXPECT_EQ((*mixed)["language"].Str(), "en_TEST");
+        ASSERT_EQ((*mixed)["words"].Size(), 1u);
+        EXPECT_EQ((*mixed)["words"][0]["word"].Str(), "Teh");
+    }
     const ProcessResult none = cli({"spell", "clean.vlp"}, "/nonexistent");
     EXPECT_EQ(none.status, 3);
     EXPECT_THAT(none.err, HasSubstr("hunspell-en-us"));

@@ -27,6 +27,11 @@ const char* CheckProfileInt(const std::uint8_t* data, std::size_t size);
 // and 2 a place, the rest plain bytes: sealed, they open to themselves, and neither a changed
 // byte at that place nor a cut there opens.
 const char* CheckSeal(const std::uint8_t* data, std::size_t size);
+// A Hunspell dictionary, the .aff up to the first NUL byte and the .dic after it (a small one
+// when there is none), checked with and asked for suggestions through the spelling helper:
+// whatever it does to Hunspell, this process goes on, the helper is started again at most once,
+// and once spelling is off nothing is marked and no helper is left running.
+const char* CheckDictionary(const std::uint8_t* data, std::size_t size);
 
 // A private folder for the files a check writes, on a memory file system where there is one;
 // removed when the process ends.

@@ -57,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay,
                                            Target{"fuzz_cipher", CheckCipher},
                                            Target{"fuzz_profile", CheckProfile},
                                            Target{"fuzz_profile_int", CheckProfileInt},
-                                           Target{"fuzz_seal", CheckSeal}),
+                                           Target{"fuzz_seal", CheckSeal},
+                                           Target{"fuzz_dictionary", CheckDictionary}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/progress/ProgressFigures.h"
 #include "core/progress/ProgressLog.h"
 #include "core/progress/ProgressRecorder.h"
+#include "core/protection/Protection.h"
 #include "core/protection/Seal.h"
 #include "core/recovery/Recovery.h"
 #include "core/storage/StateFolder.h"
@@ -530,6 +531,204 @@ INSTANTIATE_TEST_SUITE_P(Progress, SealedLog,
                                                "Enciphered", "Diary.vle",
                                                [](State& st) { st.CipherKey = "a typed key"; }}),
                          [](const auto& info) { return info.param.name; });
+
+// One bad byte in the header costs the header alone: every entry whose own checksum holds is
+// read, by the next run and by velloran-cli; the writer is told once; the damaged file stays
+// however long it is kept.
+class DamagedHeader : public DocumentLog, public ::testing::WithParamInterface<SealedRow> {};
+
+TEST_P(DamagedHeader, KeepsEveryWholeEntryTellsOnceAndDeletesNothing) {
+    doc = docs_ / GetParam().fileName;
+    {
+        auto run = Start();
+        run->session.st.FileName = doc;
+        GetParam().keyed(run->session.st);
+        run->Type(0, Words(100) + "\r\n");
+        run->Save();
+        now = At(2, 10);
+        run->Type(0, Words(150) + "\r\n");
+        run->Save();
+    }
+    std::string bytes = ReadBytes(LogOf(doc));
+    const std::size_t frames = ParseLog(bytes, "log").frames.size();
+    ASSERT_EQ(frames, 3u);  // the empty start, then two saves
+    bytes[14] ^= 0x20;      // in the document's path
+    WriteBytes(LogOf(doc), bytes);
+    ::chmod(LogOf(doc).c_str(), 0600);
+    EXPECT_TRUE(ParseLog(bytes).headerDamaged);
+    EXPECT_THROW(ParseLog(bytes, "log"), Error);
+
+    int asked = 0;
+    const auto logged = ReadProgressLog(AbsolutePath(doc), [&](LogProtection, bool wrong) {
+        EXPECT_FALSE(wrong);
+        ++asked;
+        return key;
+    });
+    ASSERT_TRUE(logged);
+    EXPECT_TRUE(logged->headerDamaged);
+    EXPECT_EQ(logged->entries.size(), frames);
+    EXPECT_EQ(asked, ParseLog(bytes).frames[0].payload.starts_with("\x89VLS") ? 1 : 0);
+    EXPECT_EQ(ReadBytes(LogOf(doc)), bytes);  // reading changes nothing
+
+    now = At(3, 10);
+    {
+        auto run = Start();
+        run->Open(doc);
+        const auto f = run->Figures();
+        EXPECT_EQ(f.days[kChartDays - 3].words, 100u);
+        EXPECT_EQ(f.days[kChartDays - 2].words, 50u);
+        EXPECT_EQ(f.wordsNow, 150u);
+        const std::string notice = run->recorder.TakeNotice();
+        EXPECT_THAT(notice, HasSubstr("was damaged"));
+        EXPECT_THAT(notice, HasSubstr(".damaged-"));
+        EXPECT_EQ(run->recorder.TakeNotice(), "");
+    }
+    now = At(3 + 2 * kLogAsideDays, 10);
+    {
+        auto run = Start();
+        run->Open(doc);
+        EXPECT_EQ(run->Figures().days[kChartDays - 1].words, 0u);
+        EXPECT_EQ(run->recorder.TakeNotice(), "");
+        EXPECT_EQ(run->recorder.Snapshot().note, "");
+    }
+    const auto names = Logs();
+    ASSERT_THAT(names, ElementsAre(LogName(AbsolutePath(doc), 1), HasSubstr(".damaged-")));
+    EXPECT_EQ(ReadBytes(LogFolder() + "/" + names[1]), bytes);
+    EXPECT_FALSE(ParseLog(ReadBytes(LogOf(doc))).headerDamaged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Progress, DamagedHeader,
+                         ::testing::Values(SealedRow{"Plain", "Diary.vlp", [](State&) {}},
+                                           SealedRow{"Sealed", "Diary.vls", [](State&) {}},
+                                           SealedRow{
+                                               "Enciphered", "Diary.vle",
+                                               [](State& st) { st.CipherKey = "a typed key"; }}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(DocumentLog, AHeaderDamagedWhileTheEditorRunsCostsNoEntry) {
+    WriteBytes(doc, Words(10) + "\r\n");
+    auto run = Start();
+    run->Open(doc);
+    run->Type(0, Words(40) + "\r\n");
+    run->Save();
+    // Replaced meanwhile by a copy whose header is damaged.
+    std::string bytes = ReadBytes(LogOf(doc));
+    bytes[14] ^= 0x20;
+    const std::string copy = LogFolder() + "/copy";
+    WriteBytes(copy, bytes);
+    ::chmod(copy.c_str(), 0600);
+    fs::rename(copy, LogOf(doc));
+    now = At(1, 12);
+    run->Type(0, Words(70) + "\r\n");
+    run->Save();
+    EXPECT_THAT(run->recorder.TakeNotice(), HasSubstr("was damaged"));
+    EXPECT_THAT(Logs(), ElementsAre(LogName(AbsolutePath(doc), 1), HasSubstr(".damaged-")));
+    const ParsedLog after = ParseLog(ReadBytes(LogOf(doc)), "log");
+    ASSERT_EQ(after.frames.size(), 2u);  // the day's first and last
+    EXPECT_EQ(DecodeEntry(after.frames[0], nullptr)->Words(), 10u);
+    EXPECT_EQ(DecodeEntry(after.frames[1], nullptr)->Words(), 70u);
+    EXPECT_EQ(run->Figures().wordsToday, 60u);
+}
+
+TEST_F(DocumentLog, ADamagedLogThatCannotBeMovedAsideIsNotWrittenOver) {
+    WriteBytes(doc, Words(10) + "\r\n");
+    {
+        auto run = Start();
+        run->Open(doc);
+    }
+    std::string bytes = ReadBytes(LogOf(doc));
+    bytes[14] ^= 0x20;
+    WriteBytes(LogOf(doc), bytes);
+    now = At(2, 10);
+    // Where it would go, something is already.
+    WriteBytes(LogOf(doc) + ".damaged-" + std::to_string(now), "taken");
+    auto run = Start();
+    run->Open(doc);
+    run->Type(0, Words(70) + "\r\n");
+    run->Save();
+    EXPECT_EQ(ReadBytes(LogOf(doc)), bytes);
+    EXPECT_THAT(run->recorder.Snapshot().note, HasSubstr("Progress cannot be kept"));
+}
+
+// Another window of the document began its log at the same time, with a header of its own (its
+// key check sealed afresh; for the legacy key, a salt of its own): the two windows' entries end
+// in one log, appended under the header that was there, instead of each rewriting the other's.
+class OtherHeader : public DocumentLog, public ::testing::WithParamInterface<SealedRow> {};
+
+TEST_P(OtherHeader, AnotherWindowsEntriesAreMergedNotRewritten) {
+    doc = docs_ / GetParam().fileName;
+    auto run = Start();
+    run->session.st.FileName = doc;
+    GetParam().keyed(run->session.st);
+    run->Type(0, Words(100) + "\r\n");
+    run->Save();
+    const auto side = SideKeyOf(run->session.st);
+    ASSERT_TRUE(side);
+    LogHeader other;
+    other.path = AbsolutePath(doc);
+    std::shared_ptr<const SealKey> sealKey;
+    if (side->kind == SideKey::Kind::DocumentKey) {
+        other.protection = LogProtection::DocumentKey;
+        sealKey = side->documentKey;
+    } else if (side->kind == SideKey::Kind::DerivedKey) {
+        other.protection = LogProtection::DerivedKey;
+        sealKey = SealKey::Derive(side->legacyKey, SealingParams());
+    }
+    if (sealKey) {
+        other.keyCheck = SealBytes(*sealKey, "");
+    }
+    const std::string theirs = EncodeEntry(Saved(At(1, 10, 30), 140), sealKey.get());
+    const std::string fresh = LogFolder() + "/other";
+    WriteBytes(fresh, EncodeHeader(other) + theirs);
+    ::chmod(fresh.c_str(), 0600);
+    fs::rename(fresh, LogOf(doc));
+
+    now = At(1, 11);
+    run->Type(0, Words(160) + "\r\n");
+    run->Save();
+    const ParsedLog after = ParseLog(ReadBytes(LogOf(doc)), "log");
+    EXPECT_EQ(after.header.keyCheck, other.keyCheck);
+    ASSERT_EQ(after.frames.size(), 2u);
+    EXPECT_EQ(after.frames[0].bytes, theirs);
+    EXPECT_EQ(DecodeEntry(after.frames[1], sealKey.get())->Words(), 160u);
+    EXPECT_EQ(run->Figures().wordsToday, 160u);
+    EXPECT_THAT(Logs(), ElementsAre(LogName(AbsolutePath(doc), 1)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Progress, OtherHeader,
+                         ::testing::Values(SealedRow{"Plain", "Diary.vlp", [](State&) {}},
+                                           SealedRow{"Sealed", "Diary.vls", [](State&) {}},
+                                           SealedRow{
+                                               "Enciphered", "Diary.vle",
+                                               [](State& st) { st.CipherKey = "a typed key"; }}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(DocumentLog, ALogUnderAKeyTheDocumentsDoesNotOpenIsKeptNotOverwritten) {
+    doc = docs_ / "Diary.vls";
+    auto run = Start();
+    run->session.st.FileName = doc;
+    run->Type(0, Words(100) + "\r\n");
+    run->Save();
+    LogHeader other;
+    other.path = AbsolutePath(doc);
+    other.protection = LogProtection::DocumentKey;
+    const auto stranger = SealKey::Derive("another key", SealingParams());
+    other.keyCheck = SealBytes(*stranger, "");
+    const std::string bytes =
+        EncodeHeader(other) + EncodeEntry(Saved(At(1, 10, 30), 140), stranger.get());
+    const std::string fresh = LogFolder() + "/other";
+    WriteBytes(fresh, bytes);
+    ::chmod(fresh.c_str(), 0600);
+    fs::rename(fresh, LogOf(doc));
+
+    now = At(1, 11);
+    run->Type(0, Words(160) + "\r\n");
+    run->Save();
+    const auto names = Logs();
+    ASSERT_THAT(names, ElementsAre(LogName(AbsolutePath(doc), 1), HasSubstr(".unread-")));
+    EXPECT_EQ(ReadBytes(LogFolder() + "/" + names[1]), bytes);
+    EXPECT_EQ(run->Figures().wordsToday, 160u);
+}
 
 TEST_F(DocumentLog, ProtectingTheDocumentSealsWhatItsLogHeld) {
     const std::string title = "[S] The heron waits at dawn";

@@ -10,6 +10,7 @@
 #include "core/document/Error.h"
 #include "core/spelling/Dictionaries.h"
 #include "core/spelling/PersonalDictionary.h"
+#include "core/spelling/Scripts.h"
 #include "core/spelling/Speller.h"
 #include "core/spelling/SpellingService.h"
 #include "core/spelling/Words.h"
@@ -103,6 +104,114 @@ TEST(Dictionaries, FoundByNameAndChosenByLocale) {
     EXPECT_EQ(ChooseDictionary(found, "", "pt_BR")->name, "de_LATIN");
     EXPECT_FALSE(ChooseDictionary({}, "en_TEST", "en_TEST"));
 }
+
+struct ChoiceCase {
+    const char* name;
+    std::vector<std::string> installed;
+    const char* wanted;
+    const char* locale;
+    const char* chosen;
+};
+
+// A locale without a language (C, POSIX, C.UTF-8: LocaleLanguage gives "") is taken as English.
+const ChoiceCase kChoiceCases[] = {
+    {"no_language_takes_en_US", {"de_BE", "de_DE", "en_GB", "en_US"}, "", "", "en_US"},
+    {"no_language_takes_any_english", {"de_BE", "en_AU", "en_GB"}, "", "", "en_AU"},
+    {"no_language_no_english_takes_first", {"de_BE", "fr_FR"}, "", "", "de_BE"},
+    {"wanted_beats_english", {"de_BE", "en_US"}, "de_BE", "", "de_BE"},
+    {"locale_beats_english", {"de_BE", "en_US"}, "", "de_BE", "de_BE"},
+    {"same_language_elsewhere", {"de_DE", "en_US", "pt_PT"}, "", "pt_BR", "pt_PT"},
+    {"unknown_language_takes_first", {"de_DE", "en_US"}, "", "pt_BR", "de_DE"},
+};
+
+class ChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(ChoiceTest, ChoosesTheWritersDictionary) {
+    const ChoiceCase& c = GetParam();
+    std::vector<Dictionary> installed;
+    for (const std::string& name : c.installed) {
+        installed.push_back({name, "/d/" + name + ".aff", "/d/" + name + ".dic"});
+    }
+    EXPECT_EQ(ChooseDictionary(installed, c.wanted, c.locale)->name, c.chosen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, ChoiceTest, ::testing::ValuesIn(kChoiceCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Dictionaries, LocaleWithoutLanguageGivesNone) {
+    for (const char* lang : {"C", "C.UTF-8", "POSIX"}) {
+        ::setenv("LC_ALL", lang, 1);
+        EXPECT_EQ(LocaleLanguage(), "") << lang;
+    }
+    ::setenv("LC_ALL", "de_BE.UTF-8@euro", 1);
+    EXPECT_EQ(LocaleLanguage(), "de_BE");
+    ::unsetenv("LC_ALL");
+}
+
+// Words of scripts a dictionary has no word in are not its to judge; its own scripts stay
+// checked, letters with accents and marks included.
+TEST(Speller, LeavesWordsOfScriptsTheDictionaryDoesNotCoverAlone) {
+    const auto found = FindDictionaries({kDictionaries});
+    Speller en(*ChooseDictionary(found, "en_TEST", ""));
+    EXPECT_TRUE(en.Covered().Has(Script::Latin));
+    EXPECT_FALSE(en.Covered().Has(Script::Han));
+    for (const char* word : {
+             "\xE5\xB1\xB1\xE9\xAB\x98\xE6\xB0\xB4\xE9\x95\xBF",  // Han
+             "\xE3\x81\xB2\xE3\x82\x89\xE3\x81\x8C\xE3\x81\xAA",  // Hiragana
+             "\xE3\x82\xAB\xE3\x82\xBF\xE3\x82\xAB\xE3\x83\x8A",  // Katakana
+             "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4",              // Hangul
+             "\xE0\xB8\xA0\xE0\xB8\xB2\xE0\xB8\xA9\xE0\xB8\xB2",  // Thai, with a vowel sign
+             "\xCE\xBB\xCF\x8C\xCE\xB3\xCE\xBF\xCF\x82",          // Greek
+             "\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x81\xA8",              // Han and Hiragana
+         }) {
+        EXPECT_TRUE(en.Check(word)) << word;
+        EXPECT_TRUE(en.Suggest(word, 8).empty()) << word;
+    }
+    // Nor is a word with one letter of another script in it.
+    EXPECT_TRUE(en.Check("fox\xE5\xB1\xB1"));
+    EXPECT_FALSE(en.Check("brwn"));
+    EXPECT_FALSE(en.Check("Ta\xCC\x81h"));  // a combining accent belongs to its letter's script
+    EXPECT_FALSE(
+        en.Check("\xC5\x81\xC3\xB3"
+                 "d\xC5\xBA\xC5\xBA"));
+}
+
+struct ScriptCase {
+    const char* name;
+    char32_t ch;
+    Script script;
+};
+
+const ScriptCase kScriptCases[] = {
+    {"ascii", U'a', Script::Latin},
+    {"latin1", 0xE9, Script::Latin},
+    {"latin_extended", 0x1EA0, Script::Latin},
+    {"combining", 0x0301, Script::Neutral},
+    {"greek", 0x03BB, Script::Greek},
+    {"cyrillic", 0x0441, Script::Cyrillic},
+    {"hebrew", 0x05D0, Script::Hebrew},
+    {"arabic", 0x0627, Script::Arabic},
+    {"devanagari", 0x0915, Script::Devanagari},
+    {"thai", 0x0E20, Script::Thai},
+    {"hangul_syllable", 0xD55C, Script::Hangul},
+    {"hangul_jamo", 0x1100, Script::Hangul},
+    {"hiragana", 0x3072, Script::Hiragana},
+    {"katakana", 0x30AB, Script::Katakana},
+    {"halfwidth_katakana", 0xFF76, Script::Katakana},
+    {"han", 0x5C71, Script::Han},
+    {"han_extension_b", 0x20000, Script::Han},
+    {"iteration_mark", 0x3005, Script::Han},
+    {"unnamed", 0x10400, Script::Other},
+};
+
+class ScriptTest : public ::testing::TestWithParam<ScriptCase> {};
+
+TEST_P(ScriptTest, NamesTheLettersScript) {
+    EXPECT_EQ(ScriptOf(GetParam().ch), GetParam().script);
+}
+
+INSTANTIATE_TEST_SUITE_P(Letters, ScriptTest, ::testing::ValuesIn(kScriptCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Speller, ChecksAndSuggestsInTheDictionarysEncoding) {
     const auto found = FindDictionaries({kDictionaries});
