@@ -60,6 +60,28 @@ std::string ErrorText(int code) {
     return std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
 }
 
+// Whether text is nothing but text to PCRE2, taken as it is (escaped) or as a pattern, and
+// ignoring case folds as A to Z alone fold: "k" and "s" have Unicode's Kelvin sign and long s.
+bool IsPlainText(std::string_view text, bool pattern, bool caseless) {
+    static constexpr std::string_view kPlainPunctuation = " _-,'\"!@%&=:;<>/~`#";
+    if (text.empty()) {
+        return false;
+    }
+    for (char c : text) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (caseless && (c == 'k' || c == 'K' || c == 's' || c == 'S')) {
+            return false;
+        }
+        const bool ok = letter || (c >= '0' && c <= '9') ||
+                        (pattern ? kPlainPunctuation.find(c) != std::string_view::npos
+                                 : c >= 0x20 && c <= 0x7E);
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool IsLimit(int rc) {
     return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
            rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT ||
@@ -76,6 +98,12 @@ struct Pattern::Compiled {
     pcre2_match_context* context = nullptr;
     pcre2_jit_stack* stack = nullptr;
     std::size_t groups = 1;
+    // A pattern that is text alone, of characters whose case Unicode folds as it folds A to Z,
+    // is looked for as text, many times faster than through PCRE2; with Whole words PCRE2 then
+    // only judges each place found.
+    std::string literal;
+    bool literalCaseless = false;
+    bool wholeWords = false;
 
     ~Compiled() {
         pcre2_jit_stack_free(stack);
@@ -122,6 +150,12 @@ Pattern::Pattern(std::string_view text, FindOptions options, Encoding encoding)
                    ")";
         }
         throw Error(Format(kPatternInvalid, why));
+    }
+    if (IsPlainText(utf8, options.regex, !options.matchCase)) {
+        compiled_->literal = utf8;
+        compiled_->literalCaseless = !options.matchCase;
+        compiled_->wholeWords = options.wholeWords;
+        compiled_->encoding = encoding;
     }
     // Where the processor has no JIT the interpreter does the same, more slowly.
     const bool jit = pcre2_jit_compile(compiled_->code, PCRE2_JIT_COMPLETE) == 0;
@@ -176,6 +210,7 @@ struct MatchCursor::State {
     std::size_t next = 0;
     bool lastEmpty = false;
     bool done = false;
+    bool literal = false;
     // A subject offset and the text offset it stands for; offsets are asked for in nearly
     // ascending order, so each is counted from the last.
     std::size_t anchorSubject = 0;
@@ -236,6 +271,43 @@ struct MatchCursor::State {
         m.span = {start, end - start};
         next = end;
         return m;
+    }
+
+    std::optional<Match> NextLiteral() {
+        const std::string& literal = c.literal;
+        for (;;) {
+            std::size_t p = std::string_view::npos;
+            if (c.literalCaseless) {
+                if (const auto found = FindNextMatch(text, {next, 0}, literal, c.encoding)) {
+                    p = found->start;
+                }
+            } else if (next <= text.size()) {
+                p = text.find(literal, next);
+            }
+            if (p == std::string_view::npos) {
+                done = true;
+                return std::nullopt;
+            }
+            next = p + literal.size();
+            if (c.wholeWords) {
+                // Judged where it stands, with the characters before it in view.
+                const int rc = pcre2_match(c.code, Units(subject), subject.size(), p,
+                                           PCRE2_ANCHORED, data, c.context);
+                if (rc == PCRE2_ERROR_NOMATCH) {
+                    next = p + 1;
+                    continue;
+                }
+                if (rc < 0) {
+                    throw Error(IsLimit(rc) ? std::string(kPatternTooComplex)
+                                            : Format(kPatternInvalid, ErrorText(rc)));
+                }
+            }
+            Match m;
+            m.span = {p, literal.size()};
+            m.groups.assign(c.groups, std::nullopt);
+            m.groups[0] = m.span;
+            return m;
+        }
     }
 
     std::optional<Match> NextRegex() {
@@ -301,17 +373,31 @@ struct MatchCursor::State {
     }
 };
 
-MatchCursor::MatchCursor(const Pattern& pattern, std::string_view text)
+MatchCursor::MatchCursor(const Pattern& pattern, std::string_view text, std::size_t from)
     : state_(std::make_unique<State>(*pattern.compiled(), text)) {
     State& st = *state_;
     st.subject = text;
+    st.next = std::min(from, text.size());
     if (!st.c.code) {
         return;
     }
-    if (pattern.encoding() == Encoding::Windows1252 && HasHighBytes(text)) {
+    st.literal = !st.c.literal.empty();
+    if (st.literal &&
+        (!st.c.wholeWords || pattern.encoding() == Encoding::Utf8 || !HasHighBytes(text))) {
+        // The text as it is holds every match, and PCRE2 can judge them there.
+    } else if (pattern.encoding() == Encoding::Windows1252 && HasHighBytes(text)) {
+        st.literal = false;
         st.converted = codepage::ToUtf8(text);
         st.subject = st.converted;
         st.mapped = true;
+        std::size_t at = 0;
+        for (char b : text.substr(0, st.next)) {
+            const char16_t c = codepage::ToUnicode(static_cast<unsigned char>(b));
+            at += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        }
+        st.anchorText = st.next;
+        st.anchorSubject = at;
+        st.next = at;
     }
     st.data = pcre2_match_data_create_from_pattern(st.c.code, nullptr);
     if (!st.data) {
@@ -326,7 +412,39 @@ std::optional<Match> MatchCursor::Next() {
     if (st.done) {
         return std::nullopt;
     }
-    return st.c.code ? st.NextRegex() : st.NextPlain();
+    if (!st.c.code) {
+        return st.NextPlain();
+    }
+    return st.literal ? st.NextLiteral() : st.NextRegex();
+}
+
+std::optional<Match> FindNextMatch(const Pattern& pattern, std::string_view text,
+                                   Selection current) {
+    std::size_t from = std::min(current.start, text.size());
+    if (current.length > 0) {
+        if (from == text.size()) {
+            return std::nullopt;
+        }
+        ++from;
+        while (pattern.encoding() == Encoding::Utf8 && from < text.size() &&
+               IsContinuation(static_cast<unsigned char>(text[from]))) {
+            ++from;
+        }
+    }
+    MatchCursor cursor(pattern, text, from);
+    return cursor.Next();
+}
+
+std::optional<Match> MatchAt(const Pattern& pattern, std::string_view text, Selection selection) {
+    if (selection.start > text.size()) {
+        return std::nullopt;
+    }
+    MatchCursor cursor(pattern, text, selection.start);
+    auto m = cursor.Next();
+    if (m && m->span.start == selection.start && m->span.length == selection.length) {
+        return m;
+    }
+    return std::nullopt;
 }
 
 // ---- replacing

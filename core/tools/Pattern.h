@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/document/Encoding.h"
+#include "core/tools/Search.h"
 
 namespace velloran {
 
@@ -70,7 +71,9 @@ class Pattern {
 // when a match would take PCRE2 past its limits (a pattern such as "(a+)+$" on a long line).
 class MatchCursor {
   public:
-    MatchCursor(const Pattern& pattern, std::string_view text);
+    // From byte offset from of text on; what lies before it still counts for what the pattern
+    // looks back at ("\\b", "^", a lookbehind).
+    MatchCursor(const Pattern& pattern, std::string_view text, std::size_t from = 0);
     ~MatchCursor();
     MatchCursor(const MatchCursor&) = delete;
     MatchCursor& operator=(const MatchCursor&) = delete;
@@ -101,6 +104,14 @@ class Replacement {
     };
     std::vector<Piece> pieces_;
 };
+
+// The next match after the current selection, as the search window's Find Next steps: with
+// text selected the scan begins a character past the selection's start, with only a caret at
+// the caret. The scan never wraps.
+std::optional<Match> FindNextMatch(const Pattern& pattern, std::string_view text,
+                                   Selection current);
+// The match that is the selection, when there is one exactly there.
+std::optional<Match> MatchAt(const Pattern& pattern, std::string_view text, Selection selection);
 
 inline constexpr std::string_view kPatternTooComplex =
     "The pattern is too complex: it can match the same text in too many ways to finish. Make it "

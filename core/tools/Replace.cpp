@@ -119,11 +119,12 @@ struct ReplaceScan::Section {
 };
 
 ReplaceScan::ReplaceScan(const SectionSlots& slots, const SectionList& list, int lastSection,
-                         const Pattern& pattern, const Replacement& replacement)
+                         const Pattern& pattern, const Replacement& replacement, int firstSection)
     : slots_(slots),
       pattern_(pattern),
       replacement_(replacement),
-      lastSection_(std::clamp(lastSection, 0, kLastSlot)) {
+      lastSection_(std::clamp(lastSection, 0, kLastSlot)),
+      section_(std::clamp(firstSection, 0, lastSection_ + 1) - 1) {
     for (int k = 0; k <= lastSection_; ++k) {
         plan_.titles.push_back(k < list.Count() ? list.Title(k) : std::string());
     }

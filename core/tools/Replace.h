@@ -46,8 +46,9 @@ struct ReplacePlan {
 // list must stay as they are while it lives.
 class ReplaceScan {
   public:
+    // Sections firstSection to lastSection are scanned: the document, or one section alone.
     ReplaceScan(const SectionSlots& slots, const SectionList& list, int lastSection,
-                const Pattern& pattern, const Replacement& replacement);
+                const Pattern& pattern, const Replacement& replacement, int firstSection = 0);
     ~ReplaceScan();
 
     // Adds at most `most` further rows to the plan; false once the last section is scanned.

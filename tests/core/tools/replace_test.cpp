@@ -85,6 +85,10 @@ TEST(Replace, MatchesAndReplacesByTheOptions) {
         {"any_break", "ab\r\ncd\nef", "\\R", kRegex, kUtf8, "|", "ab|cd|ef", 2},
         {"line_break_in_replacement", "a b", " ", kRegex, kUtf8, "\\n", "a\r\nb", 1},
         {"plain_empty_finds_nothing", "abc", "", kPlain, kUtf8, "x", "abc", 0},
+        {"kelvin_sign_is_a_k",
+         "\xe2\x84\xaa"
+         "elvin",
+         "kelvin", kRegex, kUtf8, "x", "x", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,6 +123,57 @@ TEST(Replace, LiteralMatchingKeepsEveryOtherByte) {
             }
             expected.append(text, at);
             EXPECT_EQ(ReplaceAll(text, needle, kCase, kCp1252, "<\xe9>").first, expected);
+        }
+    }
+}
+
+TEST(Replace, FindNextStepsFromMatchToMatchAndKnowsASelectedMatch) {
+    // Group 1 needs the text before the start: a scan from the middle still looks back.
+    for (const Encoding encoding : {kUtf8, kCp1252}) {
+        SCOPED_TRACE(static_cast<int>(encoding));
+        const std::string text = encoding == kUtf8
+                                     ? "\xc3\xa9t\xc3\xa9 x\xc3\xa9t\xc3\xa9 \xc3\xa9t\xc3\xa9"
+                                     : "\xe9t\xe9 x\xe9t\xe9 \xe9t\xe9";
+        const std::size_t w = encoding == kUtf8 ? 5 : 3;  // bytes of one word
+        const Pattern word(encoding == kUtf8 ? "\xc3\xa9t\xc3\xa9" : "\xe9t\xe9", kWord, encoding);
+        std::vector<std::size_t> starts;
+        Selection at{0, 0};
+        while (const auto m = FindNextMatch(word, text, at)) {
+            starts.push_back(m->span.start);
+            at = {m->span.start, m->span.length};
+        }
+        // The word inside "x\xe9t\xe9" is no whole word.
+        EXPECT_EQ(starts, (std::vector<std::size_t>{0, 2 * w + 3}));
+        EXPECT_TRUE(MatchAt(word, text, {0, w}));
+        EXPECT_FALSE(MatchAt(word, text, {w + 2, w}));
+        EXPECT_FALSE(MatchAt(word, text, {0, w - 1}));
+        const Pattern behind("(?<=x)\\w+", kRegex, encoding);
+        const auto m = MatchAt(behind, text, {w + 2, w});
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->span, (Match::Span{w + 2, w}));
+    }
+}
+
+TEST(Replace, TextWithoutSyntaxMatchesAsThePatternDoes) {
+    // Such a pattern is looked for as text; in a group it goes through PCRE2 whole.
+    std::mt19937 rng(41);
+    static constexpr const char* kPieces[] = {"a", "b", "A", "B", " ", "_", "\xe9", "\r\n"};
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
+    for (const Encoding encoding : {kUtf8, kCp1252}) {
+        for (const FindOptions options :
+             {kRegex, kRegexCase, FindOptions{.wholeWords = true, .regex = true}}) {
+            for (int round = 0; round < 40; ++round) {
+                std::string text;
+                for (int i = 0; i < 80; ++i) {
+                    const std::string piece = kPieces[pick(rng)];
+                    text += encoding == kUtf8 && piece == "\xe9" ? "\xc3\xa9" : piece;
+                }
+                for (const std::string pattern : {"ab", "a b", "B_a"}) {
+                    EXPECT_EQ(ReplaceAll(text, pattern, options, encoding, "<$0>"),
+                              ReplaceAll(text, "(?:" + pattern + ")", options, encoding, "<$0>"))
+                        << pattern << " in " << text;
+                }
+            }
         }
     }
 }
@@ -249,6 +304,12 @@ TEST(Replace, AScanGivesItsRowsAsAskedAndCanStop) {
     EXPECT_EQ(scan.Plan().rows.size(), 5u);
     EXPECT_EQ(scan.Plan().counts, (std::vector<std::size_t>{2, 2, 0, 1}));
     EXPECT_FALSE(scan.Continue(1));
+
+    // Replace All in Section: one section alone, the counts of the others nought.
+    ReplaceScan one(d.p.sections, d.p.list, 1, p, r, 1);
+    EXPECT_FALSE(one.Continue(100));
+    EXPECT_EQ(one.Plan().counts, (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(one.Plan().rows.front().section, 1);
 }
 
 TEST(Replace, OneUndoPutsBackEverySection) {
