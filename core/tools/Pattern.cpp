@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "core/document/Codepage.h"
 #include "core/document/Error.h"
@@ -27,7 +28,16 @@ PCRE2_SPTR Units(std::string_view s) {
 }
 
 bool HasHighBytes(std::string_view s) {
-    return std::any_of(s.begin(), s.end(), [](char c) { return (c & 0x80) != 0; });
+    std::size_t i = 0;
+    // Eight bytes a step: most texts have none, and every byte must be looked at to know.
+    for (std::uint64_t eight; i + 8 <= s.size(); i += 8) {
+        std::memcpy(&eight, s.data() + i, 8);
+        if ((eight & 0x8080808080808080u) != 0) {
+            return true;
+        }
+    }
+    return std::any_of(s.begin() + static_cast<std::ptrdiff_t>(i), s.end(),
+                       [](char c) { return (c & 0x80) != 0; });
 }
 
 // A literal text as a pattern that matches it alone: every ASCII character but letters and
@@ -122,7 +132,7 @@ Pattern::Pattern(std::string_view text, FindOptions options, Encoding encoding)
     const std::string utf8 =
         encoding == Encoding::Windows1252 ? codepage::ToUtf8(text) : std::string(text);
     const std::string source = options.regex ? utf8 : EscapeLiteral(utf8);
-    std::uint32_t flags = PCRE2_UTF | PCRE2_UCP | PCRE2_MULTILINE | PCRE2_MATCH_INVALID_UTF;
+    std::uint32_t flags = PCRE2_UTF | PCRE2_UCP | PCRE2_MULTILINE;
     if (!options.matchCase) {
         flags |= PCRE2_CASELESS;
     }
@@ -292,7 +302,7 @@ struct MatchCursor::State {
             if (c.wholeWords) {
                 // Judged where it stands, with the characters before it in view.
                 const int rc = pcre2_match(c.code, Units(subject), subject.size(), p,
-                                           PCRE2_ANCHORED, data, c.context);
+                                           PCRE2_ANCHORED | PCRE2_NO_UTF_CHECK, data, c.context);
                 if (rc == PCRE2_ERROR_NOMATCH) {
                     next = p + 1;
                     continue;
@@ -316,8 +326,11 @@ struct MatchCursor::State {
                 done = true;
                 return std::nullopt;
             }
+            // The subject was checked once (MatchCursor): a check at every call would read the
+            // rest of the text again each time.
             const std::uint32_t options =
-                lastEmpty ? PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED : std::uint32_t{0};
+                PCRE2_NO_UTF_CHECK |
+                (lastEmpty ? PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED : std::uint32_t{0});
             const int rc =
                 pcre2_match(c.code, Units(subject), subject.size(), next, options, data, c.context);
             if (rc == PCRE2_ERROR_NOMATCH) {
@@ -381,12 +394,18 @@ MatchCursor::MatchCursor(const Pattern& pattern, std::string_view text, std::siz
     if (!st.c.code) {
         return;
     }
+    // PCRE2 reads UTF-8 alone: a Windows-1252 text with a byte above 127 is read through the
+    // code page, and so is a text that is not UTF-8 after all, so that no byte can lead PCRE2
+    // astray.
     st.literal = !st.c.literal.empty();
-    if (st.literal &&
-        (!st.c.wholeWords || pattern.encoding() == Encoding::Utf8 || !HasHighBytes(text))) {
-        // The text as it is holds every match, and PCRE2 can judge them there.
-    } else if (pattern.encoding() == Encoding::Windows1252 && HasHighBytes(text)) {
-        st.literal = false;
+    if (st.literal && !st.c.wholeWords) {
+        return;  // looked for in the text as it is, PCRE2 never reading it
+    }
+    const bool utf8 = pattern.encoding() == Encoding::Utf8
+                          ? FormOf(text) != ByteForm::Other || IsUtf8(text)
+                          : !HasHighBytes(text);
+    st.literal = st.literal && utf8;
+    if (!utf8) {
         st.converted = codepage::ToUtf8(text);
         st.subject = st.converted;
         st.mapped = true;

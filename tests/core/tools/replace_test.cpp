@@ -209,6 +209,9 @@ TEST(Replace, InvalidPatternsAndReplacementsAreExplained) {
     EXPECT_NO_THROW(Replacement("$2 ${x} \\1 $0", one));
     // A UTF-8 document has no character that bytes which are not UTF-8 could match.
     EXPECT_THROW(Pattern("\xe9", kRegex, kUtf8), Error);
+    // A text that should be UTF-8 and is not is still searched, byte for byte as it stands.
+    EXPECT_EQ(ReplaceAll("caf\xe9 ok \xff", "(o)k", kRegex, kUtf8, "[$1]").first,
+              "caf\xe9 [o] \xff");
 }
 
 TEST(Replace, RunawayPatternsStopWithAMessage) {
