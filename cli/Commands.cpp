@@ -115,7 +115,8 @@ bool Deciphers(const Arguments& a, const std::string& path) {
 // The plain bytes of a sealed document. A key typed on the terminal that does not open it is
 // said and asked for again, as the editor does, three times at most; a key from a descriptor or
 // a file is not given again, so it fails at once.
-std::string Unsealed(const Arguments& a, const std::string& path) {
+// held, when given, is a key read before, tried first, and takes the key that is tried.
+std::string Unsealed(const Arguments& a, const std::string& path, std::string* held = nullptr) {
     const bool typed = a.keySource == KeySource::None || a.keySource == KeySource::Terminal;
     int tries = 0;
     auto plain = UnsealFile(
@@ -127,8 +128,13 @@ std::string Unsealed(const Arguments& a, const std::string& path) {
                 }
                 std::fprintf(stderr, "velloran-cli: %s\n", Format(kWrongKey, path).c_str());
             }
-            std::string passphrase = ReadKey(a, false);
+            std::string passphrase =
+                held && !held->empty() && !previousWrong ? *held : ReadKey(a, false);
             auto key = SealKey::Derive(passphrase, header.salt, header.params);
+            if (held) {
+                Wipe(*held);
+                *held = passphrase;
+            }
             Wipe(passphrase);
             return key;
         },
@@ -538,16 +544,41 @@ const char* HowName(SectionMerge how) {
     return "";
 }
 
+// The one key of a merge, read once however many of its documents need it: a key descriptor
+// holds it once. The merged text is protected with it again.
+struct MergeKey {
+    std::string given;
+    // The first document read that was sealed or enciphered: its plain text is as private.
+    std::optional<std::string> protectedInput;
+    MergeKey() = default;
+    MergeKey(const MergeKey&) = delete;
+    MergeKey& operator=(const MergeKey&) = delete;
+    ~MergeKey() { Wipe(given); }
+
+    const std::string& Given(const Arguments& a, bool confirm) {
+        if (given.empty()) {
+            given = ReadKey(a, confirm);
+        }
+        return given;
+    }
+    std::string CipherKey(const Arguments& a, bool confirm) {
+        // Keys stay in the code page, whatever the document's encoding turns out to be.
+        return TextForm(a.utf8, Encoding::Windows1252).In(Given(a, confirm), "the key");
+    }
+};
+
 // The text of a document as the editor opens it, lines each followed by CR LF.
-std::string DocumentText(const Arguments& a, const std::string& path) {
+std::string DocumentText(const Arguments& a, const std::string& path, MergeKey& key) {
     PlainSession p;
     if (ProtectionOfName(path) == Protection::Sealed) {
-        p.buffer.AssignText(Unsealed(a, path));
+        p.buffer.AssignText(Unsealed(a, path, &key.given));
+        key.protectedInput = key.protectedInput.value_or(path);
     } else {
         ReadDocument(path, p.buffer);
         if (Deciphers(a, path)) {
-            p.session.st.CipherKey = ReadCipherKey(a, false);
+            p.session.st.CipherKey = key.CipherKey(a, false);
             DecipherBuffer(p.session);
+            key.protectedInput = key.protectedInput.value_or(path);
         }
     }
     std::string text;
@@ -556,10 +587,69 @@ std::string DocumentText(const Arguments& a, const std::string& path) {
     return text;
 }
 
+// The merged text to the output as its name says it is kept: sealed or enciphered with the key
+// in use (a ".vls" of plain text would be called damaged, a ".vle" read as scrambled), and plain
+// text of a protected document as private as that.
+void DeliverMerged(const Arguments& a, const std::string& merged, MergeKey& key) {
+    if (!a.output) {
+        Deliver(std::nullopt, [&](OutputFile& out) { out.Write(merged); });
+        return;
+    }
+    const std::string& output = *a.output;
+    const Protection protection = ProtectionOfName(output);
+    if (protection != Protection::Plain && key.given.empty() && a.keySource == KeySource::None) {
+        throw UsageError(output +
+                         (protection == Protection::Sealed ? " is a sealed (.vls)"
+                                                           : " is an enciphered (.vle)") +
+                         " name, and no key is in use to protect the merged text with: give "
+                         "--key, --key-fd or --key-file, or another name");
+    }
+    switch (protection) {
+        case Protection::Sealed: {
+            const std::string& passphrase = key.Given(a, true);
+            if (passphrase.empty()) {
+                throw UsageError(std::string(kEmptySealKey));
+            }
+            const auto sealKey = SealKey::Derive(passphrase, SealingParams());
+            WriteSealedFile(output, *sealKey, [&](SealWriter& w) { w.Write(merged); });
+            return;
+        }
+        case Protection::Enciphered: {
+            std::string cipherKey = key.CipherKey(a, true);
+            if (cipherKey.empty()) {
+                throw UsageError("an empty key would leave the document as it is: give a key");
+            }
+            DocumentBuffer lines;
+            lines.AssignText(merged);
+            KeyIndex index;
+            for (std::size_t i = 0; i < lines.LineCount(); ++i) {
+                const std::span<char> line = lines.MutableLine(i);
+                EncipherLine(line, cipherKey, index);
+                if (!ReadsBack(std::string_view(line.data(), line.size()))) {
+                    Wipe(cipherKey);
+                    throw Refusal(std::string(kKeyCannotEncipher));
+                }
+            }
+            Wipe(cipherKey);
+            DeliverLines(output, lines);
+            return;
+        }
+        case Protection::Plain:
+            break;
+    }
+    std::optional<FileAccess> access;
+    if (key.protectedInput) {
+        access = PlainTextAccess(*key.protectedInput, output);
+    }
+    Deliver(
+        output, [&](OutputFile& out) { out.Write(merged); }, access);
+}
+
 int Merge(const Arguments& a) {
-    const MergeVersion base = MergeVersion::OfText(DocumentText(a, a.operands[0]));
-    const MergeVersion ours = MergeVersion::OfText(DocumentText(a, a.operands[1]));
-    const MergeVersion theirs = MergeVersion::OfText(DocumentText(a, a.operands[2]));
+    MergeKey key;
+    const MergeVersion base = MergeVersion::OfText(DocumentText(a, a.operands[0], key));
+    const MergeVersion ours = MergeVersion::OfText(DocumentText(a, a.operands[1], key));
+    const MergeVersion theirs = MergeVersion::OfText(DocumentText(a, a.operands[2], key));
     const MergeLabels labels;
     const MergeOutcome outcome = MergeVersions(base, ours, theirs, labels);
     const std::string merged = outcome.Text();
@@ -584,12 +674,12 @@ int Merge(const Arguments& a) {
         json.EndArray().EndObject();
         // Without -o the JSON alone is the answer on standard output.
         if (a.output) {
-            Deliver(a.output, [&](OutputFile& out) { out.Write(merged); });
+            DeliverMerged(a, merged, key);
         }
         DeliverJson(json);
         return conflicts > 0 ? 1 : 0;
     }
-    Deliver(a.output, [&](OutputFile& out) { out.Write(merged); });
+    DeliverMerged(a, merged, key);
     for (const MergeNote& note : notes) {
         if (note.conflict) {
             std::fprintf(stderr, "velloran-cli: %s\n", text.Out(note.text).c_str());

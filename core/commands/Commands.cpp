@@ -1,5 +1,7 @@
 #include "core/commands/Commands.h"
 
+#include <sys/stat.h>
+
 #include "core/commands/Saving.h"
 #include "core/document/Sections.h"
 #include "core/protection/Protection.h"
@@ -7,12 +9,29 @@
 
 namespace velloran {
 
+namespace {
+
+// A name that nothing stands under yet, in a folder that is there: a document to be created at
+// its first save, as `editor NewBook.vlp` gives in any editor and New File hands a second
+// instance. A dangling link is something standing there, not a new name.
+bool IsNewDocumentName(const std::string& path) {
+    struct stat st;
+    if (path.back() == '/' || ::lstat(path.c_str(), &st) == 0) {
+        return false;
+    }
+    const std::string folder = FolderPart(path);
+    return ::stat(folder.empty() ? "." : folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
 void ChooseStartDocument(Session& s, const std::optional<std::string>& argument,
                          const std::function<std::optional<std::string>()>& chooseFile,
                          const std::function<bool(const std::string&)>& hasRecord) {
     State& st = s.st;
     if (argument && !argument->empty() &&
-        (IsExistingFile(*argument) || (hasRecord && hasRecord(*argument)))) {
+        (IsExistingFile(*argument) || (hasRecord && hasRecord(*argument)) ||
+         IsNewDocumentName(*argument))) {
         st.FileName = *argument;
     } else if (IsExistingFile("Velloran.vlp")) {
         st.FileName = "Velloran.vlp";

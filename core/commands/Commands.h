@@ -10,8 +10,8 @@
 namespace velloran {
 
 // Chooses the document at start: an argument naming an existing file (or one that hasRecord, when
-// given, tells has a recovery record: a document never saved), "Velloran.vlp", "Velloran.vle",
-// else the open-file dialog.
+// given, tells has a recovery record: a document never saved) or a new name in a folder that
+// exists, "Velloran.vlp", "Velloran.vle", else the open-file dialog.
 void ChooseStartDocument(Session& s, const std::optional<std::string>& argument,
                          const std::function<std::optional<std::string>()>& chooseFile,
                          const std::function<bool(const std::string&)>& hasRecord = {});

@@ -16,6 +16,7 @@
 #include "core/merge/DiskMerge.h"
 #include "core/merge/Merge.h"
 #include "core/protection/Protection.h"
+#include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
 
 namespace velloran {
@@ -47,10 +48,6 @@ std::pair<std::string_view, std::string_view> StemAndExtension(std::string_view 
     return {name.substr(0, dot), name.substr(dot)};
 }
 
-std::optional<FileIdentity> Identity(const std::string& path) {
-    return IdentityOf(path);
-}
-
 std::string InFolder(const std::string& folder, std::string_view name) {
     if (folder.empty()) {
         return std::string(name);
@@ -67,9 +64,57 @@ bool IsOwnFile(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
-bool Older(const FileIdentity& a, const FileIdentity& b) {
-    return std::pair(a.modifiedSeconds, a.modifiedNanoseconds) <
-           std::pair(b.modifiedSeconds, b.modifiedNanoseconds);
+// The folder path is in, held open: the copy is reached and moved only relative to it, so that
+// a folder swapped meanwhile along the path changes nothing.
+int OpenFolderOf(const std::string& path) {
+    const std::string folder = FolderPart(path);
+    return ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// "June (2).vlp" for the nth copy of that name in a folder.
+std::string NumberedName(const std::string& name, int n) {
+    if (n < 2) {
+        return name;
+    }
+    const auto [stem, extension] = StemAndExtension(name);
+    return std::string(stem) + " (" + std::to_string(n) + ")" + std::string(extension);
+}
+
+// Moves the copy open at copy, name in folder, into "merged" there: never into a folder of
+// another's (or a link), nor over a file that came there meanwhile, and only the file that was
+// read. Its new name there, or nothing with why saying what stopped it.
+std::optional<std::string> MoveIntoMerged(int folder, const std::string& name, int copy,
+                                          std::string& why) {
+    ::mkdirat(folder, "merged", 0777);
+    const UniqueFd merged(OpenOwnFolderAt(folder, "merged"));
+    if (!merged) {
+        why = "it is not a folder of your own";
+        return std::nullopt;
+    }
+    for (int n = 1; n <= 100; ++n) {
+        const std::string target = NumberedName(name, n);
+        if (!NameIsFree(merged.get(), target)) {
+            continue;
+        }
+        if (::renameat2(folder, name.c_str(), merged.get(), target.c_str(), RENAME_NOREPLACE) !=
+            0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            why = std::strerror(errno);
+            return std::nullopt;
+        }
+        // Another user may have put something else under the copy's name since it was read:
+        // that goes back where it was, unread.
+        if (!SameFile(copy, merged.get(), target)) {
+            ::renameat2(merged.get(), target.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
+            why = "another file took its place in the folder";
+            return std::nullopt;
+        }
+        return target;
+    }
+    why = std::strerror(EEXIST);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -116,24 +161,17 @@ std::vector<std::string> ConflictCopiesOf(const std::string& path) {
     return copies;
 }
 
-std::string MergedCopyPath(const std::string& copyPath) {
-    const std::string folder = InFolder(FolderPart(copyPath), "merged");
-    const std::string name = FileNamePart(copyPath);
-    const auto [stem, extension] = StemAndExtension(name);
-    std::string target = InFolder(folder, name);
-    for (int n = 2; IdentityOf(target); ++n) {
-        target = InFolder(
-            folder, std::string(stem) + " (" + std::to_string(n) + ")" + std::string(extension));
-    }
-    return target;
-}
-
 MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     State& st = s.st;
-    if (!IsOwnFile(copyPath)) {
+    // Opened once and judged by what was opened: a name checked first and opened after could be
+    // a link to any file of the user's by then.
+    const std::string name = FileNamePart(copyPath);
+    const UniqueFd folder(OpenFolderOf(copyPath));
+    const UniqueFd copy(folder ? OpenOwnFileAt(folder.get(), name) : -1);
+    if (!copy) {
         throw Error(Format(kNotOwnCopy, copyPath));
     }
-    const SharedBytes theirsText = ReadWithKeysInUse(st, copyPath);
+    const SharedBytes theirsText = ReadWithKeysInUse(st, copyPath, copy.get());
     std::vector<std::string_view> slots;
     for (int k = 0; k <= st.LastSection; ++k) {
         slots.push_back(s.sections.ReadSlot(k));
@@ -141,31 +179,15 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     const MergeVersion ours = MergeVersion::OfSections(slots);
     const MergeVersion theirs = MergeVersion::OfText(theirsText);
 
-    // The version both came from is older than either, and is neither.
+    // The version both came from, from what this run holds alone: nothing in the folder is
+    // trusted for it (another user may plant a backup there, and a backup is one side's own
+    // version). As long as the file is what this run last read or saved, that version is the
+    // side the copy was made beside, not before: no base is known then.
     const std::string target = SaveTarget(st);
-    const auto document = Identity(target);
-    const auto copy = Identity(copyPath);
-    const std::string backups = BackupFolderOf(st, target);
-    const std::string stem = InFolder(backups, FileNamePart(target));
     std::optional<MergeVersion> base;
-    std::optional<FileIdentity> baseIdentity;
-    for (const char* suffix : {"-prev", "-copy"}) {
-        const std::string candidate = BackupName(stem, suffix);
-        const auto id = Identity(candidate);
-        if (!id || !copy || !Older(*id, *copy) || (document && !Older(*id, *document)) ||
-            (baseIdentity && !Older(*baseIdentity, *id))) {
-            continue;
-        }
-        try {
-            SharedBytes text = ReadWithKeysInUse(st, candidate);
-            if (*text == *theirsText || (st.MergeBase && *text == *st.MergeBase)) {
-                continue;
-            }
-            base = MergeVersion::OfText(std::move(text));
-            baseIdentity = id;
-        } catch (const Error&) {
-            // A backup that cannot be read is no base.
-        }
+    if (st.MergeBase && st.MergeBasePath == target && ChangedOnDisk(st, target) &&
+        *st.MergeBase != *theirsText) {
+        base = MergeVersion::OfText(st.MergeBase);
     }
     const bool common = !base;
     if (common) {
@@ -184,9 +206,10 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     }
     report.summary =
         FileNamePart(copyPath) + " was merged into the document, from " +
-        (common ? std::string("what both have in common (no earlier version of both "
-                              "was found)")
-                : "the backup copy of " + FileNamePart(target) + " they both came from") +
+        (common ? std::string("what both have in common: no earlier version of both is "
+                              "known, so wherever they differ both versions were kept")
+                : "the version of " + FileNamePart(target) +
+                      " last read or saved here, which both came from") +
         ". ";
     const int conflicts = outcome.Conflicts();
     report.summary += conflicts == 0 ? std::string("No conflicts.")
@@ -196,26 +219,13 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
                                            "start with <<<<<<<, ======= and >>>>>>>.";
     report.summary += " The result is not saved yet.";
 
-    // Never into a folder of another's, nor over a file that came there meanwhile.
-    std::string moved = MergedCopyPath(copyPath);
-    MakeDirectory(FolderPart(moved));
-    bool done = false;
-    std::string why = "it is not a folder of your own";
-    for (int tries = 0; !done && tries < 100 && !IsForeignFolder(FolderPart(moved)); ++tries) {
-        done =
-            ::renameat2(AT_FDCWD, copyPath.c_str(), AT_FDCWD, moved.c_str(), RENAME_NOREPLACE) == 0;
-        if (!done) {
-            why = std::strerror(errno);
-            if (errno != EEXIST) {
-                break;
-            }
-            moved = MergedCopyPath(copyPath);
-        }
-    }
-    if (!done) {
-        report.notes.push_back({-1, true, Format(kCopyNotMoved, why)});
+    std::string why;
+    if (const auto moved = MoveIntoMerged(folder.get(), name, copy.get(), why)) {
+        report.notes.push_back(
+            {-1, false,
+             "The copy is now " + InFolder(InFolder(FolderPart(copyPath), "merged"), *moved)});
     } else {
-        report.notes.push_back({-1, false, "The copy is now " + moved});
+        report.notes.push_back({-1, true, Format(kCopyNotMoved, why)});
     }
     s.dialogs.ShowMergeReport(report);
     return report;

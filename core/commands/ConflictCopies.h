@@ -22,14 +22,12 @@ bool IsConflictCopyName(std::string_view name, std::string_view documentName);
 std::vector<std::string> ConflictCopiesOf(const std::string& path);
 
 // Merges the copy at copyPath into the sections, the result unsaved, and moves the copy into the
-// folder "merged" beside it (never over another file there). The base is the newest backup copy
-// of the document that is older than both and is neither; without one, what the two have in
-// common, so that every line of either is kept. Throws Error when the copy cannot be read with
+// folder "merged" beside it (never over another file there). The base is the document as this
+// run last read or saved it, once the file is no longer that (else that version is the one the
+// copy was made beside); nothing in the folder ever is. Without a base, every place where the two
+// differ keeps both versions between marker lines. Throws Error when the copy cannot be read with
 // the keys in use or is no longer a file of this user's own, and then leaves it where it is.
 MergeReport MergeConflictCopy(Session& s, const std::string& copyPath);
-
-// Where a copy merged from copyPath goes.
-std::string MergedCopyPath(const std::string& copyPath);
 
 inline constexpr std::string_view kMergeConflictCopy =
     "%s is a copy that a sync tool made of this document when it was changed in two places at "

@@ -1,5 +1,8 @@
 #include "core/commands/Saving.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <utility>
 
 #include "core/document/Error.h"
@@ -31,6 +34,15 @@ bool LinkInTheWay(Session& s, const std::string& backup) {
     return true;
 }
 
+// A backup that could not replace what stands at its name because that is another user's file
+// (a sticky folder keeps others' files from being replaced): the user learns of it, as of a link.
+void TellIfForeign(Session& s, const std::string& backup) {
+    struct stat st;
+    if (::lstat(backup.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid != ::geteuid()) {
+        TellBackupRefused(s, kBackupForeignRefused, backup);
+    }
+}
+
 std::string InFolder(const std::string& folder, const std::string& name) {
     // An empty folder means the current one, not the root.
     if (folder.empty()) {
@@ -46,6 +58,73 @@ std::string DocumentFolderOf(const std::string& target) {
         folder.pop_back();
     }
     return folder.empty() ? "." : folder;
+}
+
+// False when the copy could not be written.
+bool WriteCopyWith(Session& s, const DocumentWriter& writer, const std::string& path,
+                   const std::optional<FileAccess>& access, Naming naming) {
+    try {
+        writer.Write(path, writer.Lines(s), access, naming);
+        return true;
+    } catch (const Error&) {
+        // A backup never stops the save; the earlier copy is still whole.
+        return false;
+    }
+}
+
+// A change on disk since this run read or wrote target: merged into the sections, or, where it
+// cannot be, asked about. accepted is the version the user agreed to overwrite, not asked about
+// again; a version that came while a question was open is looked at in turn.
+Replace LookAtDisk(Session& s, const std::string& target, std::optional<FileIdentity>& accepted) {
+    State& st = s.st;
+    // A program that never stops writing the file does not hold the save forever.
+    constexpr int kMostLooks = 8;
+    for (int looks = 0; looks < kMostLooks; ++looks) {
+        // Another instance or program may have saved its own work there since; ours would bury
+        // it.
+        if (!ChangedOnDisk(st, target)) {
+            return Replace::Go;
+        }
+        const std::optional<FileIdentity> seen = IdentityOf(target);
+        if (accepted && seen == accepted) {
+            return Replace::Go;
+        }
+        std::string reason;
+        if (target == st.MergeBasePath) {
+            DiskLook look = LookOnDisk(st);
+            switch (look.kind) {
+                case DiskLook::Kind::Same:
+                case DiskLook::Kind::Gone:
+                    return Replace::Go;
+                case DiskLook::Kind::Changed:
+                    // Merged first; where both versions of lines now stand in a section, the
+                    // writer sees them before anything is written.
+                    if (!TakeDiskText(s, std::move(look.text), true).flagged.empty()) {
+                        return Replace::Stop;
+                    }
+                    continue;
+                case DiskLook::Kind::Unreadable:
+                    reason = look.reason;
+                    break;
+            }
+        }
+        const std::string question =
+            reason.empty() ? Format(kChangedOnDisk, target)
+                           : Format(Format(kChangedOnDiskUnmergeable, target), reason);
+        if (s.dialogs.AskYesNo(question)) {
+            accepted = seen;
+            continue;
+        }
+        if (!s.dialogs.AskYesNo(std::string(kSaveUnderNewName))) {
+            return Replace::Stop;
+        }
+        const PromptResult answer = s.dialogs.AskSaveDocument(NewNameFor(st.FileName), false);
+        if (answer.result != ModalResult::OK || answer.text == st.FileName) {
+            return Replace::Stop;
+        }
+        return SaveDocumentAs(s, answer.text) ? Replace::SavedElsewhere : Replace::Stop;
+    }
+    return Replace::Stop;
 }
 
 }  // namespace
@@ -75,7 +154,11 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
         return false;
     }
     // Asked before the key, so that a save the user stops costs no key derivation.
-    switch (Replacing(s, target)) {
+    if (IsUnopenedSealed(st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
+        return false;
+    }
+    std::optional<FileIdentity> accepted;
+    switch (LookAtDisk(s, target, accepted)) {
         case Replace::Go:
             break;
         case Replace::Stop:
@@ -87,13 +170,28 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
     if (!writer) {
         return false;
     }
+    // Every prompt comes before the last look at the disk: the run goes on while one is open,
+    // the watcher holds off, and another program may write the file meanwhile.
+    std::optional<DocumentWriter> copyWriter;
+    const bool copyAsked = st.BackupCurr && protection == Protection::Enciphered;
+    if (copyAsked) {
+        copyWriter = writer->ForCopy(s);
+    }
+    switch (LookAtDisk(s, target, accepted)) {
+        case Replace::Go:
+            break;
+        case Replace::Stop:
+            return false;
+        case Replace::SavedElsewhere:
+            return true;
+    }
     // Built aside, so that a save that does not go on leaves the buffer for Decript and Reload.
     DocumentBuffer lines = writer->Lines(s);
     s.buffer = std::move(lines);
 
     // The enciphered name is one the editor made up: no link there is followed.
     const Naming targetNaming = target == fileName ? Naming::kGiven : Naming::kMadeUp;
-    MakeBackups(s, target, &*writer, targetNaming);
+    MakeBackups(s, target, &*writer, targetNaming, copyAsked ? &copyWriter : nullptr);
     writer->Write(target, s.buffer, std::nullopt, targetNaming);
     writer->KeepKey(st);
     st.FileName = fileName;
@@ -125,7 +223,8 @@ bool SaveWithPrompt(Session& s, bool showDoNotExit) {
 }
 
 void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save,
-                 std::optional<Naming> targetNaming) {
+                 std::optional<Naming> targetNaming,
+                 const std::optional<DocumentWriter>* copyWriter) {
     State& st = s.st;
     if (!st.BackupPrev && !st.BackupCurr) {
         return;
@@ -161,8 +260,10 @@ void MakeBackups(Session& s, const std::string& target, const DocumentWriter* sa
         const std::string prev = BackupName(base, "-prev");
         if (!LinkInTheWay(s, prev)) {
             if (auto old = ReadWholeFile(target, static_cast<std::size_t>(-1), *targetNaming)) {
-                ReplaceFile(
-                    prev, [&](OutputFile& out) { out.Write(*old); }, access, naming);
+                if (!ReplaceFile(
+                        prev, [&](OutputFile& out) { out.Write(*old); }, access, naming)) {
+                    TellIfForeign(s, prev);
+                }
             }
         }
         st.BackupPrev = false;
@@ -170,7 +271,15 @@ void MakeBackups(Session& s, const std::string& target, const DocumentWriter* sa
     if (st.BackupCurr) {
         const std::string copy = BackupName(base, "-copy");
         if (!LinkInTheWay(s, copy)) {
-            WriteBackupCopy(s, copy, access, save, naming);
+            const DocumentWriter inForce = DocumentWriter::InForce(st, SaveProtection(st));
+            std::optional<DocumentWriter> asked;
+            if (!copyWriter) {
+                asked = (save ? save : &inForce)->ForCopy(s);
+            }
+            const std::optional<DocumentWriter>& writer = copyWriter ? *copyWriter : asked;
+            if (writer && !WriteCopyWith(s, *writer, copy, access, naming)) {
+                TellIfForeign(s, copy);
+            }
         }
     }
 }
@@ -190,56 +299,17 @@ void WriteBackupCopy(Session& s, const std::string& path, const std::optional<Fi
                      const DocumentWriter* save, Naming naming) {
     const DocumentWriter inForce = DocumentWriter::InForce(s.st, SaveProtection(s.st));
     const auto writer = (save ? save : &inForce)->ForCopy(s);
-    if (!writer) {
-        return;
-    }
-    try {
-        writer->Write(path, writer->Lines(s), access, naming);
-    } catch (const Error&) {
-        // A backup never stops the save; the earlier copy is still whole.
+    if (writer) {
+        WriteCopyWith(s, *writer, path, access, naming);
     }
 }
 
 Replace Replacing(Session& s, const std::string& target) {
-    State& st = s.st;
-    if (IsUnopenedSealed(st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
+    if (IsUnopenedSealed(s.st, target) && !s.dialogs.AskYesNo(Format(kReplaceUnopened, target))) {
         return Replace::Stop;
     }
-    // Another instance or program may have saved its own work there since; ours would bury it.
-    if (!ChangedOnDisk(st, target)) {
-        return Replace::Go;
-    }
-    std::string reason;
-    if (target == st.MergeBasePath) {
-        DiskLook look = LookOnDisk(st);
-        switch (look.kind) {
-            case DiskLook::Kind::Same:
-            case DiskLook::Kind::Gone:
-                return Replace::Go;
-            case DiskLook::Kind::Changed:
-                // Merged first; where both versions of lines now stand in a section, the writer
-                // sees them before anything is written.
-                return TakeDiskText(s, std::move(look.text), true).flagged.empty() ? Replace::Go
-                                                                                   : Replace::Stop;
-            case DiskLook::Kind::Unreadable:
-                reason = look.reason;
-                break;
-        }
-    }
-    const std::string question = reason.empty()
-                                     ? Format(kChangedOnDisk, target)
-                                     : Format(Format(kChangedOnDiskUnmergeable, target), reason);
-    if (s.dialogs.AskYesNo(question)) {
-        return Replace::Go;
-    }
-    if (!s.dialogs.AskYesNo(std::string(kSaveUnderNewName))) {
-        return Replace::Stop;
-    }
-    const PromptResult answer = s.dialogs.AskSaveDocument(NewNameFor(st.FileName), false);
-    if (answer.result != ModalResult::OK || answer.text == st.FileName) {
-        return Replace::Stop;
-    }
-    return SaveDocumentAs(s, answer.text) ? Replace::SavedElsewhere : Replace::Stop;
+    std::optional<FileIdentity> accepted;
+    return LookAtDisk(s, target, accepted);
 }
 
 bool MayReplace(Session& s, const std::string& target) {

@@ -34,8 +34,11 @@ bool SaveWithPrompt(Session& s, bool showDoNotExit);
 // is followed, and a backup folder other than the document's is only used when it is the user's
 // own (see Naming); a backup not made for that reason is said once a run. target goes by
 // targetNaming; by default it is made up when it is not FileName (the enciphered name).
+// copyWriter, when given, is the "-copy"'s writer as the save already asked for it (nothing
+// there: no copy), so that no prompt comes between the last look at the disk and the write.
 void MakeBackups(Session& s, const std::string& target, const DocumentWriter* save = nullptr,
-                 std::optional<Naming> targetNaming = std::nullopt);
+                 std::optional<Naming> targetNaming = std::nullopt,
+                 const std::optional<DocumentWriter>* copyWriter = nullptr);
 
 // The folder the backups of target go to, as the backup policy says.
 std::string BackupFolderOf(const State& st, const std::string& target);
@@ -77,6 +80,9 @@ inline constexpr std::string_view kBackupFolderRefused =
 inline constexpr std::string_view kBackupLinkRefused =
     "No backup was made as %s: it is a symbolic link, which could lead the backup over another "
     "file, and backups are never written through one. Remove the link to have the backup made.";
+inline constexpr std::string_view kBackupForeignRefused =
+    "No backup was made as %s: a file of another user stands there, which this folder does not "
+    "let you replace. Have it removed, or choose a backup folder of your own in File Parameters.";
 inline constexpr std::string_view kSaveUnsealed =
     "%s is not a sealed (.vls) name: the document would be written without encryption. "
     "Write it without encryption?";

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/document/Encoding.h"
@@ -72,6 +73,12 @@ struct State {
     // sections were read from, so that it costs no copy of its own.
     std::shared_ptr<const std::string> MergeBase;
     std::string MergeBasePath;
+    // The version of MergeBasePath's file that the keys in use (the sealing key named here)
+    // could not read, and why: not read again until the file or the key changes, since a sealed
+    // file's key may take seconds to derive.
+    std::optional<FileIdentity> UnreadableOnDisk;
+    const void* UnreadableWithKey = nullptr;
+    std::string UnreadableReason;
 };
 
 // The run's one instance.

@@ -100,31 +100,70 @@ std::vector<int> ApplyMerge(Session& s, const MergeVersion& ours, MergeOutcome& 
     return changed;
 }
 
-DiskLook LookOnDisk(State& st) {
-    DiskLook look;
+std::optional<DiskProbe> ProbeOnDisk(State& st, DiskLook& known) {
+    known = DiskLook{};
     const std::string& path = st.MergeBasePath;
     if (path.empty() || !st.MergeBase || !ChangedOnDisk(st, path)) {
-        return look;
+        return std::nullopt;
     }
-    if (!IdentityOf(path)) {
-        look.kind = DiskLook::Kind::Gone;
-        return look;
+    DiskProbe probe;
+    probe.path = path;
+    probe.identity = IdentityOf(path);
+    if (!probe.identity) {
+        known.kind = DiskLook::Kind::Gone;
+        return std::nullopt;
     }
+    if (st.UnreadableOnDisk == probe.identity && st.UnreadableWithKey == st.SealKeyInUse.get()) {
+        known.kind = DiskLook::Kind::Unreadable;
+        known.reason = st.UnreadableReason;
+        return std::nullopt;
+    }
+    probe.keys.FileName = st.FileName;
+    probe.keys.Enciphered = st.Enciphered;
+    probe.keys.CipherKey = st.CipherKey;
+    probe.keys.SealKeyInUse = st.SealKeyInUse;
+    return probe;
+}
+
+DiskLook ReadDiskProbe(const DiskProbe& probe) {
+    DiskLook look;
     try {
-        look.text = ReadWithKeysInUse(st, path);
+        look.text = ReadWithKeysInUse(probe.keys, probe.path);
+        look.kind = DiskLook::Kind::Changed;
     } catch (const Error& e) {
         look.kind = DiskLook::Kind::Unreadable;
         look.reason = e.what();
-        return look;
     }
-    if (*look.text == *st.MergeBase) {
-        // Touched, or written again as it was: no change of the document.
-        RememberOnDisk(st, path);
-        look.text.reset();
-        return look;
-    }
-    look.kind = DiskLook::Kind::Changed;
     return look;
+}
+
+DiskLook TakeDiskLook(State& st, const DiskProbe& probe, DiskLook read) {
+    if (probe.path != st.MergeBasePath || probe.keys.SealKeyInUse != st.SealKeyInUse ||
+        probe.keys.CipherKey != st.CipherKey || probe.keys.Enciphered != st.Enciphered ||
+        !st.MergeBase) {
+        return DiskLook{};
+    }
+    if (read.kind == DiskLook::Kind::Unreadable) {
+        st.UnreadableOnDisk = probe.identity;
+        st.UnreadableWithKey = st.SealKeyInUse.get();
+        st.UnreadableReason = read.reason;
+        return read;
+    }
+    if (*read.text == *st.MergeBase) {
+        // Touched, or written again as it was: no change of the document.
+        st.OnDisk[probe.path] = *probe.identity;
+        return DiskLook{};
+    }
+    return read;
+}
+
+DiskLook LookOnDisk(State& st) {
+    DiskLook known;
+    const std::optional<DiskProbe> probe = ProbeOnDisk(st, known);
+    if (!probe) {
+        return known;
+    }
+    return TakeDiskLook(st, *probe, ReadDiskProbe(*probe));
 }
 
 MergeReport TakeDiskText(Session& s, SharedBytes theirs, bool forSave) {

@@ -26,9 +26,29 @@ struct DiskLook {
     std::string reason;
 };
 
-// Looks at the file of the merge base. Cheap when the file's identity did not change; otherwise
-// reads the file and compares its text.
+// Looks at the file of the merge base. Cheap when the file's identity did not change, or is that
+// of a version already found unreadable with the same keys; otherwise reads the file and
+// compares its text.
 DiskLook LookOnDisk(State& st);
+
+// LookOnDisk in three steps, so that the read, and the key derivation a sealed file saved
+// elsewhere needs (its salt is its own), can run off the window thread:
+// ProbeOnDisk and TakeDiskLook on the thread that owns the state, ReadDiskProbe on any.
+struct DiskProbe {
+    std::string path;
+    std::optional<FileIdentity> identity;
+    // The keys in use, copied: the only part of the state a read looks at.
+    State keys;
+};
+// Nothing to read: the look is already known (the file is as last seen, gone, or the version
+// found unreadable before), and is in known.
+std::optional<DiskProbe> ProbeOnDisk(State& st, DiskLook& known);
+// Reads the file with the probe's keys; touches no shared state.
+DiskLook ReadDiskProbe(const DiskProbe& probe);
+// Brings a read into the state: compared with the merge base, and an unreadable version noted so
+// that it is not read again. A probe of a file or keys that changed meanwhile counts as no look
+// (Same), to be looked at again.
+DiskLook TakeDiskLook(State& st, const DiskProbe& probe, DiskLook read);
 
 // Puts the outcome of a merge into the slots, ours being the slots as they were: each slot
 // whose text changes takes it through MergeSlotText; LastSection and the list follow, the

@@ -183,10 +183,70 @@ MergedSection Own(std::string text, SectionMerge how) {
     return m;
 }
 
+ConflictMarkers MarkersOf(const MergeLabels& labels) {
+    return {std::string(kConflictStart) + "as changed " + labels.ours, std::string(kConflictMiddle),
+            std::string(kConflictEnd) + "as changed " + labels.theirs};
+}
+
+// Theirs' title below ours', where it opens no section.
+void AppendTitleConflict(std::string_view theirs, const ConflictMarkers& markers,
+                         std::string& out) {
+    out.append(markers.start).append(": the title above\r\n");
+    out.append(markers.middle).append("\r\n");
+    out.append(" ").append(theirs).append("\r\n");
+    out.append(markers.end).append(", after a blank that keeps it from opening a section\r\n");
+}
+
+// Two versions of a section without the one they came from: the lines alike stay, and each
+// place where they differ keeps both, since either side may be the one that changed it.
+MergedSection MergeUnrelated(int b, std::string_view ours, std::string_view theirs,
+                             const MergeLabels& labels) {
+    const ConflictMarkers markers = MarkersOf(labels);
+    const std::vector<std::string_view> ol = LinesOf(ours);
+    const std::vector<std::string_view> tl = LinesOf(theirs);
+    std::string out;
+    out.reserve(ours.size() + theirs.size() + 256);
+    int conflicts = 0;
+    std::size_t from = 0;
+    if (b > 0 && !ol.empty() && !tl.empty()) {
+        out.append(ol[0]).append("\r\n");
+        if (ol[0] != tl[0]) {
+            ++conflicts;
+            AppendTitleConflict(tl[0], markers, out);
+        }
+        from = 1;
+    }
+    const auto mine = std::span<const std::string_view>(ol).subspan(std::min(from, ol.size()));
+    const auto yours = std::span<const std::string_view>(tl).subspan(std::min(from, tl.size()));
+    auto append = [&](std::span<const std::string_view> lines, std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            out.append(lines[i]).append("\r\n");
+        }
+    };
+    std::size_t at = 0;
+    for (const LineHunk& h : DiffLines(mine, yours)) {
+        append(mine, at, h.baseBegin);
+        ++conflicts;
+        out.append(markers.start).append("\r\n");
+        append(mine, h.baseBegin, h.baseEnd);
+        out.append(markers.middle).append("\r\n");
+        append(yours, h.sideBegin, h.sideEnd);
+        out.append(markers.end).append("\r\n");
+        at = h.baseEnd;
+    }
+    append(mine, at, mine.size());
+    MergedSection m = Own(std::move(out), SectionMerge::Conflict);
+    m.conflicts = conflicts;
+    return m;
+}
+
 // A base section both sides kept.
 MergedSection MergeSection(int b, std::string_view base, std::string_view ours,
-                           std::string_view theirs, const MergeLabels& labels) {
+                           std::string_view theirs, const MergeLabels& labels, bool unknownBase) {
     MergedSection m;
+    if (ours != theirs && unknownBase) {
+        return MergeUnrelated(b, ours, theirs, labels);
+    }
     if (ours == theirs) {
         m.text = ours;
         m.how = ours == base ? SectionMerge::Unchanged : SectionMerge::Same;
@@ -202,9 +262,7 @@ MergedSection MergeSection(int b, std::string_view base, std::string_view ours,
         m.how = SectionMerge::Theirs;
         return m;
     }
-    const ConflictMarkers markers{std::string(kConflictStart) + "as changed " + labels.ours,
-                                  std::string(kConflictMiddle),
-                                  std::string(kConflictEnd) + "as changed " + labels.theirs};
+    const ConflictMarkers markers = MarkersOf(labels);
     std::vector<std::string_view> bl = LinesOf(base);
     std::vector<std::string_view> ol = LinesOf(ours);
     std::vector<std::string_view> tl = LinesOf(theirs);
@@ -220,11 +278,7 @@ MergedSection MergeSection(int b, std::string_view base, std::string_view ours,
         out.append(title).append("\r\n");
         if (bl[0] != ol[0] && bl[0] != tl[0] && ol[0] != tl[0]) {
             ++conflicts;
-            out.append(markers.start).append(": the title above\r\n");
-            out.append(markers.middle).append("\r\n");
-            out.append(" ").append(tl[0]).append("\r\n");
-            out.append(markers.end)
-                .append(", after a blank that keeps it from opening a section\r\n");
+            AppendTitleConflict(tl[0], markers, out);
         }
         from = 1;
     }
@@ -310,6 +364,7 @@ MergeVersion CommonVersion(const MergeVersion& ours, const MergeVersion& theirs)
         common.held_.push_back(std::move(text));
         common.absent_.push_back(false);
     }
+    common.unknown_ = true;
     return common;
 }
 
@@ -341,6 +396,7 @@ MergeOutcome MergeVersions(const MergeVersion& base, const MergeVersion& ours,
                            const MergeVersion& theirs, const MergeLabels& labels) {
     const Side o = MakeSide(base, ours);
     const Side t = MakeSide(base, theirs);
+    const bool unknown = base.Unknown();
     MergeOutcome outcome;
     for (const MergeVersion* v : {&base, &ours, &theirs}) {
         outcome.held.insert(outcome.held.end(), v->held_.begin(), v->held_.end());
@@ -392,7 +448,8 @@ MergeOutcome MergeVersions(const MergeVersion& base, const MergeVersion& ours,
             continue;
         }
         if (y < 0) {
-            if (lead.Text(x) == baseText) {
+            // Without a known base, a section the other lacks was not known to be removed there.
+            if (lead.Text(x) == baseText && !unknown) {
                 removedByOther.push_back(titleOf(b));
                 continue;
             }
@@ -403,8 +460,9 @@ MergeOutcome MergeVersions(const MergeVersion& base, const MergeVersion& ours,
             out.push_back(std::move(m));
             continue;
         }
-        MergedSection m = oursLead ? MergeSection(b, baseText, lead.Text(x), other.Text(y), labels)
-                                   : MergeSection(b, baseText, other.Text(y), lead.Text(x), labels);
+        MergedSection m =
+            oursLead ? MergeSection(b, baseText, lead.Text(x), other.Text(y), labels, unknown)
+                     : MergeSection(b, baseText, other.Text(y), lead.Text(x), labels, unknown);
         place(m, b, x, y);
         out.push_back(std::move(m));
     }
@@ -430,7 +488,7 @@ MergeOutcome MergeVersions(const MergeVersion& base, const MergeVersion& ours,
         if (b < 0 || base.Absent(static_cast<std::size_t>(b))) {
             m.how = otherAdded;
         } else if (lead.of[static_cast<std::size_t>(b)] < 0) {
-            if (other.Text(y) == base.Section(static_cast<std::size_t>(b))) {
+            if (other.Text(y) == base.Section(static_cast<std::size_t>(b)) && !unknown) {
                 removedByLead.push_back(titleOf(b));
                 continue;
             }

@@ -33,15 +33,18 @@ class MergeVersion {
     std::size_t Count() const { return sections_.size(); }
     std::string_view Section(std::size_t k) const { return sections_[k]; }
     bool Absent(std::size_t k) const { return k < absent_.size() && absent_[k]; }
+    // No version both sides came from: what they have in common (CommonVersion).
+    bool Unknown() const { return unknown_; }
 
   private:
     friend MergeVersion CommonVersion(const MergeVersion&, const MergeVersion&);
-    friend MergeOutcome MergeVersions(const MergeVersion&, const MergeVersion&,
-                                      const MergeVersion&, const MergeLabels&);
+    friend MergeOutcome MergeVersions(const MergeVersion&, const MergeVersion&, const MergeVersion&,
+                                      const MergeLabels&);
     std::vector<std::string_view> sections_;
     std::vector<SharedBytes> held_;
     // Sections of no version, which a side that lacks them did not remove.
     std::vector<bool> absent_;
+    bool unknown_ = false;
 };
 
 enum class SectionMerge {
@@ -109,8 +112,10 @@ MergeOutcome MergeVersions(const MergeVersion& base, const MergeVersion& ours,
                            const MergeVersion& theirs, const MergeLabels& labels = {});
 
 // Where no version both came from is known: a base of what the two have in common, the lines
-// alike in the sections that are the same one, so that a merge from it keeps every line of
-// either and marks where they differ. A section only one has stays, as if added there.
+// alike in the sections that are the same one. Merged from it, nothing tells which side changed
+// what, so every place where the two differ keeps both versions between marker lines, as if
+// changed on both sides, and no side's text ever silently replaces the other's. A section only
+// one has stays, as if added there.
 MergeVersion CommonVersion(const MergeVersion& ours, const MergeVersion& theirs);
 
 // What a merge did: a note per section that is not as it was in all three, then removals, moves

@@ -1,5 +1,7 @@
 #include "core/protection/Protection.h"
 
+#include <fcntl.h>
+
 #include "core/document/Error.h"
 #include "core/document/Sections.h"
 #include "core/protection/Cipher.h"
@@ -114,6 +116,15 @@ bool ReadWithNewKey(Session& s) {
 }
 
 SharedBytes ReadWithKeysInUse(const State& st, const std::string& path) {
+    // Opened without waiting, so that a FIFO without a writer is refused rather than hanging.
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        throw Error(Format(kCannotOpen, path));
+    }
+    return ReadWithKeysInUse(st, path, fd.get());
+}
+
+SharedBytes ReadWithKeysInUse(const State& st, const std::string& path, int fd) {
     switch (ProtectionOfName(path) == Protection::Sealed ? Protection::Sealed
                                                          : SaveProtection(st, path)) {
         case Protection::Sealed: {
@@ -122,8 +133,8 @@ SharedBytes ReadWithKeysInUse(const State& st, const std::string& path) {
                 throw Error(std::string(kNoKeyInUse));
             }
             // Another save with the same passphrase seals with a salt of its own.
-            auto plain = UnsealFile(
-                path,
+            auto plain = UnsealOpenFile(
+                fd, path,
                 [&](const SealHeader& header,
                     bool previousWrong) -> std::shared_ptr<const SealKey> {
                     if (previousWrong) {
@@ -136,33 +147,34 @@ SharedBytes ReadWithKeysInUse(const State& st, const std::string& path) {
                 nullptr, DocumentSizeLimit());
             return std::make_shared<const std::string>(std::move(*plain));
         }
-        case Protection::Enciphered: {
-            DocumentBuffer lines;
-            ReadDocument(path, lines);
-            // Read as the editors show it: as read, until a key deciphered it.
-            if (st.Enciphered) {
-                KeyIndex index;
-                for (std::size_t i = 0; i < lines.LineCount(); ++i) {
-                    const std::span<char> line = lines.MutableLine(i);
-                    DecipherLine(line, st.CipherKey, index);
-                    if (!ReadsBack(std::string_view(line.data(), line.size()))) {
-                        throw Error(std::string(kKeyInUseBreaks));
-                    }
-                }
-            }
-            return lines.Bytes();
-        }
+        case Protection::Enciphered:
         case Protection::Plain:
             break;
     }
+    auto bytes = ReadWholeFile(fd, DocumentSizeLimit());
+    if (!bytes) {
+        throw Error(Format(kCannotOpen, path));
+    }
     DocumentBuffer lines;
-    ReadDocument(path, lines);
+    lines.AssignText(std::move(*bytes));
+    // Read as the editors show it: as read, until a key deciphered it.
+    if (SaveProtection(st, path) == Protection::Enciphered && st.Enciphered) {
+        KeyIndex index;
+        for (std::size_t i = 0; i < lines.LineCount(); ++i) {
+            const std::span<char> line = lines.MutableLine(i);
+            DecipherLine(line, st.CipherKey, index);
+            if (!ReadsBack(std::string_view(line.data(), line.size()))) {
+                throw Error(std::string(kKeyInUseBreaks));
+            }
+        }
+    }
     return lines.Bytes();
 }
 
 void KeepMergeBase(State& st, const std::string& path, SharedBytes text) {
     st.MergeBase = std::move(text);
     st.MergeBasePath = path;
+    st.UnreadableOnDisk.reset();
 }
 
 bool AskKeyToEncipher(Session& s) {
@@ -201,6 +213,9 @@ std::optional<DocumentWriter> DocumentWriter::Ask(Session& s, Protection p,
             writer.legacyKey_ = typed.Confirmed() ? typed.answer.text : keyInForce;
             if (writer.legacyKey_.empty()) {
                 throw Error(std::string(kEmptyCipherKey));
+            }
+            if (writer.legacyKey_ == kKeyPromptText) {
+                throw Error(std::string(kPromptTextAsKey));
             }
             // The prompt never shows the key in force, so a different key is most likely a
             // typing slip that would leave the file under a key nobody knows.

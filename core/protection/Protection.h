@@ -65,6 +65,8 @@ bool ReadWithNewKey(Session& s);
 // it), unsealed with the passphrase of the sealed document. Throws Error saying why it cannot be
 // read so: it cannot be read, is damaged, or the key in use does not open it.
 SharedBytes ReadWithKeysInUse(const State& st, const std::string& path);
+// The same for the file open at fd (left open), which path names.
+SharedBytes ReadWithKeysInUse(const State& st, const std::string& path, int fd);
 
 // Notes text, deciphered, as the document's file at path holds it now that this run read or
 // wrote it: the base a later change on disk is merged from.

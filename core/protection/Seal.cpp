@@ -333,15 +333,22 @@ std::optional<std::string> UnsealFile(const std::string& path, const SealKeySour
                                       std::shared_ptr<const SealKey>* opened, std::size_t maxPlain,
                                       const SealLimits& limits) {
     InputFile file(path);
+    return UnsealOpenFile(file.fd, path, keyFor, opened, maxPlain, limits);
+}
+
+std::optional<std::string> UnsealOpenFile(int fd, const std::string& path,
+                                          const SealKeySource& keyFor,
+                                          std::shared_ptr<const SealKey>* opened,
+                                          std::size_t maxPlain, const SealLimits& limits) {
     struct stat st;
-    if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         throw Error(Format(kCannotOpen, path));
     }
     const auto size = static_cast<std::size_t>(st.st_size);
     SealReader reader(
         [&](char* into, std::size_t room) -> std::size_t {
             for (;;) {
-                const ssize_t r = ::read(file.fd, into, room);
+                const ssize_t r = ::read(fd, into, room);
                 if (r >= 0) {
                     return static_cast<std::size_t>(r);
                 }

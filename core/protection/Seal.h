@@ -190,6 +190,13 @@ std::optional<std::string> UnsealFile(const std::string& path, const SealKeySour
                                       std::size_t maxPlain = static_cast<std::size_t>(-1),
                                       const SealLimits& limits = {});
 
+// The same for the file open at fd (left open), named path in the messages.
+std::optional<std::string> UnsealOpenFile(int fd, const std::string& path,
+                                          const SealKeySource& keyFor,
+                                          std::shared_ptr<const SealKey>* opened = nullptr,
+                                          std::size_t maxPlain = static_cast<std::size_t>(-1),
+                                          const SealLimits& limits = {});
+
 // Replaces path, as ReplaceFile does (with access and naming), with what produce writes, sealed
 // with key. Throws "Cannot create file %s".
 void WriteSealedFile(const std::string& path, const SealKey& key,

@@ -32,11 +32,17 @@ std::shared_ptr<const SealKey> KeyToSeal(Session& s, const std::shared_ptr<const
         if (!inUse) {
             throw Error(Format(kNoKeyNothingSaved, target));
         }
+        if (inUse->Matches(kKeyPromptText)) {
+            throw Error(std::string(kPromptTextAsKey));
+        }
         return inUse;
     }
     const std::string& passphrase = typed.answer.text;
     if (passphrase.empty()) {
         throw Error(std::string(kEmptySealKey));
+    }
+    if (passphrase == kKeyPromptText) {
+        throw Error(std::string(kPromptTextAsKey));
     }
     if (inUse && inUse->Matches(passphrase)) {
         // A key read from a file made with less effort is made again, so that what this editor

@@ -29,12 +29,20 @@ bool ReadSealedDocument(Session& s, const std::string& path);
 
 // The key a save of target seals with, from the key prompt: Cancel goes on with the key in use,
 // and a key that differs from it is confirmed with question first. nullptr when the user declined
-// that. Throws Error for an empty passphrase, or a prompt cancelled without a key in use.
+// that. Throws Error for an empty passphrase or the prompt's own text (kKeyPromptText), also as the
+// key in use, or a prompt cancelled without a key in use.
 std::shared_ptr<const SealKey> KeyToSeal(Session& s, const std::shared_ptr<const SealKey>& inUse,
                                          std::string_view question, const std::string& target);
 
 // True when path names the sealed file this run could not open.
 bool IsUnopenedSealed(const State& st, const std::string& path);
+
+// What the key prompt's field shows before anything is typed: never taken for a key, since
+// anyone could guess it. A legacy document enciphered with it still opens with it.
+inline constexpr std::string_view kKeyPromptText = "Encript Key";
+inline constexpr std::string_view kPromptTextAsKey =
+    "\"Encript Key\" is the key prompt's own text, which anyone could guess: it is not accepted "
+    "as a key. Type a key of your own. Nothing was saved.";
 
 inline constexpr std::string_view kNoKeyNothingSaved =
     "%s needs a key, and none was given. Nothing was saved.";

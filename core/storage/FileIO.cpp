@@ -264,6 +264,45 @@ int OpenRegularFile(const std::string& path, std::size_t maxBytes, struct stat& 
     return fd;
 }
 
+// The rest of the regular file open at fd, st being what fstat gave for it.
+std::optional<std::string> ReadOpenFile(int fd, const struct stat& st, std::size_t maxBytes) {
+    // Read what fstat announced straight into place, then go on in chunks in case the file grew.
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    std::vector<char> chunk;
+    for (;;) {
+        char* into;
+        std::size_t room;
+        if (got < bytes.size()) {
+            into = bytes.data() + got;
+            room = bytes.size() - got;
+        } else {
+            chunk.resize(kChunk / 16);
+            into = chunk.data();
+            room = chunk.size();
+        }
+        ssize_t r = ::read(fd, into, room);
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (r == 0) {
+            break;
+        }
+        if (into == chunk.data()) {
+            if (bytes.size() + static_cast<std::size_t>(r) > maxBytes) {
+                return std::nullopt;
+            }
+            bytes.append(chunk.data(), static_cast<std::size_t>(r));
+        }
+        got += static_cast<std::size_t>(r);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
 // A name of 6 letters and digits in place of pattern's last six characters, new in folder.
 int CreateUnique(int folder, std::string& pattern) {
     static constexpr std::string_view kLetters =
@@ -589,48 +628,52 @@ bool IsSymbolicLink(const std::string& path) {
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
                                          Naming naming) {
     struct stat st;
-    const int fd = OpenRegularFile(path, maxBytes, st, naming);
-    if (fd < 0) {
+    const UniqueFd fd(OpenRegularFile(path, maxBytes, st, naming));
+    if (!fd) {
         return std::nullopt;
     }
-    // Read what fstat announced straight into place, then go on in chunks in case the file grew.
-    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t got = 0;
-    std::vector<char> chunk;
-    for (;;) {
-        char* into;
-        std::size_t room;
-        if (got < bytes.size()) {
-            into = bytes.data() + got;
-            room = bytes.size() - got;
-        } else {
-            chunk.resize(kChunk / 16);
-            into = chunk.data();
-            room = chunk.size();
-        }
-        ssize_t r = ::read(fd, into, room);
-        if (r < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (r == 0) {
-            break;
-        }
-        if (into == chunk.data()) {
-            if (bytes.size() + static_cast<std::size_t>(r) > maxBytes) {
-                ::close(fd);
-                return std::nullopt;
-            }
-            bytes.append(chunk.data(), static_cast<std::size_t>(r));
-        }
-        got += static_cast<std::size_t>(r);
+    return ReadOpenFile(fd.get(), st, maxBytes);
+}
+
+std::optional<std::string> ReadWholeFile(int fd, std::size_t maxBytes) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > maxBytes) {
+        return std::nullopt;
     }
-    ::close(fd);
-    bytes.resize(got);
-    return bytes;
+    return ReadOpenFile(fd, st, maxBytes);
+}
+
+int OpenOwnFileAt(int folder, const std::string& name) {
+    UniqueFd fd(
+        ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        return -1;
+    }
+    return fd.Release();
+}
+
+int OpenOwnFolderAt(int parent, const std::string& name) {
+    UniqueFd fd(::openat(parent, name.c_str(), O_PATH | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        return -1;
+    }
+    return fd.Release();
+}
+
+bool SameFile(int fd, int folder, const std::string& name) {
+    struct stat open;
+    struct stat there;
+    return ::fstat(fd, &open) == 0 &&
+           ::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+           open.st_dev == there.st_dev && open.st_ino == there.st_ino;
+}
+
+bool NameIsFree(int folder, const std::string& name) {
+    struct stat st;
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
 }
 
 std::optional<MappedFile> MappedFile::Open(const std::string& path, std::size_t maxBytes) {

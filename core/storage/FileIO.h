@@ -110,6 +110,22 @@ std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t maxBytes = static_cast<std::size_t>(-1),
                                          Naming naming = Naming::kGiven);
 
+// The same for the file open at fd, read from where it stands.
+std::optional<std::string> ReadWholeFile(int fd, std::size_t maxBytes);
+
+// Files in a folder that others may write, where a name can be swapped for a link or another's
+// file at any moment: each is opened once, relative to the folder held open, and judged by what
+// was opened. Each returns a descriptor, or -1.
+// name in folder, not through a symbolic link, when it is a regular file of this user's own
+// (opened for reading, without waiting, so that a pipe or device cannot hold the run).
+int OpenOwnFileAt(int folder, const std::string& name);
+// name in parent, not through a symbolic link, when it is a folder of this user's own (O_PATH).
+int OpenOwnFolderAt(int parent, const std::string& name);
+// True when name in folder, not through a link, is the file open at fd.
+bool SameFile(int fd, int folder, const std::string& name);
+// True when nothing at all, a dangling link included, stands at name in folder.
+bool NameIsFree(int folder, const std::string& name);
+
 // A regular file's bytes mapped read-only instead of copied, for looking through a large file
 // once. It opens what ReadWholeFile opens and refuses what it refuses. A file that another
 // program shortens in place while it is mapped raises SIGBUS when the lost bytes are touched;

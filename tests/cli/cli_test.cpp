@@ -679,6 +679,61 @@ TEST_F(CliTest, MergeWritesWhatTheEditorMergesAndExitsWithOneForConflicts) {
     EXPECT_EQ(Cli({"merge", "base.vlp", "ours.vlp", "missing.vlp"}).status, 3);
 }
 
+// Merged protected documents stay protected: plain text of them is private, and an output named
+// as sealed or enciphered is written so, with the one key given, read once for all three.
+TEST_F(CliTest, MergeOfProtectedDocumentsKeepsTheirTextProtected) {
+    const std::string base = "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n";
+    const std::string ours = "Intro\r\n[S] One\r\none, ours\r\n[S] Two\r\ntwo\r\n";
+    const std::string theirs = "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo, theirs\r\n";
+    const std::string merged = "Intro\r\n[S] One\r\none, ours\r\n[S] Two\r\ntwo, theirs\r\n";
+    const auto key = SealKey::Derive("k", kQuickestSealParams);
+    for (const auto& [name, text] : {std::pair{"base", base}, {"ours", ours}, {"theirs", theirs}}) {
+        WriteSealedFile(dir / (std::string(name) + ".vls"), *key,
+                        [&](SealWriter& w) { w.Write(text); });
+        Put(std::string(name) + ".vle", testing::EncipherInPlace(text, "k"));
+    }
+    const mode_t umask = ::umask(022);
+    struct Row {
+        const char* name;
+        const char* inputs;  // ".vls" or ".vle"
+        const char* output;
+        const char* readBack;  // the command that gives its plain text, or none for a plain file
+    };
+    for (const Row& row :
+         {Row{"sealed into plain text", ".vls", "out.vlp", nullptr},
+          Row{"enciphered into plain text", ".vle", "out.vlp", nullptr},
+          Row{"sealed into a sealed name", ".vls", "out.vls", "unseal"},
+          Row{"enciphered into an enciphered name", ".vle", "out.vle", "decipher"}}) {
+        SCOPED_TRACE(row.name);
+        ::unlink((dir / row.output).c_str());
+        const std::string x = row.inputs;
+        const ProcessResult r =
+            WithKey("k", {"merge", "base" + x, "ours" + x, "theirs" + x, "-o", row.output});
+        ASSERT_EQ(r.status, 0) << r.err;
+        if (row.readBack) {
+            EXPECT_NE(Read(row.output), merged);
+            EXPECT_EQ(WithKey("k", {row.readBack, row.output}).out, merged);
+        } else {
+            EXPECT_EQ(Read(row.output), merged);
+            struct stat st {};
+            ASSERT_EQ(::stat((dir / row.output).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0600u) << std::oct << (st.st_mode & 07777);
+        }
+    }
+    ::umask(umask);
+
+    // Without a key there is nothing to seal the text with: refused, and nothing written.
+    Put("base.vlp", base);
+    Put("ours.vlp", ours);
+    Put("theirs.vlp", theirs);
+    ::unlink((dir / "out.vls").c_str());
+    const ProcessResult refused =
+        Cli({"merge", "base.vlp", "ours.vlp", "theirs.vlp", "-o", "out.vls"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("out.vls is a sealed (.vls) name"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.vls"));
+}
+
 // As the README sets it up: git runs the program on the three versions of a merge.
 TEST_F(CliTest, MergeServesGitAsAMergeDriver) {
     if (::system("git --version >/dev/null 2>&1") != 0) {

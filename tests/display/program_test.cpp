@@ -138,6 +138,28 @@ class ProgramTest : public QObject {
         expected.insert(expected.find("[S] Two"), "Y\r\n");
         QCOMPARE(QByteArray::fromStdString(ReadBytes(kName)), QByteArray::fromStdString(expected));
     }
+
+    // New File hands a second instance a name that is not there yet: no open-file dialog comes
+    // first, the first save makes the file, and the windows stand a step down and right of where
+    // the settings put the first instance's.
+    void aNewNameIsAnEmptyDocumentThatTheFirstSaveCreates() {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VELLORAN_CASCADE"), QStringLiteral("100"));
+        program_.setProcessEnvironment(environment);
+        program_.setProcessChannelMode(QProcess::ForwardedChannels);
+        program_.start(QStringLiteral(VELLORAN_PROGRAM), {QStringLiteral("NewBook.vlp")});
+        QVERIFY(program_.waitForStarted());
+        const QString list = Window(QStringLiteral("^NewBook\\.vlp"));
+        const QString document = Window(QStringLiteral("^Program Description"));
+        QVERIFY(!list.isEmpty() && !document.isEmpty());
+        QTRY_VERIFY(ClientArea(list).left() >= 150 && ClientArea(list).top() >= 100);
+        QVERIFY(!QFile::exists(QStringLiteral("NewBook.vlp")));
+
+        Xdo({"mousemove", "--window", document, "100", "100", "click", "1"});
+        Xdo({"type", "Chapter"});
+        Xdo({"key", "F1"});
+        QTRY_VERIFY_WITH_TIMEOUT(ReadBytes("NewBook.vlp") == "Chapter\r\n", 10000);
+    }
 };
 
 VELLORAN_DISPLAY_TEST_MAIN(ProgramTest)

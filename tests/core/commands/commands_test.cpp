@@ -61,10 +61,25 @@ TEST_F(CommandsTest, ArgumentNamingAFileWins) {
     EXPECT_EQ(chooserCalls, 0);
 }
 
+TEST_F(CommandsTest, NewNameInAFolderThatExistsIsAnEmptyDocumentOfThatName) {
+    WriteBytes("Velloran.vlp", "default\r\n");
+    ::mkdir("books", 0700);
+    for (const char* argument : {"NewBook.vlp", "books/NewBook.vlp"}) {
+        ResetState();
+        Open(argument);
+        EXPECT_EQ(state().FileName, argument);
+        EXPECT_EQ(chooserCalls, 0);
+        EXPECT_TRUE(p.list.titles.empty());
+    }
+    // Nothing is made until the first save.
+    EXPECT_FALSE(std::filesystem::exists(dir / "books/NewBook.vlp"));
+}
+
 TEST_F(CommandsTest, MissingOrFolderArgumentFallsBackToTheDefaultDocument) {
     WriteBytes("Velloran.vlp", "default\r\n");
     ::mkdir("folder.vlp", 0700);
-    for (const char* argument : {"missing.vlp", "folder.vlp"}) {
+    ::symlink("nowhere.vlp", "dangling.vlp");
+    for (const char* argument : {"no-folder/missing.vlp", "folder.vlp", "dangling.vlp"}) {
         ResetState();
         Open(argument);
         EXPECT_EQ(state().FileName, "Velloran.vlp");
@@ -103,7 +118,7 @@ TEST_F(CommandsTest, EncipheredArgumentWithCancelStaysEnciphered) {
 }
 
 TEST_F(CommandsTest, NoDocumentAsksAndCancelLeavesTheDefaultName) {
-    Open("missing.vlp");
+    Open("no-folder/missing.vlp");
     EXPECT_EQ(chooserCalls, 1);
     EXPECT_EQ(state().FileName, "Velloran.vlp");
     EXPECT_TRUE(p.list.titles.empty());

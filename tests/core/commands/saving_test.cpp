@@ -24,6 +24,7 @@
 #include "core/document/Sections.h"
 #include "core/protection/Cipher.h"
 #include "core/protection/Protection.h"
+#include "core/protection/Seal.h"
 #include "core/protection/SealedDocument.h"
 #include "core/storage/FileIO.h"
 
@@ -316,6 +317,61 @@ TEST_F(SavingTest, SaveAsThatDoesNotGoOnKeepsTheNameAndTheKeys) {
     }
 }
 
+// Another program replaces a protected document while a prompt of its save is open (the modal
+// prompt holds the watcher off): its section is merged in before the write, not buried by it.
+TEST_F(SavingTest, AChangeOnDiskWhileAPromptIsOpenIsMergedBeforeTheWrite) {
+    struct Row {
+        const char* name;
+        const char* file;
+        bool copy;      // a "-copy" backup, whose key is asked a second time
+        int replaceAt;  // the prompt of the save during which the file is replaced
+    };
+    const Row rows[] = {
+        {"enciphered, key prompt", "R.vle", false, 1},
+        {"sealed, key prompt", "R.vls", false, 1},
+        {"enciphered, second prompt of the copy", "R.vle", true, 2},
+    };
+    const SealParams params = SealingParams();
+    SealingParams() = kQuickestSealParams;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResetState();
+        p.dialogs = {};
+        const std::string path = At(row.file);
+        st.FileName = path;
+        Sections({"Intro\r\n", "[S] One\r\none\r\n"});
+        Keys({"key"});
+        ASSERT_TRUE(SaveDocument(s));
+
+        p.sections.texts[1] = "[S] One\r\nmine\r\n";
+        st.Modified = true;
+        st.BackupCurr = row.copy;
+        const int before = p.dialogs.keyPrompts;
+        p.dialogs.onKeyPrompt = [&] {
+            if (p.dialogs.keyPrompts - before == row.replaceAt) {
+                const std::string theirs = "Intro\r\n[S] One\r\none\r\n[S] New\r\nnew\r\n";
+                if (row.file == std::string("R.vls")) {
+                    WriteSealedFile(path + ".new", *st.SealKeyInUse,
+                                    [&](SealWriter& w) { w.Write(theirs); });
+                } else {
+                    WriteBytes(path + ".new",
+                               Enciphered({"Intro", "[S] One", "one", "[S] New", "new"}, "key"));
+                }
+                EXPECT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+            }
+            return Answer(ModalResult::OK, "key");
+        };
+        ASSERT_TRUE(SaveDocument(s));
+        EXPECT_EQ(p.dialogs.keyPrompts - before, row.copy ? 2 : 1);
+        EXPECT_EQ(*ReadWithKeysInUse(st, path), "Intro\r\n[S] One\r\nmine\r\n[S] New\r\nnew\r\n");
+        EXPECT_EQ(p.dialogs.reports.size(), 1u);
+        if (row.copy) {
+            EXPECT_EQ(ReadBytes(At("R-copy.vle")), ReadBytes(path));
+        }
+    }
+    SealingParams() = params;
+}
+
 // Backups ----------------------------------------------------------------------------------
 
 TEST_F(SavingTest, BackupsBesideTheDocumentHoldOldAndNewVersions) {
@@ -390,6 +446,47 @@ TEST_F(SavingTest, BackupsGetTheDocumentsPermissionBits) {
         EXPECT_EQ(ReadBytes(folder + "/June-copy.vlp"), "new\r\n");
     }
     ::umask(umask);
+}
+
+// In a shared sticky folder, files another user put under the backups' names cannot be replaced:
+// the save goes on, and the user is told, as of a link there, that no backup was made.
+TEST_F(SavingTest, BackupsStoppedByAnotherUsersFilesAreSaid) {
+    if (!testing::CanDropPrivileges()) {
+        GTEST_SKIP() << "needs root, to save as the unprivileged user nobody";
+    }
+    ::chmod(dir.c_str(), 0755);
+    const std::string shared = At("shared");
+    fs::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::string state = At("state");
+    fs::create_directory(state);
+    ASSERT_TRUE(testing::Give(state, testing::kNobody, testing::kNoGroup, 0700));
+    const testing::ScopedEnv stateHome("XDG_STATE_HOME", state);
+    for (const char* suffix : {"-prev", "-copy"}) {
+        SCOPED_TRACE(suffix);
+        ResetState();
+        p.dialogs = {};
+        const std::string planted = shared + "/June" + suffix + ".vlp";
+        WriteBytes(planted, "planted\r\n");  // root's, another user to nobody
+        ASSERT_EQ(::chmod(planted.c_str(), 0644), 0);
+        st.FileName = shared + "/June.vlp";
+        WriteBytes(st.FileName, "old\r\n");
+        ASSERT_TRUE(testing::Give(st.FileName, testing::kNobody, testing::kNoGroup, 0644));
+        (std::string(suffix) == "-prev" ? st.BackupPrev : st.BackupCurr) = true;
+        Sections({"new\r\n"});
+        const std::string said = testing::AsNobody([&]() -> std::string {
+            if (!SaveDocument(s)) {
+                return "not saved";
+            }
+            return p.dialogs.messages.size() == 1 ? p.dialogs.messages[0] : "told nothing";
+        });
+        EXPECT_EQ(said.rfind("No backup was made as " + planted + ": a file of another user", 0),
+                  0u)
+            << said;
+        EXPECT_EQ(ReadBytes(st.FileName), "new\r\n");
+        EXPECT_EQ(ReadBytes(planted), "planted\r\n");
+        ::unlink(planted.c_str());
+    }
 }
 
 // Another user plants a link or a folder in a shared sticky folder to lead a backup over a file

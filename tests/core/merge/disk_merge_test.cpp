@@ -1,5 +1,6 @@
 #include "core/merge/DiskMerge.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -8,16 +9,20 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <functional>
 #include <ostream>
+#include <thread>
 
 #include "core/commands/ConflictCopies.h"
 #include "core/commands/Saving.h"
 #include "core/document/Error.h"
 #include "core/document/Sections.h"
 #include "core/protection/Protection.h"
+#include "core/protection/Seal.h"
 #include "core/storage/FileIO.h"
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 namespace velloran {
 namespace {
@@ -35,6 +40,7 @@ class DiskMergeTest : public ::testing::Test {
         ResetState();
         path = dir / "June.vlp";
         WriteBytes(path, kDoc);
+        st.FileName = path;
         ASSERT_TRUE(OpenDocumentFile(p.session, path));
         SplitSections(p.session);
     }
@@ -131,6 +137,57 @@ TEST_F(DiskMergeTest, AnEncipheredDocumentIsReadWithTheKeyInUse) {
     EXPECT_EQ(p.sections.texts[3], "[S] Three\r\ntheirs\r\n");
 }
 
+// A sealed version on disk that the key in use cannot open costs one look, not one every two
+// seconds: its identity is remembered, and it is read again only once it changes. The read can
+// run off the window thread.
+TEST_F(DiskMergeTest, ASealedVersionTheKeyCannotOpenIsReadOnceUntilItChanges) {
+    const SealParams params = SealingParams();
+    SealingParams() = kQuickestSealParams;
+    ResetState();
+    const std::string vls = dir / "June.vls";
+    const std::string mine = "Intro\r\n[S] One\r\none\r\n";
+    const std::string theirs = "Intro\r\n[S] One\r\n111\r\n";  // as long as mine
+    const auto ours = SealKey::Derive("ours", kQuickestSealParams);
+    const auto other = SealKey::Derive("other", kQuickestSealParams);
+    WriteSealedFile(vls, *ours, [&](SealWriter& w) { w.Write(mine); });
+    st.FileName = vls;
+    p.dialogs.onKeyPrompt = [] { return PromptResult{ModalResult::OK, "ours"}; };
+    ASSERT_TRUE(OpenDocumentFile(p.session, vls));
+    SplitSections(p.session);
+
+    WriteBytes(vls + ".new", SealBytes(*other, theirs));
+    ASSERT_EQ(::rename((vls + ".new").c_str(), vls.c_str()), 0);
+    EXPECT_EQ(LookOnDisk(st).kind, DiskLook::Kind::Unreadable);
+
+    // The same file, same size and times, now holding what the key in use opens: not read again.
+    struct stat before;
+    ASSERT_EQ(::stat(vls.c_str(), &before), 0);
+    const std::string readable = SealBytes(*ours, theirs);
+    ASSERT_EQ(readable.size(), static_cast<std::size_t>(before.st_size));
+    {
+        std::ofstream out(vls, std::ios::binary | std::ios::in | std::ios::out);
+        out.write(readable.data(), static_cast<std::streamsize>(readable.size()));
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, vls.c_str(), times, 0), 0);
+    const DiskLook again = LookOnDisk(st);
+    EXPECT_EQ(again.kind, DiskLook::Kind::Unreadable);
+    EXPECT_EQ(again.reason, Format(kWrongKey, vls));
+
+    // Changed: looked at again, here with the read on another thread.
+    const timespec later[2] = {{before.st_mtim.tv_sec + 5, 0}, {before.st_mtim.tv_sec + 5, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, vls.c_str(), later, 0), 0);
+    DiskLook known;
+    const std::optional<DiskProbe> probe = ProbeOnDisk(st, known);
+    ASSERT_TRUE(probe);
+    DiskLook read;
+    std::thread([&] { read = ReadDiskProbe(*probe); }).join();
+    const DiskLook look = TakeDiskLook(st, *probe, std::move(read));
+    ASSERT_EQ(look.kind, DiskLook::Kind::Changed);
+    EXPECT_EQ(*look.text, theirs);
+    SealingParams() = params;
+}
+
 struct CopyName {
     const char* name;
     bool copy;
@@ -153,8 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyName{"July (conflicted copy).vlp", false},
                       CopyName{"June (conflicted copy).vle", false}));
 
-// Without a version both came from, what the two have in common is the base: every line of
-// either stays, the lines they hold differently between marker lines.
+// Without a version both came from, nothing tells which side changed a line: wherever the two
+// differ, a line only one holds included, both versions stand between marker lines.
 TEST_F(DiskMergeTest, AConflictCopyIsMergedAndMovedAside) {
     p.sections.texts[1] = "[S] One\r\nmine\r\n";
     st.Modified = true;
@@ -165,14 +222,87 @@ TEST_F(DiskMergeTest, AConflictCopyIsMergedAndMovedAside) {
     EXPECT_EQ(p.sections.texts[1],
               "[S] One\r\n<<<<<<< as changed here\r\nmine\r\n=======\r\none\r\n"
               ">>>>>>> as changed in the copy\r\n");
-    EXPECT_EQ(p.sections.texts[2], "[S] Two\r\ntwo\r\nmore\r\n");
-    EXPECT_THAT(report.flagged, ElementsAre(1));
+    EXPECT_EQ(p.sections.texts[2],
+              "[S] Two\r\ntwo\r\n<<<<<<< as changed here\r\n=======\r\nmore\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_THAT(report.flagged, ElementsAre(1, 2));
     EXPECT_TRUE(st.Modified);
     EXPECT_TRUE(ConflictCopiesOf(path).empty());
     EXPECT_EQ(ReadBytes(dir / "merged/June.sync-conflict-20260101-120000-ABCDEF7.vlp"),
               "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\nmore\r\n[S] Three\r\nthree\r\n");
     // The document's file is not what changed.
     EXPECT_EQ(ReadBytes(path), kDoc);
+}
+
+// The writer's own two runs, each saving with backups on, and a copy another machine made of
+// the document as it was before both: "-prev" holds the first run's version, which is no
+// version the copy came from. Neither run's edit may go back to the old text.
+TEST_F(DiskMergeTest, AConflictCopyRevertsNoSectionOfEarlierRuns) {
+    const std::string copyText =
+        "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree, theirs\r\n";
+    for (const char* edit : {"[S] One\r\none, run 1\r\n", "[S] Two\r\ntwo, run 2\r\n"}) {
+        ResetState();
+        st.FileName = path;
+        ASSERT_TRUE(OpenDocumentFile(p.session, path));
+        SplitSections(p.session);
+        st.BackupPrev = true;
+        p.sections.texts[edit[4] == 'O' ? 1 : 2] = edit;
+        ASSERT_TRUE(SaveDocument(p.session));
+    }
+    ASSERT_EQ(ReadBytes(dir / "June-prev.vlp"),
+              "Intro\r\n[S] One\r\none, run 1\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree\r\n");
+    const std::string copy = dir / "June (conflicted copy 2026-01-01).vlp";
+    WriteBytes(copy, copyText);
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_EQ(p.sections.texts[1],
+              "[S] One\r\n<<<<<<< as changed here\r\none, run 1\r\n=======\r\none\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_EQ(p.sections.texts[2],
+              "[S] Two\r\n<<<<<<< as changed here\r\ntwo, run 2\r\n=======\r\ntwo\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_THAT(report.flagged, ElementsAre(1, 2, 3));
+    EXPECT_THAT(report.summary, ::testing::HasSubstr("3 conflicts"));
+}
+
+// A "-prev" planted beside the document, older than both, by another user who may write the
+// folder: it is never taken for the version both came from, so the writer's rewritten
+// sections stay, beside the copy's, rather than turning back into the planted text.
+TEST_F(DiskMergeTest, APlantedBackupIsNoBaseOfAConflictCopy) {
+    ResetState();
+    WriteBytes(path, "Intro\r\n[S] One\r\nrewritten\r\n[S] Two\r\nrewritten too\r\n");
+    st.FileName = path;
+    ASSERT_TRUE(OpenDocumentFile(p.session, path));
+    SplitSections(p.session);
+    const std::string prev = dir / "June-prev.vlp";
+    WriteBytes(prev, "Intro\r\n[S] One\r\nold\r\n[S] Two\r\nold too\r\n");
+    const timespec old[2] = {{1000000, 0}, {1000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, prev.c_str(), old, 0), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(prev.c_str(), 65534, 65534), 0);
+    }
+    const std::string copy = dir / "June (conflicted copy 2026-01-01).vlp";
+    WriteBytes(copy, "Intro\r\n[S] One\r\nrewritten\r\n[S] Two\r\nold too\r\n");
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\nrewritten\r\n");
+    EXPECT_EQ(p.sections.texts[2],
+              "[S] Two\r\n<<<<<<< as changed here\r\nrewritten too\r\n=======\r\nold too\r\n"
+              ">>>>>>> as changed in the copy\r\n");
+    EXPECT_THAT(report.summary, ::testing::Not(::testing::HasSubstr("No conflicts")));
+}
+
+// Once the file is no longer what this run last read or saved, that version is one both the
+// sections and the copy came from: each side's change is taken without a conflict.
+TEST_F(DiskMergeTest, TheVersionLastReadIsTheBaseOnceTheFileMovedOn) {
+    p.sections.texts[1] = "[S] One\r\nmine\r\n";
+    st.Modified = true;
+    Replace("Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo, on disk\r\n[S] Three\r\nthree\r\n");
+    const std::string copy = dir / "June (conflicted copy 2026-01-01).vlp";
+    WriteBytes(copy, "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n[S] Three\r\ntheirs\r\n");
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_EQ(p.sections.texts[1], "[S] One\r\nmine\r\n");
+    EXPECT_EQ(p.sections.texts[3], "[S] Three\r\ntheirs\r\n");
+    EXPECT_TRUE(report.flagged.empty());
+    EXPECT_THAT(report.summary, ::testing::HasSubstr("No conflicts"));
 }
 
 // What stands in the folder under a copy's name but is no file of the user's own is never read
@@ -223,6 +353,55 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// In a folder others may write, another user swaps the copy the writer was offered for a link
+// to a private file of the writer's, or for a file of their own, before it is opened: what is
+// there when it is opened is judged, and neither is read into the document. A "merged" folder
+// that user made takes no copy either.
+TEST_F(DiskMergeTest, ACopySwappedByAnotherUserIsNotRead) {
+    if (!testing::CanDropPrivileges()) {
+        GTEST_SKIP() << "needs root to act as another user";
+    }
+    struct Row {
+        const char* name;
+        bool asLink;
+    };
+    const TempDir privateDir;
+    const std::string secret = privateDir / "secret.vlp";
+    WriteBytes(secret, "Intro\r\n[S] One\r\nsecret\r\n");
+    ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    const std::string copy = dir / "June (conflicted copy).vlp";
+    for (const Row row : {Row{"a link to the writer's file", true}, Row{"their own file", false}}) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(copy, "Intro\r\n[S] One\r\ncopy\r\n");
+        ASSERT_THAT(ConflictCopiesOf(path), ElementsAre(copy));
+        ASSERT_EQ(testing::AsNobody([&]() -> std::string {
+                      if (::unlink(copy.c_str()) != 0) {
+                          return "not removed";
+                      }
+                      if (row.asLink) {
+                          return ::symlink(secret.c_str(), copy.c_str()) == 0 ? "" : "no link";
+                      }
+                      WriteBytes(copy, "Intro\r\n[S] One\r\nplanted\r\n");
+                      return IsRegularFile(copy) ? "" : "no file";
+                  }),
+                  "");
+        EXPECT_THROW(MergeConflictCopy(p.session, copy), Error);
+        EXPECT_EQ(p.sections.texts[1], "[S] One\r\none\r\n");
+        EXPECT_FALSE(st.Modified);
+        ASSERT_EQ(::unlink(copy.c_str()), 0);
+    }
+
+    ASSERT_EQ(testing::AsNobody([&]() -> std::string {
+                  return ::mkdir((dir / "merged").c_str(), 0777) == 0 ? "" : "no folder";
+              }),
+              "");
+    WriteBytes(copy, "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree\r\n");
+    const MergeReport report = MergeConflictCopy(p.session, copy);
+    EXPECT_THAT(report.notes.back().text, ::testing::HasSubstr("not a folder of your own"));
+    EXPECT_TRUE(IsRegularFile(copy));
+}
+
 // A "merged" folder that is a link to elsewhere takes no copy: it stays where it was.
 TEST_F(DiskMergeTest, AMergedCopyGoesIntoNoLinkedFolder) {
     const std::string copy = dir / "June.sync-conflict-20260101-120000-ABCDEF7.vlp";
@@ -231,7 +410,7 @@ TEST_F(DiskMergeTest, AMergedCopyGoesIntoNoLinkedFolder) {
     ASSERT_EQ(::mkdir(elsewhere.c_str(), 0777), 0);
     ASSERT_EQ(::symlink(elsewhere.c_str(), (dir / "merged").c_str()), 0);
     const MergeReport report = MergeConflictCopy(p.session, copy);
-    EXPECT_EQ(p.sections.texts[1], "[S] One\r\none\r\nmore\r\n");
+    EXPECT_THAT(p.sections.texts[1], ::testing::HasSubstr("=======\r\nmore\r\n"));
     ASSERT_FALSE(report.notes.empty());
     EXPECT_TRUE(report.notes.back().conflict);
     EXPECT_THAT(report.notes.back().text, ::testing::HasSubstr("not a folder of your own"));

@@ -10,8 +10,11 @@
 #include "core/commands/Saving.h"
 #include "core/document/Error.h"
 #include "core/protection/Cipher.h"
+#include "core/protection/Protection.h"
 #include "core/protection/Seal.h"
 #include "core/storage/DocumentFile.h"
+#include "core/storage/FileIO.h"
+#include "support/Documents.h"
 #include "support/TempDir.h"
 
 namespace velloran {
@@ -189,6 +192,51 @@ TEST_F(SealedDocumentTest, EmptyPassphraseIsRefused) {
     }
     EXPECT_EQ(ReadBytes("June.vls"), "");
     EXPECT_FALSE(st.SealKeyInUse);
+}
+
+// The key prompt's field shows "Encript Key" before anything is typed: confirmed as it stands,
+// or emptied, it is no key to seal or encipher with, and nothing is written.
+TEST_F(SealedDocumentTest, ThePromptsOwnTextOrNothingIsNoKey) {
+    struct Row {
+        const char* file;
+        const char* typed;
+        std::string_view said;
+    };
+    for (const Row& row :
+         {Row{"June.vls", "Encript Key", kPromptTextAsKey}, Row{"June.vls", "", kEmptySealKey},
+          Row{"June.vle", "Encript Key", kPromptTextAsKey}, Row{"June.vle", "", kEmptyCipherKey}}) {
+        SCOPED_TRACE(std::string(row.file) + " '" + row.typed + "'");
+        ResetState();
+        Sections({"text\r\n"});
+        st.FileName = row.file;
+        keys = {row.typed};
+        try {
+            SaveDocument(s);
+            ADD_FAILURE() << "saved";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.what(), std::string(row.said));
+        }
+        EXPECT_FALSE(IsExistingFile(row.file));
+        EXPECT_FALSE(st.SealKeyInUse);
+        EXPECT_TRUE(st.CipherKey.empty());
+    }
+}
+
+// A legacy document enciphered with the prompt's text opens with it; it is saved again only
+// under a key of the writer's own.
+TEST_F(SealedDocumentTest, ALegacyDocumentEncipheredWithThePromptsTextStillOpens) {
+    const std::string enciphered =
+        testing::EncipherInPlace("[S] Old\r\nold text\r\n", "Encript Key");
+    WriteBytes("Old.vle", enciphered);
+    keys = {"Encript Key"};
+    Open("Old.vle");
+    EXPECT_EQ(p.sections.texts[1], "[S] Old\r\nold text\r\n");
+    EXPECT_THROW(SaveDocument(s), Error);  // cancelled: the key in force is the prompt's text
+    EXPECT_EQ(ReadBytes("Old.vle"), enciphered);
+    keys = {"own key"};
+    yes = true;
+    ASSERT_TRUE(SaveDocument(s));
+    EXPECT_EQ(ReadBytes("Old.vle"), testing::EncipherInPlace("[S] Old\r\nold text\r\n", "own key"));
 }
 
 TEST_F(SealedDocumentTest, EncipheredDocumentSavedUnderASealedNameBecomesSealed) {
