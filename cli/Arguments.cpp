@@ -12,6 +12,7 @@ enum Option : unsigned {
     kOutput = 1 << 3,
     kDays = 1 << 4,
     kLang = 1 << 5,
+    kFind = 1 << 6,
 };
 
 constexpr int kMostDays = 3660;
@@ -21,6 +22,8 @@ struct Command {
     std::string_view operands;
     std::size_t operandCount;
     unsigned options;
+    // The first operand may be given more than once (several FILEs).
+    bool repeats = false;
 };
 
 constexpr Command kCommands[] = {
@@ -36,6 +39,7 @@ constexpr Command kCommands[] = {
     {"merge", "BASE OURS THEIRS", 3, kJson | kOutput},
     {"progress", "FILE", 1, kJson | kDays},
     {"spell", "FILE", 1, kJson | kLang},
+    {"replace", "FILE... PATTERN REPLACEMENT", 3, kJson | kOutput | kFind, true},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -86,16 +90,20 @@ void Check(const Arguments& a) {
     if (!c) {
         throw UsageError("unknown command '" + a.command + "'");
     }
-    if (a.operands.size() != c->operandCount) {
+    if (a.operands.size() < c->operandCount ||
+        (a.operands.size() > c->operandCount && !c->repeats)) {
         throw UsageError(std::string(a.operands.size() < c->operandCount ? "missing" : "too many") +
                          " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
     }
     const std::pair<bool, Option> given[] = {
         {a.json, kJson},         {a.crlf, kCrlf},
         {a.numbered, kNumbered}, {a.output.has_value(), kOutput},
-        {a.daysGiven, kDays},    {a.language.has_value(), kLang}};
-    static constexpr std::string_view kNames[] = {"--json", "--crlf", "-n",
-                                                  "-o",     "--days", "--lang"};
+        {a.daysGiven, kDays},    {a.language.has_value(), kLang},
+        {a.regex, kFind},        {a.matchCase, kFind},
+        {a.wholeWords, kFind},   {a.dryRun, kFind}};
+    static constexpr std::string_view kNames[] = {"--json", "--crlf",   "-n",      "-o",
+                                                  "--days", "--lang",   "--regex", "--case",
+                                                  "--word", "--dry-run"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
@@ -144,6 +152,14 @@ Arguments ParseArguments(std::span<const char* const> args) {
             a.utf8 = true;
         } else if (arg == "-n") {
             a.numbered = true;
+        } else if (arg == "--regex") {
+            a.regex = true;
+        } else if (arg == "--case") {
+            a.matchCase = true;
+        } else if (arg == "--word") {
+            a.wholeWords = true;
+        } else if (arg == "--dry-run") {
+            a.dryRun = true;
         } else if (arg == "-o" || is("--output")) {
             a.output = value(arg == "-o" ? "-o" : "--output");
             if (a.output->empty()) {
@@ -207,10 +223,18 @@ Commands:
                      (the line within its section, the marker line being 1,
                      the column in characters); exit status 1 when any
                      word is misspelled
+  replace FILE... PATTERN REPLACEMENT
+                     every match of PATTERN replaced with REPLACEMENT in each FILE,
+                     each on its own, and the document saved as the editor saves
+                     it (sealed or enciphered with its key, its permissions
+                     kept); matches are found as Replace All in Document finds
+                     them, and one that would make or unmake a section marker
+                     line is left out and said
 
 Options:
-  --json             stats, titles, count, check, merge, progress, spell: one line
-                     of JSON for scripts (merge: what became of each section);
+  --json             stats, titles, count, check, merge, progress, spell, replace:
+                     one line of JSON for scripts (merge: what became of each
+                     section; replace: the matches of each FILE);
                      document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
@@ -218,13 +242,26 @@ Options:
                      the table) and read TEXT and keys as UTF-8; without it,
                      text is written and read as the document's bytes; the text
                      of UTF-8 documents is UTF-8 either way
+  --regex            replace: PATTERN is a regular expression (PCRE2, with
+                     Unicode properties); REPLACEMENT may hold $1, ${1}, \1,
+                     ${name} and $& for what the pattern matched, $$ for $,
+                     \\ for \, \n for a line break and \t for a tab
+  --case             replace: letter case must match; without it, only A to Z
+                     ignore their case unless --regex or --word is given, and
+                     then every letter does
+  --word             replace: only whole words match
+  --dry-run          replace: list each match (SECTION:LINE:COLUMN, the text and
+                     what would replace it, separated by tabs, line breaks shown
+                     as \r and \n) and the matches in each section, and change
+                     nothing
   --days N           progress: the last N days, today among them (30 unless
                      given)
   --lang NAME        spell: check with the dictionary NAME (en_US, de_DE, ...)
                      instead of the editor's choice in velloran/spelling.ini
                      or the locale's language
   -o, --output OUT   decipher, encipher, seal, unseal, merge: write OUT, replacing it
-                     only once it is complete, instead of standard output
+                     only once it is complete, instead of standard output;
+                     replace: save the one FILE's result as OUT, as Save As does
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
   --key-fd N         read the key from file descriptor N: its first line
@@ -243,12 +280,15 @@ and every command on a sealed (.vls) document ask for it on the terminal unless
 is sealed (that of a .vls or .vle document); the other commands decipher a
 document named .vle only when a key option is given. --utf8 applies to the keys of .vle
 documents; a sealed document's key is taken as it is given. Write -- before a
-TEXT that begins with -.
+TEXT, PATTERN or REPLACEMENT that begins with -. replace needs a key option to
+replace in an enciphered document.
 
 Exit status: 0 done; 1 check found what a save would change, merge left
 conflicts, spell found a misspelled word, encipher refused the key, or the key
-does not open a sealed document; 2 usage error; 3 input or output error, or a
-damaged sealed document.
+does not open a sealed document, or replace could not save a document without
+asking (it changed on disk, or the key deciphers it into other lines); 2 usage
+error, an invalid PATTERN or REPLACEMENT among them; 3 input or output error, a
+damaged sealed document, or a PATTERN too complex to finish.
 )";
 }
 

@@ -26,6 +26,11 @@ struct Arguments {
     bool crlf = false;
     bool utf8 = false;
     bool numbered = false;
+    // replace: how PATTERN is matched, and whether the documents are left as they are.
+    bool regex = false;
+    bool matchCase = false;
+    bool wholeWords = false;
+    bool dryRun = false;
     std::optional<std::string> output;
     // progress: the days the chart covers, today among them.
     int days = 30;

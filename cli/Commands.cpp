@@ -13,6 +13,7 @@
 
 #include "cli/Json.h"
 #include "cli/Key.h"
+#include "cli/ReplaceCommand.h"
 #include "cli/Text.h"
 #include "core/commands/Saving.h"
 #include "core/document/Error.h"
@@ -868,6 +869,7 @@ int Run(const Arguments& a) {
         {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
         {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher}, {"seal", Seal},
         {"unseal", Unseal},      {"merge", Merge},       {"progress", Progress}, {"spell", Spell},
+        {"replace", Replace},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

@@ -3,8 +3,9 @@ _velloran_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     local commands="stats titles count show check decipher encipher seal unseal merge"
     local options="--json --crlf -n --utf8 -o --output --key --key-fd --key-file --help --version"
-    local commands="stats titles count show check decipher encipher seal unseal progress spell"
+    local commands="stats titles count show check decipher encipher seal unseal progress spell replace"
     local options="--json --crlf -n --utf8 -o --output --days --lang --key --key-fd --key-file --help --version"
+    options+=" --regex --case --word --dry-run"
     COMPREPLY=()
 
     case $prev in

@@ -44,6 +44,7 @@
 #include "ui/tools/HelpWindow.h"
 #include "ui/tools/MergeReportWindow.h"
 #include "ui/tools/ProgressWindow.h"
+#include "ui/tools/ReplacePanel.h"
 #include "ui/tools/SearchWindow.h"
 #include "ui/tools/StatisticsWindow.h"
 
@@ -122,6 +123,12 @@ void SectionListWindow::SetForms(const Forms& forms) {
             Flag(k, false);
         }
     };
+    if (forms_.searchWindow) {
+        ReplacePanel* replace = forms_.searchWindow->Replace;
+        // A replacement that made or unmade a marker line cuts the document anew, as Reload.
+        replace->reloadSections = [this] { MFReloadClick(); };
+        connect(replace, &ReplacePanel::undoChanged, MEUndoReplaceAll, &QAction::setEnabled);
+    }
     if (forms_.mergeReportWindow) {
         forms_.mergeReportWindow->onShowSection = [this](int k) { ShowSection(k); };
     }
@@ -159,6 +166,12 @@ void SectionListWindow::CreateMenu() {
     MFSaveEncript =
         AddItem(file, "Save Encript", "MFSaveEncript", &SectionListWindow::MFSaveEncriptClick);
     MFExit = AddItem(file, "Exit", "MFExit", &SectionListWindow::MFExitClick);
+
+    QMenu* edit = menuBar()->addMenu(" Edit ");
+    edit->setObjectName("MEdit");
+    MEUndoReplaceAll = AddItem(edit, "Undo Replace All", "MEUndoReplaceAll",
+                               &SectionListWindow::MEUndoReplaceAllClick);
+    MEUndoReplaceAll->setEnabled(false);
 
     QMenu* view = menuBar()->addMenu(" View ");
     view->setObjectName("MView");
@@ -631,6 +644,12 @@ void SectionListWindow::MFNewFileClick() {
 void SectionListWindow::MFReloadClick() {
     velloran::ReloadSections(session());
     forms_.documentWindow->LayoutPanels();
+}
+
+void SectionListWindow::MEUndoReplaceAllClick() {
+    if (forms_.searchWindow) {
+        forms_.searchWindow->Replace->UndoReplaceAllClick();
+    }
 }
 
 void SectionListWindow::MFDecriptClick() {

@@ -94,6 +94,7 @@ class SectionListWindow : public QMainWindow,
 
     void MFNewFileClick();
     void MFReloadClick();
+    void MEUndoReplaceAllClick();
     void MFDecriptClick();
     void MFSaveFileClick();
     void MFSaveEncriptClick();
@@ -137,6 +138,9 @@ class SectionListWindow : public QMainWindow,
     QListWidget* ListBox1;
     QAction* MFNewFile;
     QAction* MFReload;
+    // Edit > "Undo Replace All": puts back every section the search window's last Replace All
+    // changed; enabled while there is one to undo.
+    QAction* MEUndoReplaceAll;
     QAction* MFDecript;
     QAction* MFSaveFile;
     QAction* MFSaveEncript;

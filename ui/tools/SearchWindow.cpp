@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
+#include <QToolButton>
 #include <algorithm>
 
 #include "core/document/Error.h"
@@ -13,6 +15,7 @@
 #include "ui/document/ShownText.h"
 #include "ui/platform/Geometry.h"
 #include "ui/platform/Guard.h"
+#include "ui/tools/ReplacePanel.h"
 
 using velloran::state;
 
@@ -46,6 +49,33 @@ SearchWindow::SearchWindow(DocumentWindow* documentWindow, const velloran::Secti
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
+
+    // Collapsed until asked for, in the gap above the list, so that the window is as designed.
+    ReplaceToggle = new QToolButton(this);
+    ReplaceToggle->setObjectName(QStringLiteral("ReplaceToggle"));
+    ReplaceToggle->setText(QStringLiteral("Replace\u2026"));
+    ReplaceToggle->setAccessibleName(QStringLiteral("Replace"));
+    ReplaceToggle->setToolTip(QStringLiteral("Replace (Ctrl+H)"));
+    ReplaceToggle->setAutoRaise(true);
+    ReplaceToggle->setCheckable(true);
+    ReplaceToggle->setGeometry(8, 72, 88, 16);
+    Replace = new ReplacePanel(documentWindow, list, Edit1, this);
+    Replace->hide();
+    connect(ReplaceToggle, &QToolButton::toggled, this, &SearchWindow::ShowReplace);
+    auto* ctrlH = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
+    connect(ctrlH, &QShortcut::activated, this, [this] {
+        ShowReplace(true);
+        Replace->ReplaceEdit->setFocus(Qt::ShortcutFocusReason);
+    });
+    // Right after a Replace All, Ctrl+Z here puts it back; in a field it undoes the typing.
+    auto* ctrlZ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
+    ctrlZ->setContext(Qt::WindowShortcut);
+    connect(ctrlZ, &QShortcut::activated, Replace, &ReplacePanel::UndoReplaceAllClick);
+    setTabOrder(Edit1, Button1);
+    setTabOrder(Button1, Button2);
+    setTabOrder(Button2, ReplaceToggle);
+    setTabOrder(ReplaceToggle, Replace->ReplaceEdit);
+    setTabOrder(Replace->UndoButton, ListBox1);
 
     connect(Button1, &QPushButton::clicked, this, &SearchWindow::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &SearchWindow::Button2Click);
@@ -127,9 +157,37 @@ void SearchWindow::ListBox1Click(int row) {
     velloran::ui::Guarded(this, [&] { documentWindow_->SelectSection(row); });
 }
 
+int SearchWindow::ListTop() const {
+    return kListTop + (Replace && !Replace->isHidden() ? Replace->height() : 0);
+}
+
+bool SearchWindow::ReplaceShown() const {
+    return !Replace->isHidden();
+}
+
+void SearchWindow::ShowReplace(bool shown) {
+    if (shown == ReplaceShown()) {
+        return;
+    }
+    const int h = Replace->sizeHint().height();
+    Replace->setGeometry(0, kListTop, width(), h);
+    Replace->setVisible(shown);
+    {
+        const QSignalBlocker block(ReplaceToggle);
+        ReplaceToggle->setChecked(shown);
+    }
+    // The list keeps its height: the window grows by the panel.
+    resize(width(), height() + (shown ? h : -h));
+    FormResize();
+}
+
 void SearchWindow::FormResize() {
     Edit1->setGeometry(Edit1->x(), Edit1->y(), std::max(0, width() - 16), Edit1->height());
-    ListBox1->setGeometry(0, kListTop, width(), std::max(0, height() - kListTop));
+    if (Replace && !Replace->isHidden()) {
+        Replace->setGeometry(0, kListTop, width(), Replace->height());
+    }
+    const int top = ListTop();
+    ListBox1->setGeometry(0, top, width(), std::max(0, height() - top));
 }
 
 void SearchWindow::resizeEvent(QResizeEvent* e) {

@@ -7,7 +7,9 @@
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QToolButton;
 class DocumentWindow;
+class ReplacePanel;
 
 // The search window: finds the next match in the active section's editor and counts the
 // matches in every section, one result row per section list entry.
@@ -37,10 +39,17 @@ class SearchWindow : public QWidget {
     // cannot take the focus.
     bool FindNext();
 
+    // "Replace…" (Ctrl+H): shows the replacement below the buttons, the result list moving down,
+    // or hides it again; the window is as designed while it is hidden.
+    void ShowReplace(bool shown);
+    bool ReplaceShown() const;
+
     QLineEdit* Edit1;
     QPushButton* Button1;
     QPushButton* Button2;
     QListWidget* ListBox1;
+    QToolButton* ReplaceToggle = nullptr;
+    ReplacePanel* Replace = nullptr;
 
     static constexpr int kDesignLeft = 757;
     static constexpr int kDesignTop = 2;
@@ -53,6 +62,7 @@ class SearchWindow : public QWidget {
 
   private:
     void TakeSearchText();
+    int ListTop() const;
 
     DocumentWindow* documentWindow_;
     const velloran::SectionList* list_;

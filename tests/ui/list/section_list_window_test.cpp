@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStringDecoder>
+#include <QTreeWidget>
 #include <QWindow>
 #include <QtTest>
 #include <random>
@@ -37,6 +39,8 @@
 #include "ui/document/DocumentWindow.h"
 #include "ui/document/ShownText.h"
 #include "ui/platform/Geometry.h"
+#include "ui/tools/ReplacePanel.h"
+#include "ui/tools/ReplacePreview.h"
 #include "ui/tools/SearchWindow.h"
 #include "ui/tools/StatisticsWindow.h"
 
@@ -263,15 +267,48 @@ class SectionListWindowTest : public QObject {
         WriteBytes("Velloran.vlp", "x\r\n");
         Start();
         const auto menus = sectionListWindow().menuBar()->actions();
-        QCOMPARE(menus.size(), 3);
+        QCOMPARE(menus.size(), 4);
         QCOMPARE(menus[0]->text(), QString(" File "));
-        QCOMPARE(menus[1]->text(), QString(" View "));
-        QCOMPARE(menus[2]->text(), QString("Panels"));
+        QCOMPARE(menus[1]->text(), QString(" Edit "));
+        QCOMPARE(menus[2]->text(), QString(" View "));
+        QCOMPARE(menus[3]->text(), QString("Panels"));
+        QCOMPARE(sectionListWindow().MEUndoReplaceAll->text(), QString("Undo Replace All"));
+        QVERIFY(!sectionListWindow().MEUndoReplaceAll->isEnabled());
         QCOMPARE(sectionListWindow().findChild<QAction*>("MFSaveEncript")->text(),
                  QString("Save Encript"));
         QCOMPARE(sectionListWindow().findChild<QAction*>("N2VPanel1")->text(),
                  QString("2 V Panel - F7"));
         QVERIFY(sectionListWindow().WordWrap1->isChecked());
+    }
+
+    void replaceAllThatMakesAMarkerCutsAnewAndEditUndoesIt() {
+        WriteBytes("Velloran.vlp", "top\r\n(S) Chapter\r\ntext\r\n[S] One\r\n");
+        Start();
+        SearchWindow& search = *forms_->searchWindow;
+        ReplacePanel& replace = *search.Replace;
+        search.ShowReplace(true);
+        search.Edit1->setText("(S)");
+        replace.ReplaceEdit->setText("[S]");
+        replace.MatchCase->setChecked(true);
+        replace.runPreview = [](ReplacePreview& preview) {
+            preview.Plan();
+            // The writer checks the row that makes a marker line.
+            preview.Rows->topLevelItem(0)->setCheckState(0, Qt::Checked);
+            return true;
+        };
+        replace.ReplaceDocumentButton->click();
+        QCOMPARE(sectionListWindow().ListBox1->count(), 3);
+        QCOMPARE(state().LastSection, 2);
+        QCOMPARE(documentWindow().SlotText(1), std::string("[S] Chapter\r\ntext\r\n"));
+        QVERIFY(state().Modified);
+        QVERIFY(sectionListWindow().MEUndoReplaceAll->isEnabled());
+
+        sectionListWindow().MEUndoReplaceAll->trigger();
+        QCOMPARE(sectionListWindow().ListBox1->count(), 2);
+        QCOMPARE(state().LastSection, 1);
+        QCOMPARE(documentWindow().SlotText(0), std::string("top\r\n(S) Chapter\r\ntext\r\n"));
+        QCOMPARE(documentWindow().SlotText(1), std::string("[S] One\r\n"));
+        QVERIFY(!sectionListWindow().MEUndoReplaceAll->isEnabled());
     }
 
     void reloadRecutsAndLaysOutAgain() {
