@@ -11,6 +11,7 @@
 #include "ui/document/ShownText.h"
 #include "ui/platform/Colours.h"
 #include "ui/platform/Geometry.h"
+#include "ui/platform/Guard.h"
 #include "ui/platform/Platform.h"
 
 using velloran::kLastSlot;
@@ -75,6 +76,12 @@ void DocumentWindow::UseSpelling(const std::optional<velloran::spelling::Diction
                     [this] {
                         for (SectionEditor* ed : editors_) {
                             ed->MarkAnswered();
+                        }
+                        if (!spelling_) {
+                            return;
+                        }
+                        if (const std::string notice = spelling_->TakeNotice(); !notice.empty()) {
+                            velloran::ui::ShowNotice(this, QString::fromStdString(notice));
                         }
                     },
                     Qt::QueuedConnection);

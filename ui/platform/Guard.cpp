@@ -19,6 +19,17 @@ void ShowAsPlainText(QMessageBox& box) {
     }
 }
 
+void ShowNotice(QWidget* parent, const QString& message) {
+    auto* box = new QMessageBox(QMessageBox::Information, QApplication::applicationDisplayName(),
+                                message, QMessageBox::Ok, parent);
+    box->setObjectName(QStringLiteral("NoticeBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    box->setModal(false);
+    ShowAsPlainText(*box);
+    box->show();
+}
+
 void ShowErrorMessage(QWidget* parent, const QString& message, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message,
                     QMessageBox::Ok, parent);

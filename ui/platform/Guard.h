@@ -22,4 +22,8 @@ void ShowErrorMessage(QWidget* parent, const QString& message, const QString& de
 // holding "<font size=6>" would otherwise take the box over.
 void ShowAsPlainText(QMessageBox& box);
 
+// Tells the writer of something that went wrong beside the work (spelling that stopped, a
+// progress log set aside) without blocking and without taking the focus from the text.
+void ShowNotice(QWidget* parent, const QString& message);
+
 }  // namespace velloran::ui

@@ -244,6 +244,10 @@ void ProgressWindow::Attach(velloran::ProgressRecorder* recorder,
                 if (isVisible()) {
                     Refresh();
                 }
+                if (const std::string notice = recorder_->TakeNotice(); !notice.empty()) {
+                    velloran::ui::ShowNotice(parentWidget() ? parentWidget() : this,
+                                             QString::fromStdString(notice));
+                }
             },
             Qt::QueuedConnection);
     });
