@@ -36,6 +36,7 @@ SearchWindow::SearchWindow(DocumentWindow* documentWindow, const velloran::Secti
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setFont(font);
     Edit1->setGeometry(8, 8, width() - 16, 24);
+    Edit1->setAccessibleName(QStringLiteral("Search for"));
 
     Button1 = new QPushButton(QStringLiteral("Search"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -46,6 +47,7 @@ SearchWindow::SearchWindow(DocumentWindow* documentWindow, const velloran::Secti
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setAccessibleName(QStringLiteral("Occurrences by section"));
 
     connect(Button1, &QPushButton::clicked, this, &SearchWindow::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &SearchWindow::Button2Click);
