@@ -16,6 +16,9 @@ velloran_packages+=(openbox xdotool)
 velloran_packages+=(mutter xwayland dbus-daemon qt6-wayland)
 # A dark desktop theme, as qt6ct gives one, for the test that every window reads under it.
 velloran_packages+=(qt6ct)
+# The accessibility bus and a client of it, for the test that reads every window as a screen
+# reader does.
+velloran_packages+=(at-spi2-core python3-pyatspi)
 
 velloran_install_missing() {
     local missing=()

@@ -1,5 +1,9 @@
 #include "ui/Windows.h"
 
+#include "ui/document/EditorAccessible.h"
+#include "ui/platform/Accessibility.h"
+#include "ui/platform/Keyboard.h"
+
 namespace velloran::ui {
 
 WindowSet::~WindowSet() {
@@ -24,6 +28,8 @@ void WindowSet::Show() {
 }
 
 std::unique_ptr<WindowSet> CreateWindows(const std::vector<std::string>& arguments) {
+    InstallAccessibility();
+    InstallEditorAccessibility();
     auto set = std::make_unique<WindowSet>();
     set->sectionListWindow = std::make_unique<SectionListWindow>(arguments);
     set->documentWindow = std::make_unique<DocumentWindow>();
@@ -51,6 +57,14 @@ std::unique_ptr<WindowSet> CreateWindows(const std::vector<std::string>& argumen
     forms.reloadNotice = set->reloadNotice.get();
     forms.progressWindow = set->progressWindow.get();
     set->sectionListWindow->SetForms(forms);
+    // The function keys work from the tool windows as from the list, and Escape closes them.
+    SectionListWindow* list = set->sectionListWindow.get();
+    for (QWidget* tool : std::initializer_list<QWidget*>{
+             set->helpWindow.get(), set->searchWindow.get(), set->statisticsWindow.get(),
+             set->progressWindow.get(), set->mergeReportWindow.get()}) {
+        ForwardFunctionKeys(tool, [list](int key) { list->ListBox1KeyDown(key); });
+        CloseOnEscape(tool);
+    }
     return set;
 }
 

@@ -84,6 +84,8 @@ FileParametersDialog::FileParametersDialog(QWidget* parent) : QDialog(parent) {
     SpinEdit1->setValue(10);
     SpinEdit1->setGeometry(92, 9, 52, 25);
     ArrowsOnly(SpinEdit1, 2);
+    Label1->setBuddy(SpinEdit1);
+    SpinEdit1->setAccessibleName(QStringLiteral("Font Size"));
 
     GroupBox1 = group("GroupBox1", " Document Font ", QRect(8, 42, 218, 92));
     RadioButton1 = radio(GroupBox1, "RadioButton1", "Arial Font", QRect(14, 18, 190, 22));
@@ -104,6 +106,8 @@ FileParametersDialog::FileParametersDialog(QWidget* parent) : QDialog(parent) {
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setFont(PixelFont("MS Sans Serif", 11, true));
     Edit1->setGeometry(120, 64, 90, 22);
+    Label2->setBuddy(Edit1);
+    Edit1->setAccessibleName(QStringLiteral("Backup Folder"));
     UpDown1 = new QSpinBox(GroupBox3);
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
     UpDown1->setRange(0, 2);
@@ -114,6 +118,9 @@ FileParametersDialog::FileParametersDialog(QWidget* parent) : QDialog(parent) {
     UpDown1->findChild<QLineEdit*>()->hide();
     Label3 = label(GroupBox3, "Label3", "Backup to Same Folder as File.", QRect(36, 92, 176, 32));
     Label3->setWordWrap(true);
+    // The place is told by the label beside the arrows, read as the spin field's description.
+    UpDown1->setAccessibleName(QStringLiteral("Backup place"));
+    UpDown1->setAccessibleDescription(Label3->text());
 
     Button2 = button("Button2", "SAVE", QRect(8, 334, 68, 28));
     Button3 = button("Button3", "Use", QRect(83, 334, 68, 28));
@@ -167,6 +174,7 @@ void FileParametersDialog::ShowBackupTypeText(int backupType) {
     const QString text = BackupTypeText(backupType);
     if (!text.isEmpty()) {
         Label3->setText(text);
+        UpDown1->setAccessibleDescription(text);
     }
 }
 

@@ -39,6 +39,7 @@ KeyPrompt::KeyPrompt(QWidget* parent) : QDialog(parent) {
 
     Edit1 = new QLineEdit(kKeyText, this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setAccessibleName(QStringLiteral("Key"));
     Edit1->setFont(fieldFont);
     // No prediction, learning or correction of what is typed: it is a key.
     Edit1->setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText |

@@ -27,6 +27,7 @@ SaveDocumentDialog::SaveDocumentDialog(QWidget* parent) : QDialog(parent) {
 
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setAccessibleName(QStringLiteral("File name"));
     Edit1->setFont(font);
     Edit1->setFixedWidth(305);
 

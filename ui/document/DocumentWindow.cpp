@@ -1,5 +1,6 @@
 #include "ui/document/DocumentWindow.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QKeyEvent>
 #include <QPalette>
@@ -10,6 +11,7 @@
 #include "core/spelling/SpellingService.h"
 #include "ui/document/ShownText.h"
 #include "ui/platform/Colours.h"
+#include "ui/platform/DarkPage.h"
 #include "ui/platform/Geometry.h"
 #include "ui/platform/Guard.h"
 #include "ui/platform/Platform.h"
@@ -122,7 +124,7 @@ void DocumentWindow::FormCreate() {
         ed->setGeometry(rect());
         ed->setEnabled(true);
         ed->hide();
-        ed->setPalette(velloran::ui::FixedColours(ed->palette(), QPalette::Base, SectionColor(k)));
+        ApplyPage(k);
         ed->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setFont(font);
@@ -382,7 +384,7 @@ void DocumentWindow::ApplyFormat() {
     // The settings file's text is Windows-1252, whatever the document's encoding.
     QFont font(SectionEditor::TextFromBytes(st.FontFace, velloran::Encoding::Windows1252));
     // A size of zero or less would leave Qt's own default in place with a warning.
-    font.setPointSize(st.FontSize > 0 ? st.FontSize : 10);
+    font.setPointSize(std::max(1, (st.FontSize > 0 ? st.FontSize : 10) + zoom_));
     const auto wrap = st.WordWrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap;
     const auto horizontal = st.WordWrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn;
     for (SectionEditor* ed : editors_) {
@@ -391,4 +393,50 @@ void DocumentWindow::ApplyFormat() {
         ed->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ed->setHorizontalScrollBarPolicy(horizontal);
     }
+}
+
+void DocumentWindow::SetZoom(int zoom) {
+    zoom_ = zoom;
+    ApplyFormat();
+}
+
+void DocumentWindow::ApplyPage(int k) {
+    SectionEditor* ed = editors_[Index(k)];
+    // The desktop's own palette, not the one the page colours were put into before.
+    const QPalette desktop = QApplication::palette(ed);
+    ed->setPalette(
+        darkPage_ ? velloran::ui::DarkPagePalette(desktop, QPalette::Base, SectionColor(k), desktop)
+                  : velloran::ui::FixedColours(desktop, QPalette::Base, SectionColor(k)));
+}
+
+void DocumentWindow::SetDarkPage(bool on) {
+    darkPage_ = on;
+    for (int k = 0; k < kSectionCount; ++k) {
+        ApplyPage(k);
+    }
+}
+
+void DocumentWindow::SetFullScreen(bool on) {
+    if (on) {
+        if (isHidden()) {
+            LayoutPanels();
+        }
+        velloran::ui::EnterFullScreen(this);
+    } else {
+        velloran::ui::LeaveFullScreen(this);
+    }
+}
+
+void DocumentWindow::FocusShownEditor() {
+    if (isHidden()) {
+        LayoutPanels();
+    }
+    const auto& st = state();
+    SectionEditor* ed = editors_[Index(Slot(st.ActiveSection))];
+    if (ed->isHidden()) {
+        ed = Filled(Slot(st.Panel1Section));
+    }
+    raise();
+    activateWindow();
+    ed->setFocus(Qt::ShortcutFocusReason);
 }

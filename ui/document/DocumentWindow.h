@@ -53,8 +53,19 @@ class DocumentWindow : public QWidget, public velloran::SectionSlots {
     // (native Wayland), so that the section shown is in front; elsewhere nothing. Every command
     // that shows a section ends here, through SelectSection or LayoutPanels.
     void BringForward();
-    // Font face, size and word wrap from the state, to all editors.
+    // Font face, size and word wrap from the state, to all editors, the size with the zoom.
     void ApplyFormat();
+    // Points added to the font size of the state, for this window alone; applied at once.
+    void SetZoom(int zoom);
+    int Zoom() const { return zoom_; }
+    // The editors and their text light on a dark page, or dark on their section colours.
+    void SetDarkPage(bool on);
+    bool DarkPage() const { return darkPage_; }
+    // The window over the whole screen, or back at the bounds it had before.
+    void SetFullScreen(bool on);
+    // Gives the focus to the shown editor that Search works in (else the first pane's), with
+    // the window shown and in front.
+    void FocusShownEditor();
     // Makes the panes of modes 2 and 3 follow the client size.
     void FormResize();
 
@@ -99,6 +110,8 @@ class DocumentWindow : public QWidget, public velloran::SectionSlots {
     // lets go of what it held until it is shown.
     void TextStored(int k);
     void FormCreate();
+    // The colours of editor k's page, dark or its section's.
+    void ApplyPage(int k);
     // Every layout hides editors through here.
     void HideEditor(SectionEditor* ed);
     void SectionEditorChange();
@@ -118,6 +131,8 @@ class DocumentWindow : public QWidget, public velloran::SectionSlots {
     std::array<bool, velloran::kSectionCount> filled_{};
     // The mode and panes of the last layout, which a resize follows even when the state has
     // moved on since (a split resets Panel1Section without laying out again).
+    int zoom_ = 0;
+    bool darkPage_ = false;
     int laidMode_ = 1;
     int laidPane1_ = 0;
     int laidPane2_ = 0;

@@ -1,5 +1,6 @@
 #include "ui/document/SectionEditor.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDropEvent>
@@ -24,6 +25,7 @@
 #include "core/document/Lines.h"
 #include "core/spelling/SpellingService.h"
 #include "core/spelling/Words.h"
+#include "ui/document/ShownText.h"
 #include "ui/platform/Guard.h"
 
 namespace {
@@ -367,6 +369,13 @@ SectionEditor::SectionEditor(int tag, QWidget* parent) : TextArea(parent), tag_(
     markTimer_->setSingleShot(true);
     markTimer_->setInterval(0);
     connect(markTimer_, &QTimer::timeout, this, &SectionEditor::MarkShown);
+    // The name follows the title line, for a screen reader that is in the editor as it changes.
+    connect(document(), &QTextDocument::contentsChange, this, [this](int position, int, int) {
+        if (QAccessible::isActive() && position <= document()->firstBlock().length()) {
+            QAccessibleEvent event(this, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&event);
+        }
+    });
     connect(document(), &QTextDocument::contentsChange, this,
             [this](int position, int /*removed*/, int added) {
                 const QTextDocument* doc = document();
@@ -843,6 +852,43 @@ QString SectionEditor::FirstLine() const {
         line.truncate(cut);
     }
     return line;
+}
+
+QString SectionEditor::AccessibleName() const {
+    QString title = FirstLine();
+    if (tag_ > 0 && title.size() >= 3 && title.at(0) == u'[' && title.at(2) == u']' &&
+        (title.at(1) == u'S' || title.at(1) == u's')) {
+        title.remove(0, 3);
+    }
+    title = velloran::ui::ShownTitle(title.trimmed());
+    return title.isEmpty() ? QStringLiteral("Section %1").arg(tag_)
+                           : QStringLiteral("Section %1: %2").arg(tag_).arg(title);
+}
+
+bool SectionEditor::MarkedAt(int position, int* start, int* end) const {
+    const QTextBlock block = document()->findBlock(position);
+    if (!block.isValid()) {
+        *start = *end = position;
+        return false;
+    }
+    const int at = position - block.position();
+    int from = 0;
+    int to = block.length() - 1;
+    for (const auto& [s, length] : spelling_ ? MarksAt(block) : QList<std::pair<int, int>>{}) {
+        if (at >= s && at < s + length) {
+            *start = block.position() + s;
+            *end = block.position() + s + length;
+            return true;
+        }
+        if (s + length <= at) {
+            from = std::max(from, s + length);
+        } else {
+            to = std::min(to, s);
+        }
+    }
+    *start = block.position() + from;
+    *end = block.position() + std::max(to, at);
+    return false;
 }
 
 int SectionEditor::ToCrLf(int qtPos) const {

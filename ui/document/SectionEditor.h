@@ -53,6 +53,8 @@ class SectionEditor : public TextArea {
     std::string_view ByteView() const { return text_.Bytes(); }
     // The first line of the text, empty when there is none.
     QString FirstLine() const;
+    // What a screen reader calls the editor: its section and title, "Section 3: Chapter Three".
+    QString AccessibleName() const;
     // Told of every change of the bytes after it was made: at position, `removed` bytes gave way
     // to inserted. Not for SetBytes, which starts the text afresh. Must not throw.
     std::function<void(std::size_t position, std::size_t removed, std::string_view inserted)>
@@ -90,6 +92,9 @@ class SectionEditor : public TextArea {
     void MarkAnswered();
     // The words marked now, in the order of the text; for tests.
     QStringList MarkedWords() const;
+    // The run of the text around position (Qt positions) that is one marked word or holds none,
+    // as [*start, *end) within position's line; true for a marked word.
+    bool MarkedAt(int position, int* start, int* end) const;
     // The context menu at a point of the viewport: for a marked word its suggestions, "Add to
     // Dictionary" and "Ignore", then the editor's own entries. The caller owns it.
     QMenu* CreateContextMenu(QPoint at);

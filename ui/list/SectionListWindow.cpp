@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
+#include <QShortcut>
 #include <QTimer>
 #include <algorithm>
 
@@ -36,10 +37,13 @@
 #include "ui/dialogs/StatusNotice.h"
 #include "ui/document/DocumentWindow.h"
 #include "ui/document/ShownText.h"
+#include "ui/list/ViewItems.h"
+#include "ui/platform/Accessibility.h"
 #include "ui/platform/Colours.h"
 #include "ui/platform/DiskWatcher.h"
 #include "ui/platform/Geometry.h"
 #include "ui/platform/Guard.h"
+#include "ui/platform/Keyboard.h"
 #include "ui/platform/RecoveryKeeper.h"
 #include "ui/tools/HelpWindow.h"
 #include "ui/tools/MergeReportWindow.h"
@@ -85,6 +89,7 @@ SectionListWindow::SectionListWindow(std::vector<std::string> arguments, QWidget
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName("ListBox1");
+    ListBox1->setAccessibleName(QStringLiteral("Sections"));
     ListBox1->setPalette(
         velloran::ui::FixedColours(ListBox1->palette(), QPalette::Base, QColor(224, 224, 192)));
     QFont font("MS Sans Serif");
@@ -143,6 +148,7 @@ void SectionListWindow::SetForms(const Forms& forms) {
     if (forms_.progressWindow) {
         forms_.progressWindow->Attach(progress_.get(), session_.get());
     }
+    viewItems_->Attach(forms_.documentWindow, ListBox1);
 }
 
 QAction* SectionListWindow::AddItem(QMenu* menu, const char* caption, const char* name,
@@ -159,6 +165,7 @@ QAction* SectionListWindow::AddItem(QMenu* menu, const char* caption, const char
 void SectionListWindow::CreateMenu() {
     QMenu* file = menuBar()->addMenu(" File ");
     file->setObjectName("MFile");
+    velloran::ui::NameMenuTitle(file, "File", QKeySequence(Qt::ALT | Qt::Key_F), this);
     MFNewFile = AddItem(file, "New File", "MFNewFile", &SectionListWindow::MFNewFileClick);
     MFReload = AddItem(file, "Reload", "MFReload", &SectionListWindow::MFReloadClick);
     MFDecript = AddItem(file, "Decript", "MFDecript", &SectionListWindow::MFDecriptClick);
@@ -175,6 +182,7 @@ void SectionListWindow::CreateMenu() {
 
     QMenu* view = menuBar()->addMenu(" View ");
     view->setObjectName("MView");
+    velloran::ui::NameMenuTitle(view, "View", QKeySequence(Qt::ALT | Qt::Key_V), this);
     WordWrap1 = AddItem(view, "Word Wrap", "WordWrap1", &SectionListWindow::WordWrap1Click);
     WordWrap1->setCheckable(true);
     WordWrap1->setChecked(true);
@@ -192,9 +200,15 @@ void SectionListWindow::CreateMenu() {
     MVCheckSpelling->setCheckable(true);
     spellingLanguages_ = new QActionGroup(this);
     spellingLanguages_->setExclusive(true);
+    viewItems_ = new ViewItems(view, this);
 
     QMenu* panels = menuBar()->addMenu("Panels");
     panels->setObjectName("MPanels");
+    velloran::ui::NameMenuTitle(panels, "Panels", QKeySequence(Qt::ALT | Qt::Key_P), this);
+    // F10 opens the menu bar at its first menu, as on the desktops around.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this,
+            [this, file] { menuBar()->setActiveAction(file->menuAction()); });
     N1Panel1 = AddItem(panels, "1 Panel - F5", "N1Panel1", &SectionListWindow::N1Panel1Click);
     N2HPanel1 = AddItem(panels, "2 H Panel - F6", "N2HPanel1", &SectionListWindow::N2HPanel1Click);
     N2VPanel1 = AddItem(panels, "2 V Panel - F7", "N2VPanel1", &SectionListWindow::N2VPanel1Click);
@@ -252,7 +266,7 @@ void SectionListWindow::Flag(int k, bool on) {
     font.setBold(on);
     item->setFont(font);
     // Colours of their own, so the flag reads on the list's light background.
-    item->setForeground(on ? QColor(128, 0, 0) : QColor(Qt::black));
+    item->setForeground(on ? QBrush(QColor(128, 0, 0)) : QBrush());
     item->setBackground(on ? QColor(248, 208, 208) : QBrush());
     item->setToolTip(on ? QStringLiteral("Both versions of lines stand here between marker lines "
                                          "that start with <<<<<<<, ======= and >>>>>>>. Edit the "
@@ -368,6 +382,10 @@ bool SectionListWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void SectionListWindow::ListBox1KeyDown(int key) {
+    if (key == velloran::ui::kSwitchKey) {
+        SwitchWindows();
+        return;
+    }
     if (key < Qt::Key_F1 || key > Qt::Key_F7) {
         return;
     }
@@ -399,6 +417,17 @@ void SectionListWindow::ListBox1KeyDown(int key) {
         }
     });
     AfterCommand();
+}
+
+void SectionListWindow::SwitchWindows() {
+    const auto* editor = qobject_cast<const SectionEditor*>(QApplication::focusWidget());
+    if (editor && editor->window() == forms_.documentWindow) {
+        raise();
+        activateWindow();
+        ListBox1->setFocus(Qt::ShortcutFocusReason);
+    } else {
+        Guarded(this, [this] { forms_.documentWindow->FocusShownEditor(); });
+    }
 }
 
 void SectionListWindow::EditorKeyDown(int key, Qt::KeyboardModifiers modifiers) {

@@ -27,6 +27,7 @@ class FileParametersDialog;
 class StatusNotice;
 class MergeReportWindow;
 class ReloadNotice;
+class ViewItems;
 class RecoveryKeeper;
 class DiskWatcher;
 class ProgressWindow;
@@ -85,8 +86,12 @@ class SectionListWindow : public QMainWindow,
 
     void FormShow();
     void ListBox1Click(int index);
-    // F1 to F7, whatever the modifiers; the key is then handled as usual.
+    // F1 to F7, whatever the modifiers, and F8 to switch windows; the key is then handled as
+    // usual.
     void ListBox1KeyDown(int key);
+    // From the text of a section to the list, from anywhere else to the text of the section
+    // shown.
+    void SwitchWindows();
     // The editors' key handler: the function keys, then Shift+Page Up/Down steps between sections.
     void EditorKeyDown(int key, Qt::KeyboardModifiers modifiers);
     // The open-file dialog; nothing when cancelled.
@@ -209,4 +214,5 @@ class SectionListWindow : public QMainWindow,
     std::optional<velloran::spelling::Dictionary> dictionary_;
     velloran::SpellingSettings spelling_;
     QActionGroup* spellingLanguages_ = nullptr;
+    ViewItems* viewItems_ = nullptr;
 };

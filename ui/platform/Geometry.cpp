@@ -179,7 +179,34 @@ void Place(QWidget* w, QPoint topLeft, std::optional<QSize> size) {
 
 }  // namespace
 
+namespace {
+constexpr char kNormalBounds[] = "velloranNormalBounds";
+}  // namespace
+
+void EnterFullScreen(QWidget* w) {
+    if (w->isFullScreen()) {
+        return;
+    }
+    w->setProperty(kNormalBounds, OuterBounds(w));
+    w->showFullScreen();
+}
+
+void LeaveFullScreen(QWidget* w) {
+    const QVariant bounds = w->property(kNormalBounds);
+    if (!w->isFullScreen() && !bounds.isValid()) {
+        return;
+    }
+    w->showNormal();
+    w->setProperty(kNormalBounds, QVariant());
+    if (bounds.isValid()) {
+        PlaceOuter(w, bounds.toRect());
+    }
+}
+
 QRect OuterBounds(const QWidget* w) {
+    if (const QVariant normal = w->property(kNormalBounds); normal.isValid()) {
+        return normal.toRect();
+    }
     const OuterPlacement* placement = OuterPlacement::Of(w);
     if (placement && placement->Unframed()) {
         return placement->Wanted();

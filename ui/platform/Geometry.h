@@ -16,6 +16,11 @@ namespace velloran::ui {
 // on a platform that tells no position (native Wayland), at the position last asked for.
 QRect OuterBounds(const QWidget* w);
 
+// Full screen for w, and back to the outer bounds it had; meanwhile OuterBounds tells those, so
+// that the settings never keep the screen's size.
+void EnterFullScreen(QWidget* w);
+void LeaveFullScreen(QWidget* w);
+
 // Puts w's frame at outer, now and once more when w's frame becomes known.
 void PlaceOuter(QWidget* w, const QRect& outer);
 // The same for the top-left corner only; the outer size stays.

@@ -116,8 +116,19 @@ F4  This help
 F5  One panel
 F6  Two panels, one above the other
 F7  Two panels side by side
+F8  From the section list to the text of the section shown, and back
+F11  The document window over the whole screen, and back (View > Full Screen)
 In an editor, Shift+Page Up shows the previous section and Shift+Page Down the next one, counted from the section in the first pane. Whenever the section you are typing in is hidden, by a step, a click in the list or the search results, a panel key, Reload or Decript, the keys stay with the document window, where typing does nothing and never reaches a hidden section: click into a section that is shown to type or step again. The function keys keep working there.
-Esc cancels the key prompt, and in the Save Document dialog presses "Do Not Exit" when that button is shown.
+Esc cancels the key prompt, and in the Save Document dialog presses "Do Not Exit" when that button is shown; it closes the search, statistics, Progress, help and "Merged" windows, and cancels File Parameters.
+The function keys work from the search, statistics, Progress, help and "Merged" windows too.
+Alt+F opens the File menu, Alt+V the View menu, Alt+P the Panels menu, and F10 the menu bar, from the section list; the arrow keys then move through the menus. Tab and Shift+Tab move between the fields and buttons of every window and dialog.
+Ctrl++ makes the text of the editors larger, Ctrl+- smaller and Ctrl+0 brings it back to the size set in File Parameters (View > Zoom In, Zoom Out, Normal Size).
+
+Dark page and full screen
+View > Dark Page shows the section list and the editors with light text on a dark page: the desktop's own colours when its theme is dark, else a deep shade of each section's colour. View > Full Screen (F11) puts the document window over the whole screen; F11 again brings it back where it was. The dark page and the zoom are kept in ~/.config/velloran/view.ini (or $XDG_CONFIG_HOME/velloran/view.ini), not in QMV.ini, whose font and window sizes stay as File Parameters saved them.
+
+Screen readers
+Every window, field and button has a name that a screen reader (Orca) tells; each editor is named for its section, "Section 3: Chapter Three", and misspelled words are told as misspelled.
 )help";
 
 }  // namespace
@@ -132,6 +143,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     Memo1 = new TextArea(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Help text"));
     Memo1->setFont(font);
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -29,6 +29,7 @@ MergeReportWindow::MergeReportWindow(QWidget* parent) : QWidget(parent, Qt::Wind
     Label1->setTextFormat(Qt::PlainText);
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setAccessibleName(QStringLiteral("What was merged"));
     ListBox1->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);

@@ -9,6 +9,8 @@
 #include <QProgressBar>
 #include <QShowEvent>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -44,11 +46,22 @@ ProgressChart::ProgressChart(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(true);
     setMinimumHeight(150);
     setAccessibleName(QStringLiteral("Words a day"));
+    // Reached by Tab, so that a screen reader tells its numbers.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void ProgressChart::SetDays(std::vector<velloran::DayWords> days, int goal) {
     days_ = std::move(days);
     goal_ = goal;
+    // Drawn by hand, the chart is heard as its numbers.
+    QStringList told;
+    if (goal_ > 0) {
+        told << QStringLiteral("Goal %1").arg(WordsText(static_cast<std::uint64_t>(goal_)));
+    }
+    for (const auto& d : days_) {
+        told << DateOf(d.day) + QStringLiteral(": ") + WordsText(d.words);
+    }
+    setAccessibleDescription(told.join(QStringLiteral("; ")));
     update();
 }
 
@@ -143,6 +156,13 @@ void ProgressChart::paintEvent(QPaintEvent*) {
         painter.drawText(QRect(plot.left(), y, plot.width(), fm.height()),
                          Qt::AlignRight | Qt::AlignTop, tr("Today"));
     }
+    // Reached by Tab, it shows where the keys are.
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.backgroundColor = pal.color(QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
 }
 
 bool ProgressChart::event(QEvent* e) {
@@ -180,12 +200,14 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     Label1->setFont(big);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Today's words of the daily goal"));
     Label2 = new QLabel(this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Chart1 = new ProgressChart(this);
 
     SpinEdit1 = new QSpinBox(this);
     SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setAccessibleName(QStringLiteral("Daily goal"));
     SpinEdit1->setRange(0, velloran::kMostGoal);
     SpinEdit1->setSingleStep(50);
     SpinEdit1->setSpecialValueText(QStringLiteral("Off"));
@@ -198,6 +220,7 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* sectionsLabel = new QLabel(QStringLiteral("Words added today, by section:"), this);
     ListView1 = new QTreeWidget(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setAccessibleName(QStringLiteral("Words added today, by section"));
     ListView1->setColumnCount(2);
     ListView1->setHeaderLabels({QStringLiteral("Words"), QStringLiteral("Section")});
     ListView1->setRootIsDecorated(false);

@@ -39,6 +39,7 @@ SearchWindow::SearchWindow(DocumentWindow* documentWindow, const velloran::Secti
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setFont(font);
     Edit1->setGeometry(8, 8, width() - 16, 24);
+    Edit1->setAccessibleName(QStringLiteral("Search for"));
 
     Button1 = new QPushButton(QStringLiteral("Search"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -49,6 +50,7 @@ SearchWindow::SearchWindow(DocumentWindow* documentWindow, const velloran::Secti
 
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setAccessibleName(QStringLiteral("Occurrences by section"));
 
     // Collapsed until asked for, in the gap above the list, so that the window is as designed.
     ReplaceToggle = new QToolButton(this);

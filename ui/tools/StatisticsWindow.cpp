@@ -21,6 +21,7 @@ StatisticsWindow::StatisticsWindow(const velloran::SectionSlots* sections, QWidg
     font.setPixelSize(11);
     Memo1 = new TextArea(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Lines, words and characters by section"));
     Memo1->setFont(font);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

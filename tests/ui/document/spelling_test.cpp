@@ -1,5 +1,6 @@
 // Spelling in the windows, with the small dictionaries shipped beside the tests: marking as the
 // writer types, the editor's menu, the personal dictionary across runs, the Spelling menu.
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -17,6 +18,7 @@
 #include "support/TempDir.h"
 #include "ui/Windows.h"
 #include "ui/document/DocumentWindow.h"
+#include "ui/document/EditorAccessible.h"
 #include "ui/document/SectionEditor.h"
 
 using velloran::state;
@@ -246,6 +248,32 @@ class SpellingTest : public QObject {
         menu.reset();
         ed = Shown("Teh quick brwn fox", velloran::Encoding::Utf8);
         QTRY_COMPARE(ed->MarkedWords(), Words("Teh"));
+    }
+
+    // A screen reader finds each marked word as misspelled text, and the words around it as
+    // plain text, through the editor's text interface.
+    void marksAreToldAsMisspelledText() {
+        velloran::ui::InstallEditorAccessibility();
+        SectionEditor* ed = Shown("Teh quick brwn\r\nfox", velloran::Encoding::Utf8);
+        QTRY_COMPARE(ed->MarkedWords(), Words("Teh", "brwn"));
+        QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(ed)->textInterface();
+        QVERIFY(text);
+        struct Row {
+            int offset, start, end;
+            bool misspelled;
+        };
+        // "Teh quick brwn\nfox": Teh 0-3, brwn 10-14, the next line from 15.
+        for (const Row& row :
+             {Row{0, 0, 3, true}, Row{2, 0, 3, true}, Row{3, 3, 10, false}, Row{9, 3, 10, false},
+              Row{12, 10, 14, true}, Row{16, 15, 18, false}}) {
+            int start = -1;
+            int end = -1;
+            const QString attributes = text->attributes(row.offset, &start, &end);
+            QCOMPARE(attributes.contains("invalid:spelling"), row.misspelled);
+            QCOMPARE(start, row.start);
+            QCOMPARE(end, row.end);
+        }
+        QCOMPARE(text->text(10, 14), QString("brwn"));
     }
 
     void menuSwitchesLanguageAndLeavesTheSettingsFile() {
