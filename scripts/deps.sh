@@ -7,6 +7,8 @@ velloran_packages+=(libqt6svg6)
 velloran_packages+=(libsodium-dev)
 # Spelling: Hunspell, and the dictionary the tests of the program itself may use.
 velloran_packages+=(libhunspell-dev hunspell-en-us)
+# Version history: sections compressed with zstd, compared word by word with dtl (headers only).
+velloran_packages+=(libzstd-dev libdtl-dev)
 # The tests under a real display: a window manager, and typing through the X server.
 velloran_packages+=(openbox xdotool)
 # The tests in a Wayland session as GNOME gives one: its compositor headless with its Xwayland, a
