@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "cli/HistoryCommand.h"
 #include "cli/Json.h"
 #include "cli/Key.h"
 #include "cli/Text.h"
@@ -449,6 +450,9 @@ int Decipher(const Arguments& a) {
         std::fprintf(stderr, "velloran-cli: %s\n", DecipheredBreaks(broken).c_str());
     }
     DeliverLines(a.output, p.buffer, PlainTextAccess(a));
+    if (a.output) {
+        KeepWrittenVersion(*a.output, SideKey{}, p.buffer);
+    }
     return 0;
 }
 
@@ -493,6 +497,10 @@ int Seal(const Arguments& a) {
     };
     if (a.output) {
         WriteSealedFile(*a.output, *key, seal);
+        SideKey side;
+        side.kind = SideKey::Kind::DocumentKey;
+        side.documentKey = key;
+        KeepWrittenVersion(*a.output, side, lines);
         return 0;
     }
     Deliver(std::nullopt, [&](OutputFile& out) {
@@ -507,6 +515,9 @@ int Unseal(const Arguments& a) {
     std::string plain = Unsealed(a, a.operands[0]);
     Deliver(
         a.output, [&](OutputFile& out) { out.Write(plain); }, PlainTextAccess(a));
+    if (a.output) {
+        KeepWrittenVersion(*a.output, SideKey{}, plain);
+    }
     Wipe(plain);
     return 0;
 }
@@ -584,11 +595,15 @@ int Merge(const Arguments& a) {
         // Without -o the JSON alone is the answer on standard output.
         if (a.output) {
             Deliver(a.output, [&](OutputFile& out) { out.Write(merged); });
+            KeepWrittenVersion(*a.output, SideKey{}, merged);
         }
         DeliverJson(json);
         return conflicts > 0 ? 1 : 0;
     }
     Deliver(a.output, [&](OutputFile& out) { out.Write(merged); });
+    if (a.output) {
+        KeepWrittenVersion(*a.output, SideKey{}, merged);
+    }
     for (const MergeNote& note : notes) {
         if (note.conflict) {
             std::fprintf(stderr, "velloran-cli: %s\n", text.Out(note.text).c_str());
@@ -768,6 +783,7 @@ int Run(const Arguments& a) {
         {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
         {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher}, {"seal", Seal},
         {"unseal", Unseal},      {"merge", Merge},       {"progress", Progress}, {"spell", Spell},
+        {"history", History},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

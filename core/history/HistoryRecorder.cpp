@@ -24,9 +24,8 @@ HistoryRecorder::HistoryRecorder(HistoryRules rules)
 
 HistoryRecorder::~HistoryRecorder() = default;
 
-HistoryStore* HistoryRecorder::StoreFor(const Session& s, bool replacing) {
-    const std::string path = DocumentPath(s.st);
-    const auto key = SideKeyOf(s.st);
+HistoryStore* HistoryRecorder::StoreFor(const std::string& path, const std::optional<SideKey>& key,
+                                        bool replacing) {
     if (!key) {
         note_ = Format(kHistoryNeedsKey, path);
         return nullptr;
@@ -60,7 +59,7 @@ HistoryStore* HistoryRecorder::StoreFor(const Session& s, bool replacing) {
 
 HistoryStore* HistoryRecorder::Store(const Session& s) {
     try {
-        return StoreFor(s, false);
+        return StoreFor(DocumentPath(s.st), SideKeyOf(s.st), false);
     } catch (const std::exception& e) {
         note_ = e.what();
         return nullptr;
@@ -68,15 +67,37 @@ HistoryStore* HistoryRecorder::Store(const Session& s) {
 }
 
 void HistoryRecorder::Versioned(const Session& s, VersionEvent event) {
-    std::vector<std::string_view> texts;
-    for (int k = 0; k <= std::clamp(s.st.LastSection, 0, kLastSlot); ++k) {
-        texts.push_back(s.sections.ReadSlot(k));
+    try {
+        std::vector<std::string_view> texts;
+        for (int k = 0; k <= std::clamp(s.st.LastSection, 0, kLastSlot); ++k) {
+            texts.push_back(s.sections.ReadSlot(k));
+        }
+        Keep(DocumentPath(s.st), SideKeyOf(s.st), event, texts, s.st.DocumentEncoding, true);
+    } catch (const std::exception& e) {
+        note_ = e.what();
     }
-    Keep(s, event, texts, s.st.DocumentEncoding);
 }
 
 void HistoryRecorder::VersionedText(const Session& s, VersionEvent event, std::string_view text) {
     try {
+        KeepText(DocumentPath(s.st), SideKeyOf(s.st), event, text);
+    } catch (const std::exception& e) {
+        note_ = e.what();
+    }
+}
+
+void HistoryRecorder::VersionedFile(const std::string& path, const SideKey& key, VersionEvent event,
+                                    std::string_view text) {
+    try {
+        KeepText(path, key, event, text);
+    } catch (const std::exception& e) {
+        note_ = e.what();
+    }
+}
+
+void HistoryRecorder::KeepText(const std::string& path, const std::optional<SideKey>& key,
+                               VersionEvent event, std::string_view text) {
+    {
         std::size_t lines = 0;
         std::string crlf;
         if (!IsCrLfText(text, &lines)) {
@@ -88,20 +109,18 @@ void HistoryRecorder::VersionedText(const Session& s, VersionEvent event, std::s
             text = crlf;
         }
         const std::vector<std::string_view> texts = SectionTexts(text);
-        Keep(s, event, texts, DetectEncoding(text));
-    } catch (const std::exception& e) {
-        note_ = e.what();
+        Keep(path, key, event, texts, DetectEncoding(text), false);
     }
 }
 
-void HistoryRecorder::Keep(const Session& s, VersionEvent event,
-                           std::span<const std::string_view> texts, Encoding encoding) {
+void HistoryRecorder::Keep(const std::string& path, const std::optional<SideKey>& key,
+                           VersionEvent event, std::span<const std::string_view> texts,
+                           Encoding encoding, bool fromSlots) {
     if (!rules_.keep) {
         return;
     }
     try {
-        const bool fromSlots = event != VersionEvent::ConflictCopy && event != VersionEvent::OnDisk;
-        HistoryStore* store = StoreFor(s, event == VersionEvent::Saved);
+        HistoryStore* store = StoreFor(path, key, event == VersionEvent::Saved);
         if (!store) {
             return;
         }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/document/Host.h"
@@ -33,6 +34,10 @@ class HistoryRecorder : public HistoryObserver {
 
     void Versioned(const Session& s, VersionEvent event) override;
     void VersionedText(const Session& s, VersionEvent event, std::string_view text) override;
+    // The same for the document at path (absolute), sealed as key says: a file velloran-cli
+    // wrote, outside any run of the editor.
+    void VersionedFile(const std::string& path, const SideKey& key, VersionEvent event,
+                       std::string_view text);
 
     // The store of the run's document, opened when it is not; nothing when none can be kept.
     HistoryStore* Store(const Session& s);
@@ -41,9 +46,12 @@ class HistoryRecorder : public HistoryObserver {
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
   private:
-    void Keep(const Session& s, VersionEvent event, std::span<const std::string_view> texts,
-              Encoding encoding);
-    HistoryStore* StoreFor(const Session& s, bool replacing);
+    void Keep(const std::string& path, const std::optional<SideKey>& key, VersionEvent event,
+              std::span<const std::string_view> texts, Encoding encoding, bool fromSlots);
+    void KeepText(const std::string& path, const std::optional<SideKey>& key, VersionEvent event,
+                  std::string_view text);
+    HistoryStore* StoreFor(const std::string& path, const std::optional<SideKey>& key,
+                           bool replacing);
 
     struct Hashed {
         bool valid = false;

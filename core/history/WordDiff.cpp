@@ -252,10 +252,12 @@ std::string_view Span(const std::vector<std::string_view>& pieces, std::size_t f
             static_cast<std::size_t>(last.data() + last.size() - pieces[from].data())};
 }
 
-// Emits runs over the pieces of a and b; hunks of changed pieces go to onHunk when given.
-template <typename OnHunk>
+// Emits runs over the pieces of a and b; hunks of changed pieces go to onHunk. A piece the same
+// on both sides for which joins returns true, between two changes, joins them into one, so that
+// words changed one after the other read as one change.
+template <typename OnHunk, typename Joins>
 void Walk(const std::vector<Run>& runs, const std::vector<std::string_view>& a,
-          const std::vector<std::string_view>& b, TextDiff& diff, OnHunk onHunk) {
+          const std::vector<std::string_view>& b, TextDiff& diff, OnHunk onHunk, Joins joins) {
     std::size_t ia = 0;
     std::size_t ib = 0;
     for (std::size_t r = 0; r < runs.size();) {
@@ -269,9 +271,18 @@ void Walk(const std::vector<Run>& runs, const std::vector<std::string_view>& a,
         std::size_t del = 0;
         std::size_t add = 0;
         bool whole = false;
-        for (; r < runs.size() && runs[r].op != Op::Same; ++r) {
-            (runs[r].op == Op::Del ? del : add) += runs[r].count;
-            whole = whole || runs[r].whole;
+        for (;;) {
+            for (; r < runs.size() && runs[r].op != Op::Same; ++r) {
+                (runs[r].op == Op::Del ? del : add) += runs[r].count;
+                whole = whole || runs[r].whole;
+            }
+            if (r + 1 < runs.size() && runs[r].count == 1 && joins(a[ia + del])) {
+                ++del;
+                ++add;
+                ++r;
+                continue;
+            }
+            break;
         }
         onHunk(Span(a, ia, del), Span(b, ib, add), whole);
         ia += del;
@@ -293,24 +304,34 @@ TextDiff DiffWords(std::string_view before, std::string_view after) {
         const std::vector<std::uint32_t> ib = lines.Ids(lb);
         differ.Diff(ia, ib, 0, lineRuns);
     }
-    Walk(lineRuns, la, lb, diff, [&](std::string_view removed, std::string_view added, bool whole) {
-        const std::vector<std::string_view> ta = Tokens(removed);
-        const std::vector<std::string_view> tb = Tokens(added);
-        if (whole || removed.empty() || added.empty() || ta.size() + tb.size() > kMostHunkTokens) {
-            Emit(diff, DiffKind::Deleted, removed);
-            Emit(diff, DiffKind::Inserted, added);
-            return;
-        }
-        Interner words;
-        const std::vector<std::uint32_t> ia = words.Ids(ta);
-        const std::vector<std::uint32_t> ib = words.Ids(tb);
-        std::vector<Run> wordRuns;
-        differ.Diff(ia, ib, 0, wordRuns);
-        Walk(wordRuns, ta, tb, diff, [&](std::string_view r, std::string_view a, bool) {
-            Emit(diff, DiffKind::Deleted, r);
-            Emit(diff, DiffKind::Inserted, a);
-        });
-    });
+    Walk(
+        lineRuns, la, lb, diff,
+        [&](std::string_view removed, std::string_view added, bool whole) {
+            const std::vector<std::string_view> ta = Tokens(removed);
+            const std::vector<std::string_view> tb = Tokens(added);
+            if (whole || removed.empty() || added.empty() ||
+                ta.size() + tb.size() > kMostHunkTokens) {
+                Emit(diff, DiffKind::Deleted, removed);
+                Emit(diff, DiffKind::Inserted, added);
+                return;
+            }
+            Interner words;
+            const std::vector<std::uint32_t> ia = words.Ids(ta);
+            const std::vector<std::uint32_t> ib = words.Ids(tb);
+            std::vector<Run> wordRuns;
+            differ.Diff(ia, ib, 0, wordRuns);
+            Walk(
+                wordRuns, ta, tb, diff,
+                [&](std::string_view r, std::string_view a, bool) {
+                    Emit(diff, DiffKind::Deleted, r);
+                    Emit(diff, DiffKind::Inserted, a);
+                },
+                [](std::string_view token) {
+                    return IsSpace(token.front()) &&
+                           token.find_first_of("\r\n") == std::string_view::npos;
+                });
+        },
+        [](std::string_view) { return false; });
     diff.byLines = differ.gaveUp;
     for (const DiffPiece& p : diff.pieces) {
         if (p.kind == DiffKind::Deleted) {
