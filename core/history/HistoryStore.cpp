@@ -41,6 +41,9 @@ constexpr int kZstdLevel = 3;
 // An object no entry names yet may be one that another process is about to name.
 constexpr std::int64_t kOrphanAge = 3600;
 constexpr std::string_view kNameContext = "velloran history object names";
+constexpr unsigned char kOwnSection = 0;
+constexpr unsigned char kSameSection = 1;
+constexpr std::uint64_t kFullEvery = 64;
 
 // ---- bytes
 
@@ -150,7 +153,8 @@ std::string HistoryRoot() {
 std::string StoreName(std::string_view path, int collision) {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(Checksum::Of(path)));
-    std::string name = std::string("d-") + hex;
+    std::string name = "d-";
+    name += hex;
     if (collision > 1) {
         name += "-" + std::to_string(collision);
     }
@@ -676,11 +680,23 @@ std::string HistoryStore::HeaderFrame() const {
     return Frame(body);
 }
 
-std::string HistoryStore::EncodeVersion(const Version& v) const {
+std::string HistoryStore::EncodeVersion(const Version& v, const Version* base) const {
+    // Every so often a version names all its sections, so that a damaged entry costs the ones
+    // after it up to there at most.
+    if (base && v.number % kFullEvery == 0) {
+        base = nullptr;
+    }
     std::string payload;
     PutU8(payload, v.encoding == Encoding::Utf8 ? 1 : 0);
     PutU32(payload, static_cast<std::uint32_t>(v.sections.size()));
-    for (const VersionSection& s : v.sections) {
+    PutU64(payload, base ? base->number : 0);
+    for (std::size_t k = 0; k < v.sections.size(); ++k) {
+        const VersionSection& s = v.sections[k];
+        if (base && k < base->sections.size() && base->sections[k] == s) {
+            PutU8(payload, kSameSection);
+            continue;
+        }
+        PutU8(payload, kOwnSection);
         payload.append(reinterpret_cast<const char*>(s.hash.data()), s.hash.size());
         PutU64(payload, s.bytes);
         PutU64(payload, s.stored);
@@ -768,16 +784,30 @@ void HistoryStore::Load(std::string_view bytes) {
         v.time = time;
         v.encoding = p.U8() == 1 ? Encoding::Utf8 : Encoding::Windows1252;
         const std::uint64_t n = p.U32();
-        if (!p.Ok() || n > static_cast<std::uint64_t>(kSectionCount)) {
-            continue;
+        const std::uint64_t baseNumber = p.U64();
+        const auto base = at.find(baseNumber);
+        if (!p.Ok() || n > static_cast<std::uint64_t>(kSectionCount) ||
+            (baseNumber != 0 && base == at.end())) {
+            continue;  // its base was damaged or thinned away: nothing tells its sections
         }
-        for (std::uint64_t k = 0; k < n; ++k) {
+        bool named = true;
+        for (std::uint64_t k = 0; k < n && named; ++k) {
             VersionSection s;
-            p.Raw(s.hash.data(), s.hash.size());
-            s.bytes = p.U64();
-            s.stored = p.U64();
-            s.words = p.U64();
+            if (p.U8() == kSameSection) {
+                named = baseNumber != 0 && k < versions_[base->second].sections.size();
+                if (named) {
+                    s = versions_[base->second].sections[k];
+                }
+            } else {
+                p.Raw(s.hash.data(), s.hash.size());
+                s.bytes = p.U64();
+                s.stored = p.U64();
+                s.words = p.U64();
+            }
             v.sections.push_back(s);
+        }
+        if (!named) {
+            continue;
         }
         const std::uint64_t m = p.U32();
         if (!p.Ok() || m > static_cast<std::uint64_t>(kSectionCount) * 2) {
@@ -913,7 +943,7 @@ std::uint64_t HistoryStore::Add(VersionEvent event, std::int64_t time, Encoding 
                 v.changed.push_back(static_cast<int>(k));
             }
         }
-        const std::string frame = EncodeVersion(v);
+        const std::string frame = EncodeVersion(v, previous);
         // A torn frame a killed writer left is cut off, so that this one follows a whole one.
         if ((end_ < size_ && ::ftruncate(index.get(), static_cast<off_t>(end_)) != 0) ||
             !WriteAllAt(index.get(), frame.data(), frame.size(), static_cast<off_t>(end_)) ||
@@ -935,8 +965,8 @@ std::uint64_t HistoryStore::Add(VersionEvent event, std::int64_t time, Encoding 
 
 void HistoryStore::Rewrite() {
     std::string bytes = HeaderFrame();
-    for (const Version& v : versions_) {
-        bytes += EncodeVersion(v);
+    for (std::size_t i = 0; i < versions_.size(); ++i) {
+        bytes += EncodeVersion(versions_[i], i ? &versions_[i - 1] : nullptr);
     }
     const UniqueFd old(
         ::openat(fd_->get(), std::string(kIndex).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));

@@ -168,7 +168,8 @@ class HistoryStore {
     std::string ReadObject(const VersionSection& section) const;
     std::uint64_t WriteObject(int folder, const SectionHash& hash, std::string_view text,
                               const SealKey* key) const;
-    std::string EncodeVersion(const Version& v) const;
+    // base: the version before it, whose sections it names where it has the same.
+    std::string EncodeVersion(const Version& v, const Version* base) const;
     std::string EncodeKeep(std::uint64_t number, std::string_view name) const;
     std::string HeaderFrame() const;
     void UseKey(const SideKey& key);
