@@ -40,6 +40,7 @@ constexpr Command kCommands[] = {
     {"progress", "FILE", 1, kJson | kDays},
     {"spell", "FILE", 1, kJson | kLang},
     {"replace", "FILE... PATTERN REPLACEMENT", 3, kJson | kOutput | kFind, true},
+    {"history", "FILE", 1, kJson | kOutput},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -90,8 +91,13 @@ void Check(const Arguments& a) {
     if (!c) {
         throw UsageError("unknown command '" + a.command + "'");
     }
+    if (a.command != "history" && (a.show || a.section || a.diff || a.keep)) {
+        throw UsageError("--show, --section, --diff and --keep apply to history");
+    }
+    // --diff N M and --keep N NAME take one more.
+    const std::size_t more = a.diff || a.keep ? 1 : 0;
     if (a.operands.size() < c->operandCount ||
-        (a.operands.size() > c->operandCount && !c->repeats)) {
+        (a.operands.size() > c->operandCount + more && !c->repeats)) {
         throw UsageError(std::string(a.operands.size() < c->operandCount ? "missing" : "too many") +
                          " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
     }
@@ -170,6 +176,14 @@ Arguments ParseArguments(std::span<const char* const> args) {
             a.daysGiven = true;
         } else if (is("--lang")) {
             a.language = value("--lang");
+        } else if (is("--show")) {
+            a.show = value("--show");
+        } else if (is("--section")) {
+            a.section = value("--section");
+        } else if (is("--diff")) {
+            a.diff = value("--diff");
+        } else if (is("--keep")) {
+            a.keep = value("--keep");
         } else if (arg == "--key") {
             SetKeySource(a, KeySource::Terminal);
         } else if (is("--key-fd")) {
@@ -219,6 +233,17 @@ Commands:
   progress FILE      the words written today against the daily goal, the words of
                      each of the last days, the streak of days at the goal and the
                      words added to each section today, from FILE's progress log
+  history FILE       the versions of FILE kept in its history: number, time,
+                     event, words, the sections changed and the name it is kept
+                     under
+  history FILE --show N [--section K]
+                     the bytes of version N as saved, or of its section K
+  history FILE --diff N [M]
+                     the words changed from version N to version M (the newest
+                     unless given), section by section: in colour on a terminal,
+                     otherwise removed as [-words-] and added as {+words+}
+  history FILE --keep N NAME
+                     keeps version N under NAME, never thinned away
   spell FILE         the misspelled words, each as SECTION:LINE:COLUMN: WORD
                      (the line within its section, the marker line being 1,
                      the column in characters); exit status 1 when any
@@ -232,9 +257,9 @@ Commands:
                      line is left out and said
 
 Options:
-  --json             stats, titles, count, check, merge, progress, spell, replace:
-                     one line of JSON for scripts (merge: what became of each
-                     section; replace: the matches of each FILE);
+  --json             stats, titles, count, check, merge, progress, spell, replace,
+                     history: one line of JSON for scripts (merge: what became
+                     of each section; replace: the matches of each FILE);
                      document text in it is UTF-8
   --crlf             stats: end lines with CR LF, as the statistics window has them
   -n                 titles: put the section's index and a tab before each title
@@ -259,9 +284,10 @@ Options:
   --lang NAME        spell: check with the dictionary NAME (en_US, de_DE, ...)
                      instead of the editor's choice in velloran/spelling.ini
                      or the locale's language
-  -o, --output OUT   decipher, encipher, seal, unseal, merge: write OUT, replacing it
-                     only once it is complete, instead of standard output;
-                     replace: save the one FILE's result as OUT, as Save As does
+  -o, --output OUT   decipher, encipher, seal, unseal, merge, history --show:
+                     write OUT, replacing it only once it is complete, instead
+                     of standard output; replace: save the one FILE's result as
+                     OUT, as Save As does
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
   --key-fd N         read the key from file descriptor N: its first line
@@ -277,11 +303,12 @@ locale's character set when they are ASCII alone, as the editor reads it.
 A key is never taken from the command line. decipher, encipher, seal, unseal
 and every command on a sealed (.vls) document ask for it on the terminal unless
 --key-fd or --key-file is given, and so does progress for a document whose log
-is sealed (that of a .vls or .vle document); the other commands decipher a
-document named .vle only when a key option is given. --utf8 applies to the keys of .vle
-documents; a sealed document's key is taken as it is given. Write -- before a
-TEXT, PATTERN or REPLACEMENT that begins with -. replace needs a key option to
-replace in an enciphered document.
+is sealed (that of a .vls or .vle document), and so does history for such a
+document; the other commands decipher a document named .vle only when a key
+option is given. --utf8 applies to the keys of .vle documents; a sealed
+document's key is taken as it is given. Write -- before a TEXT, PATTERN or
+REPLACEMENT that begins with -. replace needs a key option to replace in an
+enciphered document.
 
 Exit status: 0 done; 1 check found what a save would change, merge left
 conflicts, spell found a misspelled word, encipher refused the key, or the key

@@ -36,6 +36,11 @@ struct Arguments {
     int days = 30;
     bool daysGiven = false;
     std::optional<std::string> language;
+    // history: the version to show, its section, the versions to compare, the one to keep.
+    std::optional<std::string> show;
+    std::optional<std::string> section;
+    std::optional<std::string> diff;
+    std::optional<std::string> keep;
     KeySource keySource = KeySource::None;
     int keyDescriptor = -1;
     std::string keyFile;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "cli/HistoryCommand.h"
 #include "cli/Json.h"
 #include "cli/Key.h"
 #include "cli/ReplaceCommand.h"
@@ -456,6 +457,9 @@ int Decipher(const Arguments& a) {
         std::fprintf(stderr, "velloran-cli: %s\n", DecipheredBreaks(broken).c_str());
     }
     DeliverLines(a.output, p.buffer, PlainTextAccess(a));
+    if (a.output) {
+        KeepWrittenVersion(*a.output, SideKey{}, p.buffer);
+    }
     return 0;
 }
 
@@ -500,6 +504,10 @@ int Seal(const Arguments& a) {
     };
     if (a.output) {
         WriteSealedFile(*a.output, *key, seal);
+        SideKey side;
+        side.kind = SideKey::Kind::DocumentKey;
+        side.documentKey = key;
+        KeepWrittenVersion(*a.output, side, lines);
         return 0;
     }
     Deliver(std::nullopt, [&](OutputFile& out) {
@@ -514,6 +522,9 @@ int Unseal(const Arguments& a) {
     std::string plain = Unsealed(a, a.operands[0]);
     Deliver(
         a.output, [&](OutputFile& out) { out.Write(plain); }, PlainTextAccess(a));
+    if (a.output) {
+        KeepWrittenVersion(*a.output, SideKey{}, plain);
+    }
     Wipe(plain);
     return 0;
 }
@@ -590,6 +601,14 @@ std::string DocumentText(const Arguments& a, const std::string& path, MergeKey& 
 // The merged text to the output as its name says it is kept: sealed or enciphered with the key
 // in use (a ".vls" of plain text would be called damaged, a ".vle" read as scrambled), and plain
 // text of a protected document as private as that.
+// The history of a plain output keeps what was written; a protected one's would need its key
+// derived once more, and is kept by the editor when it next saves it.
+void KeepMergedVersion(const Arguments& a, const std::string& merged) {
+    if (a.output && ProtectionOfName(*a.output) == Protection::Plain) {
+        KeepWrittenVersion(*a.output, SideKey{}, merged);
+    }
+}
+
 void DeliverMerged(const Arguments& a, const std::string& merged, MergeKey& key) {
     if (!a.output) {
         Deliver(std::nullopt, [&](OutputFile& out) { out.Write(merged); });
@@ -675,11 +694,13 @@ int Merge(const Arguments& a) {
         // Without -o the JSON alone is the answer on standard output.
         if (a.output) {
             DeliverMerged(a, merged, key);
+            KeepMergedVersion(a, merged);
         }
         DeliverJson(json);
         return conflicts > 0 ? 1 : 0;
     }
     DeliverMerged(a, merged, key);
+    KeepMergedVersion(a, merged);
     for (const MergeNote& note : notes) {
         if (note.conflict) {
             std::fprintf(stderr, "velloran-cli: %s\n", text.Out(note.text).c_str());
@@ -870,6 +891,7 @@ int Run(const Arguments& a) {
         {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher}, {"seal", Seal},
         {"unseal", Unseal},      {"merge", Merge},       {"progress", Progress}, {"spell", Spell},
         {"replace", Replace},
+        {"history", History},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

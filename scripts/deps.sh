@@ -9,6 +9,8 @@ velloran_packages+=(libsodium-dev)
 velloran_packages+=(libhunspell-dev hunspell-en-us)
 # Find and replace with regular expressions: PCRE2's 8-bit library.
 velloran_packages+=(libpcre2-dev)
+# Version history: sections compressed with zstd, compared word by word with dtl (headers only).
+velloran_packages+=(libzstd-dev libdtl-dev)
 # The tests under a real display: a window manager, and typing through the X server.
 velloran_packages+=(openbox xdotool)
 # The tests in a Wayland session as GNOME gives one: its compositor headless with its Xwayland, a

@@ -47,6 +47,7 @@ void OpenChosenDocument(Session& s) {
     if (IsExistingFile(s.st.FileName) && OpenDocumentFile(s, s.st.FileName)) {
         SplitSections(s);
         s.Taken(ProgressMoment::Opened);
+        s.Versioned(VersionEvent::Opened);
     }
 }
 
@@ -66,6 +67,7 @@ bool Decript(Session& s) {
     SplitSections(s);
     // The text read with the new key is the document's as far as progress goes.
     s.Taken(ProgressMoment::Opened);
+    s.Versioned(VersionEvent::Opened);
     return true;
 }
 

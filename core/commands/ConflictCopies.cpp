@@ -172,6 +172,7 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
         throw Error(Format(kNotOwnCopy, copyPath));
     }
     const SharedBytes theirsText = ReadWithKeysInUse(st, copyPath, copy.get());
+    s.VersionedText(VersionEvent::ConflictCopy, *theirsText);
     std::vector<std::string_view> slots;
     for (int k = 0; k <= st.LastSection; ++k) {
         slots.push_back(s.sections.ReadSlot(k));
@@ -196,6 +197,7 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
     MergeOutcome outcome = MergeVersions(*base, ours, theirs, kCopyLabels);
     ApplyMerge(s, ours, outcome);
     st.Modified = true;
+    s.Versioned(VersionEvent::MergedCopy);
 
     MergeReport report;
     report.notes = MergeNotes(outcome, kCopyLabels);

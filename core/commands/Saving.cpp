@@ -206,6 +206,7 @@ bool SaveDocumentAs(Session& s, const std::string& fileName) {
     }
     st.Modified = false;
     s.Taken(ProgressMoment::Saved);
+    s.Versioned(VersionEvent::Saved);
     s.dialogs.ShowStatusNotice(target);
     return true;
 }

@@ -155,6 +155,30 @@ class ProgressObserver {
     virtual void Taken(const Session& s, ProgressMoment moment) = 0;
 };
 
+// The moments a version of the document goes into its history: each save, a reload or a merge
+// of a change on disk (and the file's own text then), a sync tool's conflict copy (its own text,
+// then the merge of it), a restore from the history, and the document as opened.
+enum class VersionEvent : unsigned char {
+    Opened = 1,
+    Saved = 2,
+    Reloaded = 3,
+    OnDisk = 4,
+    MergedDisk = 5,
+    ConflictCopy = 6,
+    MergedCopy = 7,
+    Restored = 8,
+};
+
+// Told of each of those moments by the part that makes it happen; the history implements it.
+class HistoryObserver {
+  public:
+    virtual ~HistoryObserver() = default;
+    // The slots hold the document as it is at the moment.
+    virtual void Versioned(const Session& s, VersionEvent event) = 0;
+    // A whole document text that is not the slots', such as the copy a sync tool made.
+    virtual void VersionedText(const Session& s, VersionEvent event, std::string_view text) = 0;
+};
+
 // Everything a core command works on: the run's state and what the window layer provides.
 // (No member is called "slots": the toolkit defines that word as a macro.)
 struct Session {
@@ -165,10 +189,22 @@ struct Session {
     Dialogs& dialogs;
     // Nothing where no progress is kept, as in velloran-cli.
     ProgressObserver* progress = nullptr;
+    // Nothing where no history is kept.
+    HistoryObserver* history = nullptr;
 
     void Taken(ProgressMoment moment) const {
         if (progress) {
             progress->Taken(*this, moment);
+        }
+    }
+    void Versioned(VersionEvent event) const {
+        if (history) {
+            history->Versioned(*this, event);
+        }
+    }
+    void VersionedText(VersionEvent event, std::string_view text) const {
+        if (history) {
+            history->VersionedText(*this, event, text);
         }
     }
 };

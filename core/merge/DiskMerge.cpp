@@ -181,6 +181,7 @@ MergeReport TakeDiskText(Session& s, SharedBytes theirs, bool forSave) {
         KeepMergeBase(st, path, s.buffer.Bytes());
         RememberOnDisk(st, path);
         report.summary = "The document changed on disk and was reloaded";
+        s.Versioned(VersionEvent::Reloaded);
         s.dialogs.ShowMergeReport(report);
         return report;
     }
@@ -202,6 +203,12 @@ MergeReport TakeDiskText(Session& s, SharedBytes theirs, bool forSave) {
     KeepMergeBase(st, path, theirs);
     RememberOnDisk(st, path);
     st.Modified = !reload;
+    if (reload) {
+        s.Versioned(VersionEvent::Reloaded);
+    } else {
+        s.VersionedText(VersionEvent::OnDisk, *theirs);
+        s.Versioned(VersionEvent::MergedDisk);
+    }
 
     report.notes = MergeNotes(outcome, kDiskLabels);
     for (std::size_t k = 0; k < outcome.sections.size(); ++k) {

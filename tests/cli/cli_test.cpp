@@ -17,6 +17,7 @@
 #include "core/document/Error.h"
 #include "core/document/Lines.h"
 #include "core/document/Sections.h"
+#include "core/history/HistoryRecorder.h"
 #include "core/merge/Merge.h"
 #include "core/progress/ProgressFigures.h"
 #include "core/progress/ProgressRecorder.h"
@@ -358,7 +359,8 @@ TEST_F(CliTest, DecipherThenEncipherGivesBackTheFile) {
         }
     }
     EXPECT_GT(tried, 20);
-    EXPECT_EQ(dir.EntryCount(), 3u);  // no temporary file left behind
+    // No temporary file left behind; the state folder holds the history of plain.vlp.
+    EXPECT_EQ(dir.EntryCount(), 3u + 1);
 }
 
 TEST_F(CliTest, SealedDocumentsAreReadWithTheirKeyOnly) {
@@ -402,7 +404,8 @@ TEST_F(CliTest, SealWritesTheDocumentAsASaveWritesItAndUnsealGivesItBack) {
     const ProcessResult empty = WithKey("", {"seal", "doc.vlp", "-o", "other.vls"});
     EXPECT_EQ(empty.status, 2);
     EXPECT_EQ(empty.err, "velloran-cli: " + std::string(kEmptySealKey) + "\n");
-    EXPECT_EQ(dir.EntryCount(), 2u);
+    // And the state folder, with the history of doc.vls.
+    EXPECT_EQ(dir.EntryCount(), 2u + 1);
 }
 
 TEST_F(CliTest, EncipherRefusesAKeyWhoseBytesCouldNotBeReadBack) {
@@ -844,6 +847,107 @@ TEST_F(ProgressCliTest, ASealedLogIsReadWithTheDocumentsKeyOnly) {
         EXPECT_THAT(wrong.err, HasSubstr("Wrong key for"));
         EXPECT_EQ(Cli({"progress", name}).status, 2);
     }
+}
+
+// Three saves in the editor, each kept in the history where the program looks for it.
+class HistoryCliTest : public CliTest {
+  protected:
+    HistoryCliTest() { SealingParams() = kQuickestSealParams; }
+    ~HistoryCliTest() override { SealingParams() = kSealParams; }
+
+    // The file's bytes after each save.
+    std::vector<std::string> SaveThrice(const std::string& name, const std::string& key = {}) {
+        ResetState();
+        HistoryRecorder recorder;
+        PlainSession p;
+        p.session.history = &recorder;
+        p.dialogs.onKeyPrompt = [&] { return PromptResult{ModalResult::OK, key}; };
+        p.dialogs.onYesNo = [](const std::string&) { return true; };
+        p.buffer.AssignText("Notes\r\n[S] One\r\nthe heron waits\r\n[S] Two\r\nat dawn\r\n");
+        SplitSections(p.session);
+        state().FileName = dir / name;
+        state().CipherKey = key;
+        std::vector<std::string> saved;
+        for (const char* words : {"", "by the willow ", "no longer "}) {
+            p.sections.texts[1] = std::string("[S] One\r\nthe heron ") + words + "waits\r\n";
+            EXPECT_TRUE(SaveDocument(p.session));
+            EXPECT_EQ(recorder.Note(), "");
+            saved.push_back(Read(name));
+        }
+        return saved;
+    }
+
+    testing::ScopedEnv state_{"XDG_STATE_HOME", dir / ".local/state"};
+};
+
+TEST_F(HistoryCliTest, ShowGivesBackTheBytesOfEachVersionAsSaved) {
+    const auto saved = SaveThrice("doc.vlp");
+    const ProcessResult list = Cli({"history", "--json", "doc.vlp"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    const auto json = Json::Parse(list.out);
+    ASSERT_TRUE(json);
+    ASSERT_EQ((*json)["versions"].Size(), 3u);
+    EXPECT_EQ((*json)["versions"][0]["event"].Str(), "saved");
+    EXPECT_EQ((*json)["versions"][1]["changed"].Size(), 1u);
+    EXPECT_EQ((*json)["versions"][1]["changed"][0].Uint(), 1u);
+    EXPECT_EQ((*json)["versions"][2]["words"].Uint(), 1u + 7 + 4);
+    EXPECT_TRUE((*json)["versions"][0]["kept"].IsNull());
+
+    for (std::size_t n = 0; n < 3; ++n) {
+        const ProcessResult show = Cli({"history", "doc.vlp", "--show", std::to_string(n + 1)});
+        ASSERT_EQ(show.status, 0) << show.err;
+        EXPECT_EQ(show.out, saved[n]);
+    }
+    ASSERT_EQ(Cli({"history", "doc.vlp", "--show", "1", "--section", "1", "-o", "one.txt"}).status,
+              0);
+    EXPECT_EQ(Read("one.txt"), "[S] One\r\nthe heron waits\r\n");
+
+    const ProcessResult diff = Cli({"history", "doc.vlp", "--diff", "1", "3"});
+    ASSERT_EQ(diff.status, 0) << diff.err;
+    EXPECT_EQ(diff.out,
+              "@@ section 1: [S] One (+2 -0 words) @@\n[S] One\r\nthe heron {+no "
+              "longer +}waits\r\n");
+    EXPECT_EQ(Cli({"history", "doc.vlp", "--diff", "2"}).out,
+              "@@ section 1: [S] One (+2 -3 words) @@\n[S] One\r\nthe heron [-by the willow-]{+no "
+              "longer+} waits\r\n");
+
+    ASSERT_EQ(Cli({"history", "doc.vlp", "--keep", "2", "Sent to the editor"}).status, 0);
+    EXPECT_EQ(
+        (*Json::Parse(Cli({"history", "--json", "doc.vlp"}).out))["versions"][1]["kept"].Str(),
+        "Sent to the editor");
+    EXPECT_THAT(Cli({"history", "doc.vlp"}).out, HasSubstr("kept as \"Sent to the editor\""));
+
+    EXPECT_THAT(Cli({"history", "doc.vlp", "--show", "9"}).err, HasSubstr("no version 9"));
+    EXPECT_EQ(Cli({"history", "doc.vlp", "--show", "x"}).status, 2);
+    EXPECT_EQ(Cli({"history", "doc.vlp", "--show", "1", "--diff", "2"}).status, 2);
+    EXPECT_EQ(Cli({"stats", "--show", "1", "doc.vlp"}).status, 2);
+    EXPECT_EQ((*Json::Parse(Cli({"history", "--json", "none.vlp"}).out))["versions"].Size(), 0u);
+}
+
+TEST_F(HistoryCliTest, ASealedHistoryIsReadWithTheDocumentsKeyOnly) {
+    for (const char* name : {"doc.vls", "doc.vle"}) {
+        SCOPED_TRACE(name);
+        const auto saved = SaveThrice(name, "pass phrase");
+        const ProcessResult show = WithKey("pass phrase", {"history", name, "--show", "2"});
+        ASSERT_EQ(show.status, 0) << show.err;
+        EXPECT_EQ(show.out, std::string(name) == "doc.vls"
+                                ? UnsealBytes(saved[1], "pass phrase", name)
+                                : "Notes\r\n[S] One\r\nthe heron by the willow waits\r\n[S] "
+                                  "Two\r\nat dawn\r\n");
+        const ProcessResult wrong = WithKey("pass word", {"history", name});
+        EXPECT_EQ(wrong.status, 1);
+        EXPECT_THAT(wrong.err, HasSubstr("Wrong key for"));
+    }
+}
+
+TEST_F(HistoryCliTest, WhatTheProgramWritesIsKeptToo) {
+    Put("base.vlp", "Intro\r\n[S] A\r\none\r\n");
+    Put("ours.vlp", "Intro\r\n[S] A\r\none two\r\n");
+    Put("theirs.vlp", "Intro changed\r\n[S] A\r\none\r\n");
+    ASSERT_EQ(Cli({"merge", "base.vlp", "ours.vlp", "theirs.vlp", "-o", "merged.vlp"}).status, 0);
+    const ProcessResult show = Cli({"history", "merged.vlp", "--show", "1"});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_EQ(show.out, Read("merged.vlp"));
 }
 
 TEST(JsonChecker, RejectsWhatJsonDoesNotAllow) {
