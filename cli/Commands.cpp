@@ -890,8 +890,7 @@ int Run(const Arguments& a) {
         {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
         {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher}, {"seal", Seal},
         {"unseal", Unseal},      {"merge", Merge},       {"progress", Progress}, {"spell", Spell},
-        {"replace", Replace},
-        {"history", History},
+        {"replace", Replace},    {"history", History},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

@@ -35,14 +35,6 @@ std::uint64_t Number(const std::string& text, std::string_view option) {
     return n;
 }
 
-HistoryRules RulesOf(const HistorySettings& s) {
-    HistoryRules rules;
-    rules.keep = s.Keep;
-    rules.budgetTimes = static_cast<std::uint64_t>(s.BudgetTimes);
-    rules.leastBudget = static_cast<std::uint64_t>(s.LeastBudgetMiB) << 20;
-    return rules;
-}
-
 std::unique_ptr<HistoryStore> OpenHistory(const Arguments& a, const std::string& path) {
     const bool typed = a.keySource == KeySource::None || a.keySource == KeySource::Terminal;
     int tries = 0;
@@ -258,7 +250,7 @@ void KeepWrittenVersion(const std::string& path, const SideKey& key, std::string
         if (!settings.Keep) {
             return;
         }
-        HistoryRecorder recorder(RulesOf(settings));
+        HistoryRecorder recorder(HistoryRulesOf(settings));
         recorder.VersionedFile(AbsolutePath(path), key, VersionEvent::Saved, text);
         if (!recorder.Note().empty()) {
             std::fprintf(stderr, "velloran-cli: %s\n", recorder.Note().c_str());

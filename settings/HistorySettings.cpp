@@ -31,4 +31,12 @@ HistorySettings LoadHistorySettings() {
     return s;
 }
 
+HistoryRules HistoryRulesOf(const HistorySettings& s) {
+    HistoryRules rules;
+    rules.keep = s.Keep;
+    rules.budgetTimes = static_cast<std::uint64_t>(s.BudgetTimes);
+    rules.leastBudget = static_cast<std::uint64_t>(s.LeastBudgetMiB) << 20;
+    return rules;
+}
+
 }  // namespace velloran

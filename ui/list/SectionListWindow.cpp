@@ -28,6 +28,7 @@
 #include "core/spelling/SpellingService.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
+#include "settings/HistorySettings.h"
 #include "settings/ProgressSettings.h"
 #include "settings/Settings.h"
 #include "ui/dialogs/FileParametersDialog.h"
@@ -142,6 +143,10 @@ void SectionListWindow::SetForms(const Forms& forms) {
     progress_ =
         std::make_unique<velloran::ProgressRecorder>(velloran::LoadProgressSettings().DayStart);
     session_->progress = progress_.get();
+    if (const velloran::HistorySettings history = velloran::LoadHistorySettings(); history.Keep) {
+        history_ = std::make_unique<velloran::HistoryRecorder>(velloran::HistoryRulesOf(history));
+        session_->history = history_.get();
+    }
     observers_.Add(recovery_.get());
     observers_.Add(progress_.get());
     forms_.documentWindow->SetSlotObserver(&observers_);

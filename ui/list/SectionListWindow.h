@@ -33,8 +33,9 @@ class DiskWatcher;
 class ProgressWindow;
 class RecoveryKeeper;
 namespace velloran {
+class HistoryRecorder;
 class ProgressRecorder;
-}
+}  // namespace velloran
 
 // The program's other windows, created once at start in this order after SectionListWindow.
 struct Forms {
@@ -207,6 +208,7 @@ class SectionListWindow : public QMainWindow,
     std::vector<std::string> offeredCopies_;
     // The words of each section at every opening, save and record, for the Progress window.
     std::unique_ptr<velloran::ProgressRecorder> progress_;
+    std::unique_ptr<velloran::HistoryRecorder> history_;
     velloran::SlotObservers observers_;
     std::vector<velloran::InterruptedWrite> interruptedWrites_;
     bool shownOnce_ = false;
