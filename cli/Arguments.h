@@ -31,6 +31,14 @@ struct Arguments {
     int days = 30;
     bool daysGiven = false;
     std::optional<std::string> language;
+    // export and import
+    std::optional<std::string> to;
+    std::optional<std::string> preset;
+    std::optional<std::string> sections;
+    std::optional<std::string> paragraphs;
+    std::optional<int> level;
+    bool force = false;
+    bool clear = false;
     KeySource keySource = KeySource::None;
     int keyDescriptor = -1;
     std::string keyFile;
