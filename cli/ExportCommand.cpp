@@ -15,6 +15,8 @@
 #include "settings/ExportSettings.h"
 
 #ifdef VELLORAN_PRINT
+#include <QGuiApplication>
+
 #include "print/PdfExport.h"
 #endif
 
@@ -116,6 +118,7 @@ int ExportCommand(const Arguments& a) {
     const Manuscript m = BuildManuscript(text, encoding, choices, chosen);
     if (*format == ExportFormat::Pdf) {
 #ifdef VELLORAN_PRINT
+        const auto application = PrintingApplication();
         ExportPdf(m, out);
 #endif
     } else {

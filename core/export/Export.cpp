@@ -108,20 +108,6 @@ std::string ChapterLabel(const Chapter& c) {
     return c.title.empty() ? "Section " + std::to_string(c.section) : std::string(c.title);
 }
 
-std::string_view SceneBreakText(const Manuscript& m, const Block& b) {
-    if (m.choices.preset == Preset::StandardManuscript) {
-        return "#";
-    }
-    std::string_view t = b.text;
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) {
-        t.remove_prefix(1);
-    }
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) {
-        t.remove_suffix(1);
-    }
-    return t;
-}
-
 namespace {
 
 // Plain text: each chapter's title on a line of its own, then its lines as written, blank lines

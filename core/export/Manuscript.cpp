@@ -108,6 +108,13 @@ std::optional<Preset> PresetNamed(std::string_view name) {
     return std::nullopt;
 }
 
+std::string_view SceneBreakText(const Manuscript& m, const Block& b) {
+    if (m.choices.preset == Preset::StandardManuscript) {
+        return "#";
+    }
+    return Trimmed(b.text);
+}
+
 bool IsSceneBreak(std::string_view line) {
     const std::string_view t = Trimmed(line);
     return t == "#" || t == "***" || t == "* * *";

@@ -85,6 +85,9 @@ Manuscript BuildManuscript(std::string_view text, Encoding encoding, const Expor
 // A line that only marks a break between scenes: "#", "***" or "* * *", blanks around allowed.
 bool IsSceneBreak(std::string_view line);
 
+// The text shown for a scene break: "#" in a manuscript, else the line as written.
+std::string_view SceneBreakText(const Manuscript& m, const Block& b);
+
 // The lines of a paragraph, cut at CR LF.
 template <typename F>
 void ForEachParagraphLine(std::string_view text, F&& f) {

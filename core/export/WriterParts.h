@@ -67,9 +67,6 @@ std::string XmlString(const std::function<void(XmlWriter&)>& write);
 // The heading a chapter shows: its title, or "Section N" when the marker line gave none.
 std::string ChapterLabel(const Chapter& c);
 
-// The text shown for a scene break: "#" in a manuscript, else the line as written.
-std::string_view SceneBreakText(const Manuscript& m, const Block& b);
-
 // The pieces of a line between its tabs: f(piece) for each, tab() between them.
 template <typename F, typename T>
 void ForEachTabPiece(std::string_view line, F&& f, T&& tab) {
