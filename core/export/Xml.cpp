@@ -20,9 +20,28 @@ bool XmlChar(char32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c != 0xFFFE && c != 0xFFFF);
 }
 
+// Most text is already what XML can hold: checked in one pass, it is not copied character by
+// character.
+bool HoldsOnlyXml(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x20 && b != 0x9 && b != 0xA && b != 0xD) {
+            return false;
+        }
+        if (b == 0xEF && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xBF &&
+            (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xBE) {
+            return false;
+        }
+    }
+    return IsUtf8(text);
+}
+
 }  // namespace
 
 std::string XmlSafe(std::string_view text) {
+    if (HoldsOnlyXml(text)) {
+        return std::string(text);
+    }
     std::string out;
     out.reserve(text.size());
     std::size_t at = 0;

@@ -16,6 +16,8 @@ Error ZipError(zip_error_t* error) {
 }
 
 constexpr std::size_t kPiece = 1 << 16;
+// Text compresses nearly as well at the fast levels, at a third of the time of the default.
+constexpr zip_uint32_t kLevel = 2;
 
 }  // namespace
 
@@ -112,7 +114,8 @@ void ZipBuilder::AddSource(const std::string& name, void* source, bool stored) {
         throw ZipError(zip_get_error(A(archive_)));
     }
     const auto i = static_cast<zip_uint64_t>(index);
-    if (zip_set_file_compression(A(archive_), i, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0) != 0) {
+    if (zip_set_file_compression(A(archive_), i, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                                 stored ? 0 : kLevel) != 0) {
         throw ZipError(zip_get_error(A(archive_)));
     }
 }
