@@ -27,9 +27,9 @@
 #include "core/document/Sections.h"
 #include "core/document/State.h"
 #include "core/storage/DocumentFile.h"
-#include "ui/Unit2.h"
-#include "ui/Unit4.h"
-#include "ui/Unit6.h"
+#include "ui/document/DocumentWindow.h"
+#include "ui/tools/SearchWindow.h"
+#include "ui/tools/StatisticsWindow.h"
 #endif
 
 namespace velloran::bench {
@@ -121,7 +121,7 @@ double Seconds(Clock::time_point since) {
 // windows, with a run state of its own.
 struct Opened {
     Opened(std::size_t mib, Encoding encoding) : path(DocumentFile(encoding, mib)) {
-        form2.show();
+        documentWindow.show();
         On([this] { Open(); });
     }
     // Runs f with this document's run state in force.
@@ -134,17 +134,17 @@ struct Opened {
     // With this document's run state in force.
     void Open() {
         CallbackDialogs dialogs;
-        Session session{state(), form2, list, form2.Memo1, dialogs};
-        ReadDocument(path, form2.Memo1);
+        Session session{state(), documentWindow, list, documentWindow.Memo1, dialogs};
+        ReadDocument(path, documentWindow.Memo1);
         SplitSections(session);
         QApplication::processEvents();
     }
     std::string path;
     State st;
-    TForm2 form2;
+    DocumentWindow documentWindow;
     PlainList list;
-    TForm6 form6{&form2, &list};
-    TForm4 form4{&form2};
+    SearchWindow searchWindow{&documentWindow, &list};
+    StatisticsWindow statisticsWindow{&documentWindow};
 };
 
 std::unique_ptr<Opened> utf8;
@@ -190,15 +190,15 @@ void BM_OpenUtf8BesideCp1252(benchmark::State& st) {
 
 void BM_SearchAllUtf8BesideCp1252(benchmark::State& st) {
     SideBySide(st, static_cast<std::size_t>(st.range(0)), [](Opened& d) {
-        d.form6.Edit1->setText(QStringLiteral("chapter"));
-        d.form6.Button2Click();
+        d.searchWindow.Edit1->setText(QStringLiteral("chapter"));
+        d.searchWindow.Button2Click();
     });
 }
 
 void BM_StatisticsUtf8BesideCp1252(benchmark::State& st) {
     SideBySide(st, static_cast<std::size_t>(st.range(0)), [](Opened& d) {
-        d.form4.hide();
-        d.form4.show();
+        d.statisticsWindow.hide();
+        d.statisticsWindow.show();
     });
 }
 

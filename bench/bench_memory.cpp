@@ -20,8 +20,8 @@
 #include "core/document/Sections.h"
 #include "core/document/State.h"
 #include "core/storage/DocumentFile.h"
-#include "ui/CommandLine.h"
-#include "ui/Forms.h"
+#include "ui/Windows.h"
+#include "ui/platform/CommandLine.h"
 #include "util.h"
 
 extern char** environ;
@@ -55,7 +55,7 @@ std::vector<QString> SectionTexts(const std::string& path) {
 
 void Probe(const std::string& what, const std::string& path) {
     if (what == "editor") {
-        auto forms = ui::CreateForms({"velloran", path});
+        auto forms = ui::CreateWindows({"velloran", path});
         forms->Show();
         QApplication::processEvents();
         std::printf("%ld\n", ui::PeakResidentKiB());

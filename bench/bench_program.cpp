@@ -21,7 +21,7 @@
 #include "core/document/SectionStore.h"
 #include "core/document/Sections.h"
 #include "core/storage/DocumentFile.h"
-#include "ui/SectionEditor.h"
+#include "ui/document/SectionEditor.h"
 #include "util.h"
 
 extern char** environ;

@@ -24,9 +24,9 @@
 #include "core/recovery/Recovery.h"
 #include "core/storage/FileIO.h"
 #include "core/storage/StateFolder.h"
-#include "ui/Forms.h"
-#include "ui/RecoveryKeeper.h"
-#include "ui/Unit2.h"
+#include "ui/Windows.h"
+#include "ui/document/DocumentWindow.h"
+#include "ui/platform/RecoveryKeeper.h"
 #include "util.h"
 
 namespace velloran::bench {
@@ -68,13 +68,13 @@ struct RecordedRun {
 struct TypingWindow {
     explicit TypingWindow(std::size_t mib) : mib(mib) {
         ResetState();
-        form2.Memo1.AssignText(MakeDocument(mib * kMiB, 50));
+        documentWindow.Memo1.AssignText(MakeDocument(mib * kMiB, 50));
         SplitSections(session);
-        form2.Memo1.AssignText("");
-        form2.show();
+        documentWindow.Memo1.AssignText("");
+        documentWindow.show();
         QApplication::processEvents();
-        editor = form2.SectionEditors(0);
-        editor->SetCaretPos(static_cast<int>(form2.ReadSlot(0).size() / 2));
+        editor = documentWindow.SectionEditors(0);
+        editor->SetCaretPos(static_cast<int>(documentWindow.ReadSlot(0).size() / 2));
     }
     void Key(int key, const QString& text) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -91,11 +91,11 @@ struct TypingWindow {
     }
 
     std::size_t mib;
-    TForm2 form2;
+    DocumentWindow documentWindow;
     PlainList list;
     CallbackDialogs dialogs;
-    Session session{state(), form2, list, form2.Memo1, dialogs};
-    RecoveryKeeper keeper{session, &form2};
+    Session session{state(), documentWindow, list, documentWindow.Memo1, dialogs};
+    RecoveryKeeper keeper{session, &documentWindow};
     SectionEditor* editor = nullptr;
 };
 
@@ -108,14 +108,14 @@ void BM_KeystrokeWithRecovery(benchmark::State& st) {
     double on = 0;
     double off = 0;
     for (auto _ : st) {
-        w.form2.SetSlotObserver(nullptr);
+        w.documentWindow.SetSlotObserver(nullptr);
         off += w.KeyPairSeconds();
-        w.form2.SetSlotObserver(&w.keeper);
+        w.documentWindow.SetSlotObserver(&w.keeper);
         const double each = w.KeyPairSeconds();
         on += each;
         st.SetIterationTime(each / 2);
     }
-    w.form2.SetSlotObserver(nullptr);
+    w.documentWindow.SetSlotObserver(nullptr);
     const double n = static_cast<double>(st.iterations()) * 2;
     st.counters["recovery_off_us"] = off / n * 1e6;
     st.counters["recovery_on_us"] = on / n * 1e6;
@@ -209,7 +209,7 @@ double StartSeconds(const std::string& doc) {
     });
     yes.start(1);
     const auto start = Clock::now();
-    auto forms = ui::CreateForms({"velloran", doc});
+    auto forms = ui::CreateWindows({"velloran", doc});
     forms->Show();
     QApplication::processEvents();
     const double seconds = SecondsSince(start);

@@ -24,7 +24,7 @@
 #include "core/document/State.h"
 #include "core/spelling/Dictionaries.h"
 #include "core/spelling/SpellingService.h"
-#include "ui/Unit2.h"
+#include "ui/document/DocumentWindow.h"
 #include "util.h"
 
 namespace velloran::bench {
@@ -104,7 +104,7 @@ const std::string& Prose100() {
 struct SpellWindow {
     explicit SpellWindow(bool check, bool prose = false) {
         ResetState();
-        form = std::make_unique<TForm2>();
+        form = std::make_unique<DocumentWindow>();
         if (check) {
             dictionary = spelling::ChooseDictionary(
                 spelling::FindDictionaries({"/usr/share/hunspell"}), "en_US", "");
@@ -126,7 +126,7 @@ struct SpellWindow {
         }
         QApplication::processEvents();
     }
-    std::unique_ptr<TForm2> form;
+    std::unique_ptr<DocumentWindow> form;
     std::optional<spelling::Dictionary> dictionary;
     PlainList list;
     CallbackDialogs dialogs;

@@ -14,7 +14,7 @@
 #include "core/document/Host.h"
 #include "core/document/Sections.h"
 #include "core/document/State.h"
-#include "ui/Unit2.h"
+#include "ui/document/DocumentWindow.h"
 #include "util.h"
 
 namespace velloran::bench {
@@ -33,7 +33,7 @@ const std::string& Document(std::size_t mib) {
 struct Window {
     explicit Window(std::size_t mib) {
         ResetState();
-        form = std::make_unique<TForm2>();
+        form = std::make_unique<DocumentWindow>();
         form->Memo1.AssignText(Document(mib));
     }
     void Split() {
@@ -44,7 +44,7 @@ struct Window {
         form->show();
         QApplication::processEvents();
     }
-    std::unique_ptr<TForm2> form;
+    std::unique_ptr<DocumentWindow> form;
     PlainList list;
     CallbackDialogs dialogs;
 };

@@ -15,9 +15,9 @@
 #include "core/document/Host.h"
 #include "core/document/Sections.h"
 #include "core/document/State.h"
-#include "ui/Unit2.h"
-#include "ui/Unit4.h"
-#include "ui/Unit6.h"
+#include "ui/document/DocumentWindow.h"
+#include "ui/tools/SearchWindow.h"
+#include "ui/tools/StatisticsWindow.h"
 #include "util.h"
 
 namespace velloran::bench {
@@ -33,12 +33,12 @@ double Seconds(Clock::time_point since) {
 struct Windows {
     explicit Windows(std::size_t mib) : mib(mib), text(MakeDocument(mib * kMiB, 50)) {
         ResetState();
-        form2.Memo1.AssignText(text);
+        documentWindow.Memo1.AssignText(text);
         CallbackDialogs dialogs;
-        Session session{state(), form2, list, form2.Memo1, dialogs};
+        Session session{state(), documentWindow, list, documentWindow.Memo1, dialogs};
         SplitSections(session);
-        form2.Memo1.AssignText("");
-        form2.show();
+        documentWindow.Memo1.AssignText("");
+        documentWindow.show();
         QApplication::processEvents();
     }
 
@@ -58,10 +58,10 @@ struct Windows {
 
     std::size_t mib;
     std::string text;
-    TForm2 form2;
+    DocumentWindow documentWindow;
     PlainList list;
-    TForm6 form6{&form2, &list};
-    TForm4 form4{&form2};
+    SearchWindow searchWindow{&documentWindow, &list};
+    StatisticsWindow statisticsWindow{&documentWindow};
 };
 
 // Splitting 100 MiB into the editors takes seconds, so one document serves every benchmark
@@ -93,12 +93,12 @@ void ReadBytesFloor(benchmark::State& st, std::size_t mib) {
 
 void SearchAll(benchmark::State& st, std::size_t mib) {
     Windows& w = For(mib);
-    w.form6.Edit1->setText(QStringLiteral("chapter"));
+    w.searchWindow.Edit1->setText(QStringLiteral("chapter"));
     const double floor = w.FloorSeconds();
     double total = 0;
     for (auto _ : st) {
         const auto start = Clock::now();
-        w.form6.Button2Click();
+        w.searchWindow.Button2Click();
         total += Seconds(start);
     }
     Report(st, mib, total, floor);
@@ -111,11 +111,11 @@ void StatisticsReport(benchmark::State& st, std::size_t mib) {
     double total = 0;
     for (auto _ : st) {
         const auto start = Clock::now();
-        w.form4.hide();
-        w.form4.show();
+        w.statisticsWindow.hide();
+        w.statisticsWindow.show();
         total += Seconds(start);
     }
-    w.form4.hide();
+    w.statisticsWindow.hide();
     Report(st, mib, total, floor);
 }
 
@@ -144,16 +144,16 @@ std::string Name(const char* base, std::size_t mib) {
 // read of the editor's text as the toolkit gives it.
 void BM_FindNextToSectionEnd(benchmark::State& st) {
     ResetState();
-    TForm2 form2;
+    DocumentWindow documentWindow;
     PlainList list;
-    TForm6 form6(&form2, &list);
+    SearchWindow searchWindow(&documentWindow, &list);
     std::string text = MakeDocument(100 * kMiB, 0);
     text += "needle\r\n";
-    form2.SetSlotText(0, std::move(text));
-    form2.show();
+    documentWindow.SetSlotText(0, std::move(text));
+    documentWindow.show();
     QApplication::processEvents();
-    SectionEditor* editor = form2.SectionEditors(0);
-    form6.Edit1->setText(QStringLiteral("NEEDLE"));
+    SectionEditor* editor = documentWindow.SectionEditors(0);
+    searchWindow.Edit1->setText(QStringLiteral("NEEDLE"));
 
     const auto readStart = Clock::now();
     benchmark::DoNotOptimize(editor->document()->toRawText());
@@ -168,7 +168,7 @@ void BM_FindNextToSectionEnd(benchmark::State& st) {
         changes = 0;
         st.ResumeTiming();
         const auto start = Clock::now();
-        form6.Button1Click();
+        searchWindow.Button1Click();
         total += Seconds(start);
     }
     if (editor->SelLength() != 6) {

@@ -15,11 +15,11 @@ inline constexpr char kSettingsSection[] = "Velloran";
 // The names of the format and backup values are those of the shared State, so the windows copy
 // them across one for one.
 struct Settings {
-    int Left = 50;  // TForm1's bounds
+    int Left = 50;  // SectionListWindow's bounds
     int Top = 0;
     int Width = 250;
     int Height = 650;
-    int Width2 = 250;  // TForm2's size; its position always follows TForm1
+    int Width2 = 250;  // DocumentWindow's size; its position always follows SectionListWindow
     int Height2 = 650;
     int FontSize = 10;  // editor font, in points
     std::string FontFace = "Courier New";

@@ -13,35 +13,35 @@
 #include "support/Display.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
-#include "ui/Forms.h"
-#include "ui/Geometry.h"
+#include "ui/Windows.h"
+#include "ui/platform/Geometry.h"
 
 using velloran::testing::CompositorKeys;
 using velloran::testing::ModalScript;
 using velloran::testing::ReadBytes;
 using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
-using Command = std::function<void(TForm1&, CompositorKeys&)>;
+using Command = std::function<void(SectionListWindow&, CompositorKeys&)>;
 
 Q_DECLARE_METATYPE(Command)
 
 class WaylandTest : public QObject {
     Q_OBJECT
 
-    TForm1& form1() { return *forms_->form1; }
-    TForm2& form2() { return *forms_->form2; }
+    SectionListWindow& sectionListWindow() { return *forms_->sectionListWindow; }
+    DocumentWindow& documentWindow() { return *forms_->documentWindow; }
 
     void Start() {
-        forms_ = velloran::ui::CreateForms({"velloran", "doc.vlp"});
+        forms_ = velloran::ui::CreateWindows({"velloran", "doc.vlp"});
         forms_->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form1()));
-        QVERIFY(QTest::qWaitForWindowExposed(&form2()));
+        QVERIFY(QTest::qWaitForWindowExposed(&sectionListWindow()));
+        QVERIFY(QTest::qWaitForWindowExposed(&documentWindow()));
     }
 
     std::string IniPath() const { return *dir_ / "config/QMV.ini"; }
 
     std::unique_ptr<WorkFolder> dir_;
-    std::unique_ptr<velloran::ui::FormSet> forms_;
+    std::unique_ptr<velloran::ui::WindowSet> forms_;
 
   private slots:
     void initTestCase() { QCOMPARE(QGuiApplication::platformName(), QStringLiteral("wayland")); }
@@ -87,12 +87,12 @@ class WaylandTest : public QObject {
         for (int run = 1; run <= 3; ++run) {
             Start();
             // Once the toolkit's own frame is drawn around each window.
-            QTRY_VERIFY(!form1().windowHandle()->frameMargins().isNull());
-            QTRY_COMPARE(velloran::ui::OuterBounds(&form1()), list);
-            QTRY_COMPARE(velloran::ui::OuterBounds(&form2()).size(), document);
+            QTRY_VERIFY(!sectionListWindow().windowHandle()->frameMargins().isNull());
+            QTRY_COMPARE(velloran::ui::OuterBounds(&sectionListWindow()), list);
+            QTRY_COMPARE(velloran::ui::OuterBounds(&documentWindow()).size(), document);
             ModalScript script;
             script.Click("TForm9", "Button2");  // "SAVE"
-            form1().MVParameters->trigger();
+            sectionListWindow().MVParameters->trigger();
             QVERIFY(script.Done());
             const std::string saved = ReadBytes(IniPath());
             if (run == 1) {
@@ -110,15 +110,16 @@ class WaylandTest : public QObject {
 
     void aSectionShownComesToTheFront_data() {
         QTest::addColumn<Command>("command");
-        QTest::newRow("arrow key to the next title")
-            << Command([](TForm1&, CompositorKeys& keys) { keys.Press(CompositorKeys::kDown); });
+        QTest::newRow("arrow key to the next title") << Command(
+            [](SectionListWindow&, CompositorKeys& keys) { keys.Press(CompositorKeys::kDown); });
         // A click is input to the list, as the key is, and then this.
-        QTest::newRow("click on the title shown") << Command([](TForm1& f, CompositorKeys& keys) {
-            QVERIFY(keys.ShiftArrives());
-            f.ListBox1Click(0);
-        });
-        QTest::newRow("panel key in the list")
-            << Command([](TForm1&, CompositorKeys& keys) { keys.Press(CompositorKeys::kF7); });
+        QTest::newRow("click on the title shown")
+            << Command([](SectionListWindow& f, CompositorKeys& keys) {
+                   QVERIFY(keys.ShiftArrives());
+                   f.ListBox1Click(0);
+               });
+        QTest::newRow("panel key in the list") << Command(
+            [](SectionListWindow&, CompositorKeys& keys) { keys.Press(CompositorKeys::kF7); });
     }
     void aSectionShownComesToTheFront() {
         QFETCH(Command, command);
@@ -128,19 +129,19 @@ class WaylandTest : public QObject {
         {
             // The first title chosen already, as a list that takes the focus makes it; here
             // that would show its section, and bring the document window forward, too soon.
-            const QSignalBlocker block(form1().ListBox1);
-            form1().ListBox1->setCurrentRow(0);
+            const QSignalBlocker block(sectionListWindow().ListBox1);
+            sectionListWindow().ListBox1->setCurrentRow(0);
         }
         // Keys reach one of the windows; then the list has the focus, as after a click into it
         // (a window takes the focus only in answer to input, which the keys are).
         QVERIFY(keys.ShiftArrives());
-        form1().activateWindow();
-        QTRY_VERIFY(form1().isActiveWindow());
-        form1().ListBox1->setFocus();
-        command(form1(), keys);
+        sectionListWindow().activateWindow();
+        QTRY_VERIFY(sectionListWindow().isActiveWindow());
+        sectionListWindow().ListBox1->setFocus();
+        command(sectionListWindow(), keys);
         // mutter grants a window's request for the focus at once, but now and then only after
         // seconds; a window that never asked never gets it.
-        QTRY_VERIFY_WITH_TIMEOUT(form2().isActiveWindow(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(documentWindow().isActiveWindow(), 20000);
     }
 };
 

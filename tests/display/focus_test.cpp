@@ -13,8 +13,8 @@
 #include "support/Display.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
-#include "ui/Forms.h"
-#include "ui/SectionEditor.h"
+#include "ui/Windows.h"
+#include "ui/document/SectionEditor.h"
 
 using velloran::state;
 using velloran::testing::Activate;
@@ -75,16 +75,16 @@ class FocusTest : public QObject {
     Q_ENUM(Way)
 
   private:
-    TForm1& form1() { return *forms_->form1; }
-    TForm2& form2() { return *forms_->form2; }
-    SectionEditor* Editor(int k) { return form2().SectionEditors(k); }
+    SectionListWindow& sectionListWindow() { return *forms_->sectionListWindow; }
+    DocumentWindow& documentWindow() { return *forms_->documentWindow; }
+    SectionEditor* Editor(int k) { return documentWindow().SectionEditors(k); }
 
     void Start() {
         WriteBytes("doc.vlp", Document());
-        forms_ = velloran::ui::CreateForms({"velloran", "doc.vlp"});
+        forms_ = velloran::ui::CreateWindows({"velloran", "doc.vlp"});
         forms_->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form1()));
-        QVERIFY(QTest::qWaitForWindowExposed(&form2()));
+        QVERIFY(QTest::qWaitForWindowExposed(&sectionListWindow()));
+        QVERIFY(QTest::qWaitForWindowExposed(&documentWindow()));
     }
 
     void ClickListRow(QListWidget* list, int row) {
@@ -99,7 +99,7 @@ class FocusTest : public QObject {
     }
     // A menu command of the list window.
     void Menu(QAction* action) {
-        QVERIFY(Activate(&form1()));
+        QVERIFY(Activate(&sectionListWindow()));
         action->trigger();
     }
 
@@ -112,23 +112,23 @@ class FocusTest : public QObject {
                 QCOMPARE(state().Panel1Section, 1);
                 break;
             case ShiftPageUp:
-                ClickListRow(form1().ListBox1, 2);
+                ClickListRow(sectionListWindow().ListBox1, 2);
                 ClickIntoEditor(2);
                 Press(Qt::Key_Home, Qt::ControlModifier | Qt::ShiftModifier);
                 Press(Qt::Key_PageUp, Qt::ShiftModifier);
                 QCOMPARE(state().Panel1Section, 1);
                 break;
             case ShiftPageDownInSecondPane:
-                ClickListRow(form1().ListBox1, 1);
-                Menu(form1().N2HPanel1);  // section 1 on top, section 0 below
+                ClickListRow(sectionListWindow().ListBox1, 1);
+                Menu(sectionListWindow().N2HPanel1);  // section 1 on top, section 0 below
                 ClickIntoEditor(0);
                 Press(Qt::Key_A, Qt::ControlModifier);
                 Press(Qt::Key_PageDown, Qt::ShiftModifier);
                 QCOMPARE(state().Panel2Section, 2);
                 break;
             case F5FromSecondPane:
-                ClickListRow(form1().ListBox1, 2);
-                Menu(form1().N2HPanel1);
+                ClickListRow(sectionListWindow().ListBox1, 2);
+                Menu(sectionListWindow().N2HPanel1);
                 ClickIntoEditor(0);
                 Press(Qt::Key_A, Qt::ControlModifier);
                 Press(Qt::Key_F5);
@@ -137,21 +137,22 @@ class FocusTest : public QObject {
             case ListClick:
                 ClickIntoEditor(0);
                 Press(Qt::Key_A, Qt::ControlModifier);
-                ClickListRow(form1().ListBox1, 2);
+                ClickListRow(sectionListWindow().ListBox1, 2);
                 break;
             case ListClickInTwoPanes:
-                ClickListRow(form1().ListBox1, 1);
-                Menu(form1().N2VPanel1);  // section 1 on the left, section 0 on the right
+                ClickListRow(sectionListWindow().ListBox1, 1);
+                Menu(sectionListWindow()
+                         .N2VPanel1);  // section 1 on the left, section 0 on the right
                 ClickIntoEditor(0);
                 Press(Qt::Key_A, Qt::ControlModifier);
-                ClickListRow(form1().ListBox1, 3);
+                ClickListRow(sectionListWindow().ListBox1, 3);
                 QCOMPARE(state().Panel2Section, 3);
                 break;
             case SearchResultClick: {
                 ClickIntoEditor(0);
                 Press(Qt::Key_A, Qt::ControlModifier);
                 Press(Qt::Key_F3);
-                TForm6& search = *forms_->form6;
+                SearchWindow& search = *forms_->searchWindow;
                 QTRY_VERIFY(search.isActiveWindow());
                 search.Edit1->setText("body");
                 QVERIFY(ClickInto(search.Button2));
@@ -161,27 +162,27 @@ class FocusTest : public QObject {
                 break;
             }
             case Reload:
-                ClickListRow(form1().ListBox1, 2);
+                ClickListRow(sectionListWindow().ListBox1, 2);
                 ClickIntoEditor(2);
                 Press(Qt::Key_A, Qt::ControlModifier);
-                Menu(form1().MFReload);
+                Menu(sectionListWindow().MFReload);
                 QCOMPARE(state().Panel1Section, 0);
                 break;
             case Decript:
-                ClickListRow(form1().ListBox1, 2);
+                ClickListRow(sectionListWindow().ListBox1, 2);
                 ClickIntoEditor(2);
                 Press(Qt::Key_A, Qt::ControlModifier);
                 // An empty key leaves the text as read; the save then asks again and writes the
                 // enciphered name, with a key of one byte that SavedText takes off again.
                 script_->Click("TForm7", "Button1", "").Click("TForm7", "Button1", "~");
-                Menu(form1().MFDecript);
+                Menu(sectionListWindow().MFDecript);
                 QCOMPARE(state().Panel1Section, 0);
                 break;
         }
     }
 
     std::unique_ptr<WorkFolder> dir_;
-    std::unique_ptr<velloran::ui::FormSet> forms_;
+    std::unique_ptr<velloran::ui::WindowSet> forms_;
     std::unique_ptr<ModalScript> script_;
 
   private slots:
@@ -214,7 +215,7 @@ class FocusTest : public QObject {
         }
         // Back in the document window, as a user clicks its title bar: the keys stay with the
         // window itself, not with a hidden editor nor with the one shown since.
-        QVERIFY(Activate(&form2()));
+        QVERIFY(Activate(&documentWindow()));
         const QWidget* focus = QApplication::focusWidget();
         Type("Z");
         Press(Qt::Key_Delete);
@@ -246,7 +247,7 @@ class FocusTest : public QObject {
                 static_cast<int>(k) == shown ? before[k] + "Y\r\n" : before[k];
             QCOMPARE(after[k], expected);
         }
-        QCOMPARE(focus, static_cast<QWidget*>(&form2()));
+        QCOMPARE(focus, static_cast<QWidget*>(&documentWindow()));
     }
 
     // Layouts that keep the focused editor on screen leave the focus, and the typing, there.
@@ -259,9 +260,9 @@ class FocusTest : public QObject {
     void layoutsThatKeepTheFocusedEditorKeepTheFocus() {
         QFETCH(int, key);
         Start();
-        ClickListRow(form1().ListBox1, 1);
+        ClickListRow(sectionListWindow().ListBox1, 1);
         if (key == Qt::Key_F5) {
-            Menu(form1().N2HPanel1);
+            Menu(sectionListWindow().N2HPanel1);
         }
         ClickIntoEditor(1);
         Press(static_cast<Qt::Key>(key));
@@ -279,11 +280,11 @@ class FocusTest : public QObject {
         Start();
         ClickIntoEditor(0);
         Press(Qt::Key_PageDown, Qt::ShiftModifier);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&form2()));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&documentWindow()));
         Press(Qt::Key_F6);
         QCOMPARE(state().PanelMode, 2);
         QVERIFY(Editor(0)->isVisible() && Editor(1)->isVisible());
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&form2()));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&documentWindow()));
     }
 };
 

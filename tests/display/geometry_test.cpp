@@ -14,15 +14,15 @@
 #include "support/Display.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
-#include "ui/Forms.h"
-#include "ui/Geometry.h"
+#include "ui/Windows.h"
+#include "ui/platform/Geometry.h"
 
 using velloran::state;
 using velloran::testing::ModalScript;
 using velloran::testing::ReadBytes;
 using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
-using Open = std::function<void(TForm1&)>;
+using Open = std::function<void(SectionListWindow&)>;
 
 Q_DECLARE_METATYPE(Open)
 
@@ -50,20 +50,20 @@ QRect SettledFrameAt(const QWidget* w, QPoint wanted) {
 class GeometryTest : public QObject {
     Q_OBJECT
 
-    TForm1& form1() { return *forms_->form1; }
-    TForm2& form2() { return *forms_->form2; }
+    SectionListWindow& sectionListWindow() { return *forms_->sectionListWindow; }
+    DocumentWindow& documentWindow() { return *forms_->documentWindow; }
 
     void Start() {
-        forms_ = velloran::ui::CreateForms({"velloran", "doc.vlp"});
+        forms_ = velloran::ui::CreateWindows({"velloran", "doc.vlp"});
         forms_->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form1()));
-        QVERIFY(QTest::qWaitForWindowExposed(&form2()));
+        QVERIFY(QTest::qWaitForWindowExposed(&sectionListWindow()));
+        QVERIFY(QTest::qWaitForWindowExposed(&documentWindow()));
     }
 
     std::string IniPath() const { return *dir_ / "config/QMV.ini"; }
 
     std::unique_ptr<WorkFolder> dir_;
-    std::unique_ptr<velloran::ui::FormSet> forms_;
+    std::unique_ptr<velloran::ui::WindowSet> forms_;
 
   private slots:
     void init() {
@@ -79,10 +79,11 @@ class GeometryTest : public QObject {
 
     void withoutSettingsTheFramesStandAtTheDefaultBounds() {
         Start();
-        QCOMPARE(SettledFrame(&form1(), QRect(50, 0, 250, 650)), QRect(50, 0, 250, 650));
-        QCOMPARE(SettledFrame(&form2(), QRect(300, 0, 250, 650)), QRect(300, 0, 250, 650));
+        QCOMPARE(SettledFrame(&sectionListWindow(), QRect(50, 0, 250, 650)),
+                 QRect(50, 0, 250, 650));
+        QCOMPARE(SettledFrame(&documentWindow(), QRect(300, 0, 250, 650)), QRect(300, 0, 250, 650));
         // Both title bars are on the screen, below the frames' top edge.
-        QVERIFY(form1().windowHandle()->geometry().top() > 0);
+        QVERIFY(sectionListWindow().windowHandle()->geometry().top() > 0);
     }
 
     // "SAVE", restart, "SAVE": the settings file stays the same byte for byte.
@@ -119,11 +120,11 @@ class GeometryTest : public QObject {
         std::string first;
         for (int run = 1; run <= 3; ++run) {
             Start();
-            QCOMPARE(SettledFrame(&form1(), list), list);
-            QCOMPARE(SettledFrame(&form2(), document), document);
+            QCOMPARE(SettledFrame(&sectionListWindow(), list), list);
+            QCOMPARE(SettledFrame(&documentWindow(), document), document);
             ModalScript script;
             script.Click("TForm9", "Button2");  // "SAVE"
-            form1().MVParameters->trigger();
+            sectionListWindow().MVParameters->trigger();
             QVERIFY(script.Done());
             const std::string saved = ReadBytes(IniPath());
             if (run == 1) {
@@ -144,28 +145,29 @@ class GeometryTest : public QObject {
         QTest::addColumn<bool>("besideTheDocument");
         QTest::addColumn<Open>("open");
         QTest::newRow("File Parameters")
-            << "TForm9" << false << Open([](TForm1& f) { f.MVParameters->trigger(); });
+            << "TForm9" << false << Open([](SectionListWindow& f) { f.MVParameters->trigger(); });
         QTest::newRow("key prompt")
-            << "TForm7" << false << Open([](TForm1& f) { f.MFSaveEncript->trigger(); });
+            << "TForm7" << false << Open([](SectionListWindow& f) { f.MFSaveEncript->trigger(); });
         QTest::newRow("Save Document")
-            << "TForm8" << false << Open([](TForm1& f) { f.MFSaveFile->trigger(); });
-        QTest::newRow("help") << "TForm5" << false << Open([](TForm1& f) { f.MVHelp->trigger(); });
+            << "TForm8" << false << Open([](SectionListWindow& f) { f.MFSaveFile->trigger(); });
+        QTest::newRow("help") << "TForm5" << false
+                              << Open([](SectionListWindow& f) { f.MVHelp->trigger(); });
         QTest::newRow("statistics")
-            << "TForm4" << false << Open([](TForm1& f) { f.Statistics1->trigger(); });
+            << "TForm4" << false << Open([](SectionListWindow& f) { f.Statistics1->trigger(); });
         QTest::newRow("progress") << "TForm12" << false
-                                  << Open([](TForm1& f) { f.Progress1->trigger(); });
+                                  << Open([](SectionListWindow& f) { f.Progress1->trigger(); });
         QTest::newRow("search") << "TForm6" << true
-                                << Open([](TForm1& f) { f.MVSearch->trigger(); });
+                                << Open([](SectionListWindow& f) { f.MVSearch->trigger(); });
     }
     void dialogsAndToolWindowsOpenAtTheOuterRightEdge() {
         QFETCH(QString, window);
         QFETCH(bool, besideTheDocument);
         QFETCH(Open, open);
         Start();
-        SettledFrame(&form1(), QRect(50, 0, 250, 650));
-        SettledFrame(&form2(), QRect(300, 0, 250, 650));
+        SettledFrame(&sectionListWindow(), QRect(50, 0, 250, 650));
+        SettledFrame(&documentWindow(), QRect(300, 0, 250, 650));
         const QPoint edge = velloran::ui::RightEdgeOf(
-            besideTheDocument ? static_cast<QWidget*>(&form2()) : &form1());
+            besideTheDocument ? static_cast<QWidget*>(&documentWindow()) : &sectionListWindow());
         QWidget* w = nullptr;
         for (QWidget* top : QApplication::topLevelWidgets()) {
             if (top->objectName() == window) {
@@ -182,7 +184,7 @@ class GeometryTest : public QObject {
             modal->close();
             return modal == w;
         });
-        open(form1());
+        open(sectionListWindow());
         if (!dialog) {
             seen = SettledFrameAt(w, edge);
         }
@@ -192,11 +194,12 @@ class GeometryTest : public QObject {
                 QGuiApplication::primaryScreen()->geometry().top());
         // Opened again after the window it stands beside moved: at its new edge.
         if (!dialog) {
-            velloran::ui::PlaceOuterAt(&form1(), QPoint(70, 40));
-            SettledFrame(&form1(), QRect(70, 40, 250, 650));
+            velloran::ui::PlaceOuterAt(&sectionListWindow(), QPoint(70, 40));
+            SettledFrame(&sectionListWindow(), QRect(70, 40, 250, 650));
             const QPoint moved = velloran::ui::RightEdgeOf(
-                besideTheDocument ? static_cast<QWidget*>(&form2()) : &form1());
-            open(form1());
+                besideTheDocument ? static_cast<QWidget*>(&documentWindow())
+                                  : &sectionListWindow());
+            open(sectionListWindow());
             QCOMPARE(SettledFrameAt(w, moved).topLeft(), moved);
         }
     }

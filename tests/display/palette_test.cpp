@@ -19,7 +19,7 @@
 #include "support/Display.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
-#include "ui/Forms.h"
+#include "ui/Windows.h"
 
 using velloran::testing::ContrastRatio;
 using velloran::testing::MeasuredText;
@@ -27,10 +27,10 @@ using velloran::testing::MeasureText;
 using velloran::testing::ModalScript;
 using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;
-using FormSet = velloran::ui::FormSet;
+using WindowSet = velloran::ui::WindowSet;
 using Step = ModalScript::Step;
 // Opens a window; a dialog it opens is answered by the script, measured by the step.
-using Open = std::function<void(FormSet&, ModalScript&, const Step&)>;
+using Open = std::function<void(WindowSet&, ModalScript&, const Step&)>;
 
 Q_DECLARE_METATYPE(Open)
 
@@ -90,7 +90,7 @@ class PaletteTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<WorkFolder> dir_;
-    std::unique_ptr<velloran::ui::FormSet> forms_;
+    std::unique_ptr<velloran::ui::WindowSet> forms_;
 
   private slots:
     void initTestCase() {
@@ -111,10 +111,10 @@ class PaletteTest : public QObject {
             text += "[S] Section " + std::to_string(k) + "\r\nWords of the section, written\r\n";
         }
         WriteBytes("doc.vlp", text);
-        forms_ = velloran::ui::CreateForms({"velloran", "doc.vlp"});
+        forms_ = velloran::ui::CreateWindows({"velloran", "doc.vlp"});
         forms_->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(forms_->form1.get()));
-        QVERIFY(QTest::qWaitForWindowExposed(forms_->form2.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(forms_->sectionListWindow.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(forms_->documentWindow.get()));
     }
 
     void cleanup() {
@@ -131,13 +131,13 @@ class PaletteTest : public QObject {
     }
     void sectionTextReads() {
         QFETCH(int, section);
-        TForm2& form2 = *forms_->form2;
-        form2.SelectSection(section);
-        QWidget* editor = form2.SectionEditors(section);
-        QVERIFY(QTest::qWaitForWindowExposed(&form2));
+        DocumentWindow& documentWindow = *forms_->documentWindow;
+        documentWindow.SelectSection(section);
+        QWidget* editor = documentWindow.SectionEditors(section);
+        QVERIFY(QTest::qWaitForWindowExposed(&documentWindow));
         // Once the window shows the section's own colour.
         MeasuredText m;
-        QTRY_COMPARE((m = Measure(editor)).background, TForm2::SectionColor(section));
+        QTRY_COMPARE((m = Measure(editor)).background, DocumentWindow::SectionColor(section));
         qInfo("%s", qPrintable(Describe(QStringLiteral("section %1").arg(section), m)));
         QVERIFY2(m.contrast >= kReadable, qPrintable(Describe("editor", m)));
     }
@@ -147,68 +147,70 @@ class PaletteTest : public QObject {
         QTest::addColumn<QStringList>("widgets");
         QTest::addColumn<Open>("open");
         // A tool window is measured once it is shown, a dialog while it is open.
-        const auto tool = [](QAction* TForm1::*item) {
-            return Open([item](FormSet& f, ModalScript&, const Step&) {
-                (f.form1.get()->*item)->trigger();
+        const auto tool = [](QAction* SectionListWindow::*item) {
+            return Open([item](WindowSet& f, ModalScript&, const Step&) {
+                (f.sectionListWindow.get()->*item)->trigger();
             });
         };
-        const auto dialog = [](QAction* TForm1::*item) {
-            return Open([item](FormSet& f, ModalScript& script, const Step& measure) {
+        const auto dialog = [](QAction* SectionListWindow::*item) {
+            return Open([item](WindowSet& f, ModalScript& script, const Step& measure) {
                 script.Then(measure);
-                (f.form1.get()->*item)->trigger();
+                (f.sectionListWindow.get()->*item)->trigger();
             });
         };
         QTest::newRow("section list") << "TForm1" << QStringList{"ListBox1"}
-                                      << Open([](FormSet&, ModalScript&, const Step&) {});
+                                      << Open([](WindowSet&, ModalScript&, const Step&) {});
         QTest::newRow("search") << "TForm6" << QStringList{"Edit1", "Button1", "ListBox1"}
-                                << Open([](FormSet& f, ModalScript&, const Step&) {
-                                       f.form1->MVSearch->trigger();
-                                       f.form6->findChild<QLineEdit*>("Edit1")->setText("Words");
-                                       f.form6->findChild<QPushButton*>("Button2")->click();
+                                << Open([](WindowSet& f, ModalScript&, const Step&) {
+                                       f.sectionListWindow->MVSearch->trigger();
+                                       f.searchWindow->findChild<QLineEdit*>("Edit1")->setText(
+                                           "Words");
+                                       f.searchWindow->findChild<QPushButton*>("Button2")->click();
                                    });
-        QTest::newRow("help") << "TForm5" << QStringList{"Memo1"} << tool(&TForm1::MVHelp);
+        QTest::newRow("help") << "TForm5" << QStringList{"Memo1"}
+                              << tool(&SectionListWindow::MVHelp);
         QTest::newRow("statistics")
-            << "TForm4" << QStringList{"Memo1"} << tool(&TForm1::Statistics1);
+            << "TForm4" << QStringList{"Memo1"} << tool(&SectionListWindow::Statistics1);
         QTest::newRow("status notice")
             << "TForm11" << QStringList{"Label1"}
-            << Open([](FormSet& f, ModalScript&, const Step&) {
-                   f.form11->ShowPath("/home/writer/doc.vlp", f.form2.get());
+            << Open([](WindowSet& f, ModalScript&, const Step&) {
+                   f.statusNotice->ShowPath("/home/writer/doc.vlp", f.documentWindow.get());
                });
         QTest::newRow("progress") << "TForm12" << QStringList{"Label1", "Chart1", "SpinEdit1"}
-                                  << tool(&TForm1::Progress1);
+                                  << tool(&SectionListWindow::Progress1);
         // A change on disk merged with unsaved text, one section in conflict; then reloaded.
         QTest::newRow("merge report")
             << "TForm13" << QStringList{"Label1", "ListBox1"}
-            << Open([](FormSet& f, ModalScript&, const Step&) {
+            << Open([](WindowSet& f, ModalScript&, const Step&) {
                    velloran::MergeReport report;
                    report.summary = "Sections 1 and 2 were merged with the version on disk.";
                    report.notes = {{1, true, "Section 1: changed here and on disk"},
                                    {2, false, "Section 2: taken from disk"}};
                    report.flagged = {1};
-                   f.form1->ShowMergeReport(report);
+                   f.sectionListWindow->ShowMergeReport(report);
                });
         QTest::newRow("reload notice")
             << "TForm14" << QStringList{"Label1"}
-            << Open([](FormSet& f, ModalScript&, const Step&) {
+            << Open([](WindowSet& f, ModalScript&, const Step&) {
                    velloran::MergeReport report;
                    report.reload = true;
                    report.summary = "Section 3 changed on disk and was reloaded";
-                   f.form1->ShowMergeReport(report);
+                   f.sectionListWindow->ShowMergeReport(report);
                });
-        QTest::newRow("key prompt")
-            << "TForm7" << QStringList{"Edit1", "Button1"} << dialog(&TForm1::MFSaveEncript);
-        QTest::newRow("Save Document")
-            << "TForm8" << QStringList{"Edit1", "Button1"} << dialog(&TForm1::MFSaveFile);
+        QTest::newRow("key prompt") << "TForm7" << QStringList{"Edit1", "Button1"}
+                                    << dialog(&SectionListWindow::MFSaveEncript);
+        QTest::newRow("Save Document") << "TForm8" << QStringList{"Edit1", "Button1"}
+                                       << dialog(&SectionListWindow::MFSaveFile);
         QTest::newRow("File Parameters")
             << "TForm9" << QStringList{"Label1", "RadioButton2", "CheckBox1", "Edit1", "Button2"}
-            << dialog(&TForm1::MVParameters);
+            << dialog(&SectionListWindow::MVParameters);
         // A save to a folder that is not there says so in a message box.
         QTest::newRow("message box")
             << "" << QStringList{"qt_msgbox_label"}
-            << Open([](FormSet& f, ModalScript& script, const Step& measure) {
+            << Open([](WindowSet& f, ModalScript& script, const Step& measure) {
                    script.Click("TForm8", "Button1", QStringLiteral("/nonexistent/doc.vlp"))
                        .Then(measure);
-                   f.form1->MFSaveFile->trigger();
+                   f.sectionListWindow->MFSaveFile->trigger();
                });
     }
     void everyWindowReads() {

@@ -12,7 +12,7 @@
 #include "support/Display.h"
 #include "support/TempDir.h"
 #include "support/Xdo.h"
-#include "ui/Colours.h"
+#include "ui/platform/Colours.h"
 
 using velloran::testing::WorkFolder;
 using velloran::testing::WriteBytes;

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ui/Colours.h"
+#include "ui/platform/Colours.h"
 
 namespace velloran::testing {
 

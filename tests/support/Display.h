@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include "ui/Platform.h"
+#include "ui/platform/Platform.h"
 
 namespace velloran::testing {
 
