@@ -12,7 +12,14 @@ enum Option : unsigned {
     kOutput = 1 << 3,
     kDays = 1 << 4,
     kLang = 1 << 5,
-    kFind = 1 << 6,
+    kTo = 1 << 6,
+    kPreset = 1 << 7,
+    kSections = 1 << 8,
+    kParagraphs = 1 << 9,
+    kLevel = 1 << 10,
+    kForce = 1 << 11,
+    kClear = 1 << 12,
+    kFind = 1 << 13,
 };
 
 constexpr int kMostDays = 3660;
@@ -41,6 +48,8 @@ constexpr Command kCommands[] = {
     {"spell", "FILE", 1, kJson | kLang},
     {"replace", "FILE... PATTERN REPLACEMENT", 3, kJson | kOutput | kFind, true},
     {"history", "FILE", 1, kJson | kOutput},
+    {"export", "FILE", 1, kOutput | kTo | kPreset | kSections | kParagraphs | kClear},
+    {"import", "FILE", 1, kOutput | kLevel | kForce},
 };
 
 const Command* FindCommand(std::string_view name) {
@@ -101,20 +110,48 @@ void Check(const Arguments& a) {
         throw UsageError(std::string(a.operands.size() < c->operandCount ? "missing" : "too many") +
                          " arguments: velloran-cli " + a.command + " " + std::string(c->operands));
     }
-    const std::pair<bool, Option> given[] = {
-        {a.json, kJson},         {a.crlf, kCrlf},
-        {a.numbered, kNumbered}, {a.output.has_value(), kOutput},
-        {a.daysGiven, kDays},    {a.language.has_value(), kLang},
-        {a.regex, kFind},        {a.matchCase, kFind},
-        {a.wholeWords, kFind},   {a.dryRun, kFind}};
-    static constexpr std::string_view kNames[] = {"--json", "--crlf",   "-n",      "-o",
-                                                  "--days", "--lang",   "--regex", "--case",
-                                                  "--word", "--dry-run"};
+    const std::pair<bool, Option> given[] = {{a.json, kJson},
+                                             {a.crlf, kCrlf},
+                                             {a.numbered, kNumbered},
+                                             {a.output.has_value(), kOutput},
+                                             {a.daysGiven, kDays},
+                                             {a.language.has_value(), kLang},
+                                             {a.to.has_value(), kTo},
+                                             {a.preset.has_value(), kPreset},
+                                             {a.sections.has_value(), kSections},
+                                             {a.paragraphs.has_value(), kParagraphs},
+                                             {a.level.has_value(), kLevel},
+                                             {a.force, kForce},
+                                             {a.clear, kClear},
+                                             {a.regex, kFind},
+                                             {a.matchCase, kFind},
+                                             {a.wholeWords, kFind},
+                                             {a.dryRun, kFind}};
+    static constexpr std::string_view kNames[] = {
+        "--json",   "--crlf",     "-n",           "-o",      "--days",  "--lang",  "--to",
+        "--preset", "--sections", "--paragraphs", "--level", "--force", "--clear", "--regex",
+        "--case",   "--word",     "--dry-run"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
         }
     }
+    if (a.command == "export" && !a.to) {
+        throw UsageError("export needs --to FORMAT: docx, odt, epub, pdf, html, md or txt");
+    }
+    if (a.command == "import" && !a.output) {
+        throw UsageError("import needs -o BOOK.vlp, the new document");
+    }
+}
+
+int Level(std::string_view text) {
+    int level = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), level);
+    if (error != std::errc() || end != text.data() + text.size() || level < 1 || level > 9) {
+        throw UsageError("--level takes a heading level from 1 to 9, not '" + std::string(text) +
+                         "'");
+    }
+    return level;
 }
 
 }  // namespace
@@ -184,6 +221,26 @@ Arguments ParseArguments(std::span<const char* const> args) {
             a.diff = value("--diff");
         } else if (is("--keep")) {
             a.keep = value("--keep");
+        } else if (is("--to")) {
+            a.to = value("--to");
+        } else if (is("--preset")) {
+            a.preset = value("--preset");
+        } else if (is("--sections")) {
+            a.sections = value("--sections");
+        } else if (is("--paragraphs")) {
+            a.paragraphs = value("--paragraphs");
+            if (*a.paragraphs != "blank" && *a.paragraphs != "line") {
+                throw UsageError(
+                    "--paragraphs takes blank (a paragraph runs to a blank line) or "
+                    "line (every line is one), not '" +
+                    *a.paragraphs + "'");
+            }
+        } else if (is("--level")) {
+            a.level = Level(value("--level"));
+        } else if (arg == "--force") {
+            a.force = true;
+        } else if (arg == "--clear") {
+            a.clear = true;
         } else if (arg == "--key") {
             SetKeySource(a, KeySource::Terminal);
         } else if (is("--key-fd")) {
@@ -244,6 +301,17 @@ Commands:
                      otherwise removed as [-words-] and added as {+words+}
   history FILE --keep N NAME
                      keeps version N under NAME, never thinned away
+  export FILE --to FORMAT
+                     the document as a book in FORMAT: docx, odt, epub, pdf,
+                     html, md (Markdown) or txt (the text without the marker
+                     lines); section 0 is the title page, each section after it
+                     a chapter headed by its title; written to -o OUT, else
+                     beside FILE with FORMAT's extension
+  import FILE -o BOOK.vlp
+                     a .docx, .odt, .md or .txt file made a new document, each
+                     heading of a level (--level, else the top one in use)
+                     opening a section, at most 50; OUT is never written over
+                     unless --force is given
   spell FILE         the misspelled words, each as SECTION:LINE:COLUMN: WORD
                      (the line within its section, the marker line being 1,
                      the column in characters); exit status 1 when any
@@ -284,10 +352,21 @@ Options:
   --lang NAME        spell: check with the dictionary NAME (en_US, de_DE, ...)
                      instead of the editor's choice in velloran/spelling.ini
                      or the locale's language
-  -o, --output OUT   decipher, encipher, seal, unseal, merge, history --show:
-                     write OUT, replacing it only once it is complete, instead
-                     of standard output; replace: save the one FILE's result as
-                     OUT, as Save As does
+  --preset NAME      export: "Standard manuscript" (the default), "Reading copy"
+                     or "Ebook", or the one chosen for FILE in velloran/export.ini
+  --sections LIST    export: the sections to export, such as 0,3-7 (all unless
+                     given; 0 is the title page)
+  --paragraphs blank|line
+                     export: a paragraph runs to the next blank line (blank, the
+                     default) or every line is one (line)
+  --clear            export: write the text of a sealed or enciphered document
+                     in clear, as the export formats hold no key
+  --level N          import: the heading level that opens sections
+  --force            import: write over an existing OUT
+  -o, --output OUT   decipher, encipher, seal, unseal, merge, export, import,
+                     history --show: write OUT, replacing it only once it is
+                     complete, instead of standard output; replace: save the one
+                     FILE's result as OUT, as Save As does
   --key              ask for the key of an enciphered (.vle) document on the
                      terminal, without echo
   --key-fd N         read the key from file descriptor N: its first line

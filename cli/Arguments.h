@@ -41,6 +41,14 @@ struct Arguments {
     std::optional<std::string> section;
     std::optional<std::string> diff;
     std::optional<std::string> keep;
+    // export and import
+    std::optional<std::string> to;
+    std::optional<std::string> preset;
+    std::optional<std::string> sections;
+    std::optional<std::string> paragraphs;
+    std::optional<int> level;
+    bool force = false;
+    bool clear = false;
     KeySource keySource = KeySource::None;
     int keyDescriptor = -1;
     std::string keyFile;

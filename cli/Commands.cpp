@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "cli/ExportCommand.h"
 #include "cli/HistoryCommand.h"
 #include "cli/Json.h"
 #include "cli/Key.h"
@@ -143,9 +144,9 @@ std::string Unsealed(const Arguments& a, const std::string& path, std::string* h
     return std::move(plain.value());
 }
 
-// The document as the editor opens it: read, unsealed when it is named as sealed, deciphered
-// when it is named as enciphered and a key is given, and cut into sections.
-void Open(const Arguments& a, const std::string& path, PlainSession& p) {
+}  // namespace
+
+void ReadForCommand(const Arguments& a, const std::string& path, PlainSession& p) {
     if (ProtectionOfName(path) == Protection::Sealed) {
         std::string plain = Unsealed(a, path);
         p.buffer.AssignText(std::move(plain));
@@ -156,6 +157,14 @@ void Open(const Arguments& a, const std::string& path, PlainSession& p) {
             DecipherBuffer(p.session);
         }
     }
+}
+
+namespace {
+
+// The document as the editor opens it: read, unsealed when it is named as sealed, deciphered
+// when it is named as enciphered and a key is given, and cut into sections.
+void Open(const Arguments& a, const std::string& path, PlainSession& p) {
+    ReadForCommand(a, path, p);
     SplitSections(p.session);
 }
 
@@ -887,10 +896,14 @@ int Spell(const Arguments& a) {
 int Run(const Arguments& a) {
     using Handler = int (*)(const Arguments&);
     static constexpr std::pair<std::string_view, Handler> kHandlers[] = {
-        {"stats", Stats},        {"titles", Titles},     {"count", Count},       {"show", Show},
-        {"check", CheckCommand}, {"decipher", Decipher}, {"encipher", Encipher}, {"seal", Seal},
-        {"unseal", Unseal},      {"merge", Merge},       {"progress", Progress}, {"spell", Spell},
-        {"replace", Replace},    {"history", History},
+        {"stats", Stats},          {"titles", Titles},
+        {"count", Count},          {"show", Show},
+        {"check", CheckCommand},   {"decipher", Decipher},
+        {"encipher", Encipher},    {"seal", Seal},
+        {"unseal", Unseal},        {"merge", Merge},
+        {"progress", Progress},    {"spell", Spell},
+        {"replace", Replace},      {"history", History},
+        {"export", ExportCommand}, {"import", ImportCommand},
     };
     for (const auto& [name, handler] : kHandlers) {
         if (name == a.command) {

@@ -11,6 +11,11 @@ velloran_packages+=(libhunspell-dev hunspell-en-us)
 velloran_packages+=(libpcre2-dev)
 # Version history: sections compressed with zstd, compared word by word with dtl (headers only).
 velloran_packages+=(libzstd-dev libdtl-dev)
+# Export and import: ZIP containers and XML; the tests read every export with the format's own
+# tools (epubcheck, python-docx, python-odf, poppler, LibreOffice) and a CJK face for the PDF.
+velloran_packages+=(libzip-dev libxml2-dev)
+velloran_packages+=(epubcheck python3-docx python3-odf poppler-utils libreoffice-writer-nogui
+                    fonts-wqy-zenhei)
 # The tests under a real display: a window manager, and typing through the X server.
 velloran_packages+=(openbox xdotool)
 # The tests in a Wayland session as GNOME gives one: its compositor headless with its Xwayland, a

@@ -10,6 +10,7 @@ set(uses_tools document storage protection)
 set(uses_commands document storage protection merge)
 set(uses_progress document storage protection tools)
 set(uses_spelling document storage)
+set(uses_export document storage tools)
 set(uses_history document storage protection tools)
 
 file(GLOB parts RELATIVE ${CORE} ${CORE}/*)

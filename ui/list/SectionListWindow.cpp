@@ -11,6 +11,10 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QShortcut>
 #include <QTimer>
@@ -20,6 +24,7 @@
 #include "core/commands/ConflictCopies.h"
 #include "core/commands/Saving.h"
 #include "core/document/Sections.h"
+#include "core/export/Import.h"
 #include "core/merge/DiskMerge.h"
 #include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
@@ -28,9 +33,11 @@
 #include "core/spelling/SpellingService.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
+#include "print/ManuscriptLayout.h"
 #include "settings/HistorySettings.h"
 #include "settings/ProgressSettings.h"
 #include "settings/Settings.h"
+#include "ui/dialogs/ExportDialog.h"
 #include "ui/dialogs/FileParametersDialog.h"
 #include "ui/dialogs/KeyPrompt.h"
 #include "ui/dialogs/ReloadNotice.h"
@@ -177,6 +184,11 @@ void SectionListWindow::CreateMenu() {
     MFSaveFile = AddItem(file, "Save File - F1", "MFSaveFile", &SectionListWindow::MFSaveFileClick);
     MFSaveEncript =
         AddItem(file, "Save Encript", "MFSaveEncript", &SectionListWindow::MFSaveEncriptClick);
+    file->addSeparator();
+    MFExport = AddItem(file, "Export…", "MFExport", &SectionListWindow::MFExportClick);
+    MFPrint = AddItem(file, "Print…", "MFPrint", &SectionListWindow::MFPrintClick);
+    MFImport = AddItem(file, "Import…", "MFImport", &SectionListWindow::MFImportClick);
+    file->addSeparator();
     MFExit = AddItem(file, "Exit", "MFExit", &SectionListWindow::MFExitClick);
 
     QMenu* edit = menuBar()->addMenu(" Edit ");
@@ -694,6 +706,62 @@ void SectionListWindow::MFDecriptClick() {
 
 void SectionListWindow::MFSaveFileClick() {
     velloran::SaveWithPrompt(session(), false);
+}
+
+void SectionListWindow::MFExportClick() {
+    ExportDialog dialog(session(), this);
+    dialog.exec();
+}
+
+// The same layout as the PDF, on the printer, with a preview first.
+void SectionListWindow::MFPrintClick() {
+    if (!MayWriteInClear(session(), this)) {
+        return;
+    }
+    std::string text;
+    const velloran::Manuscript m = CurrentBook(session(), text);
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog choose(&printer, this);
+    if (choose.exec() != QDialog::Accepted) {
+        return;
+    }
+    QPrintPreviewDialog preview(&printer, this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [&](QPrinter* p) {
+        velloran::ManuscriptLayout layout(m, *p);
+        QPainter painter(p);
+        layout.PaintAll(painter);
+    });
+    preview.exec();
+}
+
+// A new document from a word processor's file, opened in an editor of its own as New File opens
+// one; the file dialog asks before anything is written over.
+void SectionListWindow::MFImportClick() {
+    const QString source = QFileDialog::getOpenFileName(
+        this, "Import", QString(), "Documents (*.docx *.odt *.md *.markdown *.txt)");
+    if (source.isEmpty()) {
+        return;
+    }
+    QString target = source;
+    target.truncate(target.lastIndexOf('.'));
+    target = QFileDialog::getSaveFileName(this, "Import as", target + ".vlp", kOpenFilter);
+    if (target.isEmpty()) {
+        return;
+    }
+    const std::string out = QFile::encodeName(target).toStdString();
+    const velloran::ImportResult r =
+        velloran::ImportDocument(QFile::encodeName(source).toStdString());
+    const velloran::WriteResult written =
+        velloran::ReplaceFile(out, [&](velloran::OutputFile& file) { file.Write(r.text); });
+    if (!written) {
+        throw velloran::Error(velloran::Format(velloran::kCannotCreate, out), written.Reason());
+    }
+    const std::string notes = velloran::ImportNotes(r);
+    if (!notes.empty()) {
+        QMessageBox::information(this, QApplication::applicationDisplayName(),
+                                 QString::fromStdString(notes));
+    }
+    launcher(programPath_, {target});
 }
 
 void SectionListWindow::MFSaveEncriptClick() {

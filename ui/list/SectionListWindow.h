@@ -104,6 +104,9 @@ class SectionListWindow : public QMainWindow,
     void MFDecriptClick();
     void MFSaveFileClick();
     void MFSaveEncriptClick();
+    void MFExportClick();
+    void MFPrintClick();
+    void MFImportClick();
     void MFExitClick();
     void WordWrap1Click();
     void MVParametersClick();
@@ -150,6 +153,9 @@ class SectionListWindow : public QMainWindow,
     QAction* MFDecript;
     QAction* MFSaveFile;
     QAction* MFSaveEncript;
+    QAction* MFExport;
+    QAction* MFPrint;
+    QAction* MFImport;
     QAction* MFExit;
     QAction* WordWrap1;
     QAction* MVParameters;

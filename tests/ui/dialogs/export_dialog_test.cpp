@@ -1,0 +1,65 @@
+// The Export dialog: what it offers of the document and what it writes as it is set.
+#include <QComboBox>
+#include <QListWidget>
+#include <QTest>
+#include <filesystem>
+
+#include "core/document/Sections.h"
+#include "core/export/Export.h"
+#include "support/TempDir.h"
+#include "ui/dialogs/ExportDialog.h"
+
+using namespace velloran;
+
+class ExportDialogTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init() {
+        dir_ = std::make_unique<testing::TempDir>();
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir_->path()));
+        ResetState();
+        p_ = std::make_unique<PlainSession>();
+        p_->buffer.AssignText("Book\r\n[S] One\r\nfirst\r\n[S] Two\r\n\tsecond  text\r\n");
+        SplitSections(p_->session);
+        state().FileName = *dir_ / "book.vlp";
+    }
+
+    // Every section is offered, checked, under its title; the document's remembered list
+    // unchecks the others.
+    void OffersTheSectionsAsRemembered() {
+        {
+            ExportDialog dialog(p_->session);
+            QCOMPARE(dialog.SectionsList->count(), 3);
+            QCOMPARE(dialog.SectionsList->item(2)->text(), QString("[S] Two"));
+            QCOMPARE(dialog.SectionsList->item(2)->checkState(), Qt::Checked);
+            QCOMPARE(dialog.FormatBox->accessibleName(), QString("Format"));
+        }
+        std::filesystem::create_directories(*dir_ / "velloran");
+        testing::WriteBytes(*dir_ / "velloran/export.ini",
+                            "[Document " + (*dir_ / "book.vlp") +
+                                "]\nSections=0,2\nFormat=txt\nParagraphs=LineBreaks\n");
+        ExportDialog dialog(p_->session);
+        QCOMPARE(dialog.SectionsList->item(1)->checkState(), Qt::Unchecked);
+        QCOMPARE(dialog.FormatBox->currentData().toInt(), static_cast<int>(ExportFormat::Text));
+        QCOMPARE(dialog.ParagraphsBox->currentData().toInt(),
+                 static_cast<int>(ParagraphRule::LineBreaks));
+    }
+
+    // What the editors hold, not the file, in the format and of the sections chosen.
+    void WritesTheChosenSectionsOfTheEditorsText() {
+        ExportDialog dialog(p_->session);
+        dialog.FormatBox->setCurrentIndex(
+            dialog.FormatBox->findData(static_cast<int>(ExportFormat::Text)));
+        dialog.SectionsList->item(1)->setCheckState(Qt::Unchecked);
+        const std::string out = *dir_ / "book.txt";
+        QVERIFY(dialog.ExportTo(out));
+        QCOMPARE(testing::ReadBytes(out), std::string("Book\n\nTwo\n\n\tsecond  text\n\n"));
+    }
+
+  private:
+    std::unique_ptr<testing::TempDir> dir_;
+    std::unique_ptr<PlainSession> p_;
+};
+
+QTEST_MAIN(ExportDialogTest)
+#include "export_dialog_test.moc"
