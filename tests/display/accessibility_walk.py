@@ -185,7 +185,7 @@ def main():
             continue
         check_names(w, label)
         if label == "search":
-            tab_walk(app, label, ["Search for", "Search", "Search All", "Occurrences by section"])
+            tab_walk(app, label, ["Search for", "Search", "Search All", "Replace", "Occurrences by section"])
         if label == "progress":
             tab_walk(app, label, ["Words a day", "Daily goal", "Words added today, by section"])
         key("Escape")
@@ -213,7 +213,7 @@ def main():
                  [c for c in listw if c.getRole() == pyatspi.ROLE_MENU_BAR], "the menu bar")
     if menus:
         titles = [item.name for item in menus[0]]
-        if titles != ["File", "View", "Panels"]:
+        if titles != ["File", "Edit", "View", "Panels"]:
             fail("menu titles %r" % titles)
         print("menu titles: %r" % titles, flush=True)
         check_names(menus[0], "menu bar")

@@ -34,7 +34,6 @@
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
 #include "print/ManuscriptLayout.h"
-#include "settings/HistorySettings.h"
 #include "settings/ProgressSettings.h"
 #include "settings/Settings.h"
 #include "ui/dialogs/ExportDialog.h"
@@ -150,10 +149,6 @@ void SectionListWindow::SetForms(const Forms& forms) {
     progress_ =
         std::make_unique<velloran::ProgressRecorder>(velloran::LoadProgressSettings().DayStart);
     session_->progress = progress_.get();
-    if (const velloran::HistorySettings history = velloran::LoadHistorySettings(); history.Keep) {
-        history_ = std::make_unique<velloran::HistoryRecorder>(velloran::HistoryRulesOf(history));
-        session_->history = history_.get();
-    }
     observers_.Add(recovery_.get());
     observers_.Add(progress_.get());
     forms_.documentWindow->SetSlotObserver(&observers_);
@@ -193,6 +188,7 @@ void SectionListWindow::CreateMenu() {
 
     QMenu* edit = menuBar()->addMenu(" Edit ");
     edit->setObjectName("MEdit");
+    velloran::ui::NameMenuTitle(edit, "Edit", QKeySequence(Qt::ALT | Qt::Key_E), this);
     MEUndoReplaceAll = AddItem(edit, "Undo Replace All", "MEUndoReplaceAll",
                                &SectionListWindow::MEUndoReplaceAllClick);
     MEUndoReplaceAll->setEnabled(false);
@@ -673,17 +669,21 @@ void SectionListWindow::closeEvent(QCloseEvent* event) {
 
 // ---- the File menu
 
+void SectionListWindow::StartSecondInstance(const QString& path) {
+    // A second instance that cannot be started is not reported.
+    QProcess process;
+    process.setProgram(programPath_);
+    process.setArguments({path});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(velloran::ui::kCascadeVariable,
+                       QString::number(velloran::ui::NextCascadeOffset(this)));
+    process.setProcessEnvironment(environment);
+    launcher(process);
+}
+
 void SectionListWindow::MFNewFileClick() {
     if (auto path = ChooseFile()) {
-        // A second instance that cannot be started is not reported.
-        QProcess process;
-        process.setProgram(programPath_);
-        process.setArguments({FromPath(*path)});
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(velloran::ui::kCascadeVariable,
-                           QString::number(velloran::ui::NextCascadeOffset(this)));
-        process.setProcessEnvironment(environment);
-        launcher(process);
+        StartSecondInstance(FromPath(*path));
     }
 }
 
@@ -758,10 +758,13 @@ void SectionListWindow::MFImportClick() {
     }
     const std::string notes = velloran::ImportNotes(r);
     if (!notes.empty()) {
-        QMessageBox::information(this, QApplication::applicationDisplayName(),
-                                 QString::fromStdString(notes));
+        // The notes quote the file's headings: outside text.
+        QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(),
+                        QString::fromStdString(notes), QMessageBox::Ok, this);
+        velloran::ui::ShowAsPlainText(box);
+        box.exec();
     }
-    launcher(programPath_, {target});
+    StartSecondInstance(target);
 }
 
 void SectionListWindow::MFSaveEncriptClick() {

@@ -33,7 +33,6 @@ class DiskWatcher;
 class ProgressWindow;
 class RecoveryKeeper;
 namespace velloran {
-class HistoryRecorder;
 class ProgressRecorder;
 }  // namespace velloran
 
@@ -198,6 +197,8 @@ class SectionListWindow : public QMainWindow,
     // After every command: the recovery record and the watch of the file follow the run.
     void AfterCommand();
     void ShowFileNameInCaption();
+    // Another instance of this program on path, standing a step aside from this one.
+    void StartSecondInstance(const QString& path);
     void Flag(int k, bool on);
 
     std::vector<std::string> arguments_;
@@ -214,7 +215,6 @@ class SectionListWindow : public QMainWindow,
     std::vector<std::string> offeredCopies_;
     // The words of each section at every opening, save and record, for the Progress window.
     std::unique_ptr<velloran::ProgressRecorder> progress_;
-    std::unique_ptr<velloran::HistoryRecorder> history_;
     velloran::SlotObservers observers_;
     std::vector<velloran::InterruptedWrite> interruptedWrites_;
     bool shownOnce_ = false;

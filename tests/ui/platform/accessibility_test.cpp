@@ -138,15 +138,16 @@ class AccessibilityTest : public QObject {
         for (QAction* a : titles) {
             names << QAccessible::queryAccessibleInterface(a)->text(QAccessible::Name);
         }
-        QCOMPARE(names, (QStringList{"File", "View", "Panels"}));
+        QCOMPARE(names, (QStringList{"File", "Edit", "View", "Panels"}));
         // The captions stay as they are.
         QCOMPARE(titles[0]->text(), QString(" File "));
         struct Row {
             QKeyCombination key;
             int menu;
         };
-        for (const Row& row : {Row{Qt::ALT | Qt::Key_F, 0}, Row{Qt::ALT | Qt::Key_V, 1},
-                               Row{Qt::ALT | Qt::Key_P, 2}, Row{QKeyCombination(Qt::Key_F10), 0}}) {
+        for (const Row& row :
+             {Row{Qt::ALT | Qt::Key_F, 0}, Row{Qt::ALT | Qt::Key_E, 1}, Row{Qt::ALT | Qt::Key_V, 2},
+              Row{Qt::ALT | Qt::Key_P, 3}, Row{QKeyCombination(Qt::Key_F10), 0}}) {
             QTest::keyClick(list.ListBox1, row.key.key(), row.key.keyboardModifiers());
             QTRY_VERIFY(titles[row.menu]->menu()->isVisible());
             titles[row.menu]->menu()->hide();
@@ -208,7 +209,8 @@ class AccessibilityTest : public QObject {
         QTest::addColumn<QString>("window");
         QTest::addColumn<QStringList>("stops");
         QTest::newRow("search") << "TForm6"
-                                << QStringList{"Edit1", "Button1", "Button2", "ListBox1"};
+                                << QStringList{"Edit1", "Button1", "Button2", "ReplaceToggle",
+                                               "ListBox1"};
         QTest::newRow("key prompt") << "TForm7" << QStringList{"Edit1", "Button1", "Button2"};
         QTest::newRow("save document")
             << "TForm8" << QStringList{"Edit1", "Button1", "Button2", "Button3"};
