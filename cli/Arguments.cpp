@@ -128,9 +128,9 @@ void Check(const Arguments& a) {
                                              {a.wholeWords, kFind},
                                              {a.dryRun, kFind}};
     static constexpr std::string_view kNames[] = {
-        "--json",   "--crlf",     "-n",           "-o",      "--days",  "--lang",  "--to",
-        "--preset", "--sections", "--paragraphs", "--level", "--force", "--clear", "--regex",
-        "--case",   "--word",     "--dry-run"};
+        "--json",  "--crlf",   "-n",         "-o",           "--days",   "--lang",
+        "--to",    "--preset", "--sections", "--paragraphs", "--level",  "--force",
+        "--clear", "--regex",  "--case",     "--word",       "--dry-run"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
