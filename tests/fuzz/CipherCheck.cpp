@@ -8,6 +8,7 @@
 #include "core/document/Host.h"
 #include "core/document/State.h"
 #include "core/protection/Cipher.h"
+#include "core/protection/SealedDocument.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
 
@@ -98,6 +99,10 @@ const char* Check(std::string_view bytes) {
     } catch (const Error& e) {
         // An empty key would leave the text readable under an enciphered name.
         if (key.empty() && e.what() == std::string(kEmptyCipherKey)) {
+            return nullptr;
+        }
+        // Nor is the prompt's own text taken for a key, since anyone could guess it.
+        if (key == kKeyPromptText && e.what() == std::string(kPromptTextAsKey)) {
             return nullptr;
         }
         if (e.what() != std::string(kKeyCannotEncipher)) {
