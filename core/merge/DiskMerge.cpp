@@ -265,7 +265,10 @@ MergeReport TakeDiskText(Session& s, SharedBytes theirs, bool forSave) {
 }
 
 std::optional<MergeReport> FollowDiskChange(Session& s, std::string* unreadable) {
-    DiskLook look = LookOnDisk(s.st);
+    return FollowDiskLook(s, LookOnDisk(s.st), unreadable);
+}
+
+std::optional<MergeReport> FollowDiskLook(Session& s, DiskLook look, std::string* unreadable) {
     switch (look.kind) {
         case DiskLook::Kind::Same:
         case DiskLook::Kind::Gone:

@@ -62,6 +62,10 @@ std::vector<int> ApplyMerge(Session& s, const MergeVersion& ours, MergeOutcome& 
 // ShowMergeReport and is returned; forSave tells that a save waits for it.
 MergeReport TakeDiskText(Session& s, SharedBytes theirs, bool forSave = false);
 
+// A look brought in: a change merged or read again, as FollowDiskChange does with its own look.
+std::optional<MergeReport> FollowDiskLook(Session& s, DiskLook look,
+                                          std::string* unreadable = nullptr);
+
 // Both: a change on disk, if any, brought in. Nothing for no change; a report with an empty
 // summary and reason for a change that cannot be read with the keys in use.
 std::optional<MergeReport> FollowDiskChange(Session& s, std::string* unreadable = nullptr);

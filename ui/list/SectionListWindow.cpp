@@ -25,15 +25,18 @@
 #include "core/commands/Saving.h"
 #include "core/document/Sections.h"
 #include "core/export/Import.h"
+#include "core/history/HistoryKeeper.h"
 #include "core/merge/DiskMerge.h"
 #include "core/progress/ProgressRecorder.h"
 #include "core/protection/Cipher.h"
+#include "core/protection/Protection.h"
 #include "core/recovery/Recovery.h"
 #include "core/spelling/PersonalDictionary.h"
 #include "core/spelling/SpellingService.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
 #include "print/ManuscriptLayout.h"
+#include "settings/HistorySettings.h"
 #include "settings/ProgressSettings.h"
 #include "settings/Settings.h"
 #include "ui/dialogs/ExportDialog.h"
@@ -53,6 +56,7 @@
 #include "ui/platform/Keyboard.h"
 #include "ui/platform/RecoveryKeeper.h"
 #include "ui/tools/HelpWindow.h"
+#include "ui/tools/HistoryWindow.h"
 #include "ui/tools/MergeReportWindow.h"
 #include "ui/tools/ProgressWindow.h"
 #include "ui/tools/ReplacePanel.h"
@@ -113,6 +117,13 @@ SectionListWindow::SectionListWindow(std::vector<std::string> arguments, QWidget
     ListBox1->installEventFilter(this);
 
     CreateMenu();
+    // Right-click or the Menu key on a title.
+    HistoryOfSection = new QAction(QStringLiteral("History of this section"), this);
+    HistoryOfSection->setObjectName(QStringLiteral("HistoryOfSection"));
+    connect(HistoryOfSection, &QAction::triggered, this,
+            [this] { Guarded(this, [&] { HistoryOfSectionClick(); }); });
+    ListBox1->addAction(HistoryOfSection);
+    ListBox1->setContextMenuPolicy(Qt::ActionsContextMenu);
     velloran::ui::PlaceOuter(this, QRect(3, 2, 247, 569));
 
     launcher = [](QProcess& process) { return process.startDetached(); };
@@ -149,6 +160,12 @@ void SectionListWindow::SetForms(const Forms& forms) {
     progress_ =
         std::make_unique<velloran::ProgressRecorder>(velloran::LoadProgressSettings().DayStart);
     session_->progress = progress_.get();
+    history_ =
+        std::make_unique<velloran::HistoryKeeper>(HistoryRulesOf(velloran::LoadHistorySettings()));
+    session_->history = history_.get();
+    if (forms_.historyWindow) {
+        forms_.historyWindow->Attach(history_.get(), session_.get(), [this] { MFReloadClick(); });
+    }
     observers_.Add(recovery_.get());
     observers_.Add(progress_.get());
     forms_.documentWindow->SetSlotObserver(&observers_);
@@ -205,6 +222,7 @@ void SectionListWindow::CreateMenu() {
     MVHelp = AddItem(view, "Help - F4", "MVHelp", &SectionListWindow::MVHelpClick);
     Statistics1 = AddItem(view, "Statistics", "Statistics1", &SectionListWindow::Statistics1Click);
     Progress1 = AddItem(view, "Progress", "Progress1", &SectionListWindow::Progress1Click);
+    MVHistory = AddItem(view, "History", "MVHistory", &SectionListWindow::MVHistoryClick);
     MVSpelling = view->addMenu("Spelling");
     MVSpelling->setObjectName("MVSpelling");
     MVSpelling->setToolTipsVisible(true);
@@ -331,8 +349,20 @@ void SectionListWindow::CheckDisk(bool folder) {
     }
     velloran::State& st = state();
     Guarded(this, [&] {
+        velloran::DiskLook look;
+        if (auto read = disk_->TakeRead()) {
+            look = velloran::TakeDiskLook(st, read->probe, std::move(read->look));
+        } else if (disk_->Reading()) {
+            return;  // its end looks again
+        } else if (auto probe = velloran::ProbeOnDisk(st, look)) {
+            if (velloran::ProtectionOfName(probe->path) == velloran::Protection::Sealed) {
+                disk_->Read(std::move(*probe));
+                return;
+            }
+            look = velloran::TakeDiskLook(st, *probe, velloran::ReadDiskProbe(*probe));
+        }
         std::string reason;
-        velloran::FollowDiskChange(session(), &reason);
+        velloran::FollowDiskLook(session(), std::move(look), &reason);
         if (!reason.empty()) {
             const auto now = velloran::IdentityOf(st.MergeBasePath);
             if (now != toldUnreadable_) {
@@ -373,6 +403,9 @@ void SectionListWindow::OfferConflictCopies() {
 
 void SectionListWindow::AfterCommand() {
     recovery_->Settle();
+    if (forms_.historyWindow) {
+        forms_.historyWindow->Refresh();
+    }
     disk_->Watch(state().MergeBasePath);
     // A save under another name writes elsewhere from now on: the caption says where.
     if (captionFileName_ && *captionFileName_ != state().FileName) {
@@ -808,6 +841,19 @@ void SectionListWindow::Statistics1Click() {
 
 void SectionListWindow::Progress1Click() {
     forms_.progressWindow->ShowAt(this);
+}
+
+void SectionListWindow::MVHistoryClick() {
+    if (forms_.historyWindow) {
+        forms_.historyWindow->ShowSection(std::clamp(state().ActiveSection, 0, state().LastSection),
+                                          this);
+    }
+}
+
+void SectionListWindow::HistoryOfSectionClick() {
+    if (forms_.historyWindow && ListBox1->currentRow() >= 0) {
+        forms_.historyWindow->ShowSection(ListBox1->currentRow(), this);
+    }
 }
 
 void SectionListWindow::SetPanelMode(int mode) {

@@ -23,18 +23,65 @@ DiskWatcher::DiskWatcher(QObject* parent) : QObject(parent) {
     });
     connect(&settle_, &QTimer::timeout, this, [this] {
         Renew();
-        if (onChange) {
-            onChange(std::exchange(folderChanged_, false));
-        }
-        emit looked();
+        Look(std::exchange(folderChanged_, false));
     });
     connect(&look_, &QTimer::timeout, this, [this] {
         Renew();
-        if (onChange && !settle_.isActive()) {
-            onChange(false);
-            emit looked();
+        if (!settle_.isActive()) {
+            Look(false);
         }
     });
+}
+
+DiskWatcher::~DiskWatcher() {
+    // The reader calls back into this object: it ends first.
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+}
+
+void DiskWatcher::Look(bool folder) {
+    if (!onChange) {
+        return;
+    }
+    onChange(folder);
+    if (!reading_) {
+        emit looked();
+    }
+}
+
+void DiskWatcher::Read(velloran::DiskProbe probe) {
+    if (reading_) {
+        return;
+    }
+    if (reader_.joinable()) {
+        reader_.join();  // done already: its result was taken
+    }
+    reading_ = true;
+    reader_ = std::thread([this, probe = std::move(probe)]() mutable {
+        velloran::DiskLook look;
+        try {
+            look = velloran::ReadDiskProbe(probe);
+        } catch (const std::exception& e) {
+            look.kind = velloran::DiskLook::Kind::Unreadable;
+            look.reason = e.what();
+        }
+        {
+            const std::lock_guard lock(readMutex_);
+            finished_ = FinishedRead{std::move(probe), std::move(look)};
+        }
+        QMetaObject::invokeMethod(
+            this, [this] { Look(false); }, Qt::QueuedConnection);
+    });
+}
+
+std::optional<DiskWatcher::FinishedRead> DiskWatcher::TakeRead() {
+    const std::lock_guard lock(readMutex_);
+    if (!finished_) {
+        return std::nullopt;
+    }
+    reading_ = false;
+    return std::exchange(finished_, std::nullopt);
 }
 
 void DiskWatcher::Watch(const std::string& path) {

@@ -4,7 +4,12 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+
+#include "core/merge/DiskMerge.h"
 
 // Watches the document's file and its folder: a sync tool, another program or a save of our own
 // replaces a file by renaming another over it, which ends any watch of the file itself, so the
@@ -16,6 +21,7 @@ class DiskWatcher : public QObject {
 
   public:
     explicit DiskWatcher(QObject* parent = nullptr);
+    ~DiskWatcher() override;
 
     // Watches path; an empty path watches nothing. The same path again only renews the watch of
     // the file, which a replacement ended.
@@ -26,8 +32,21 @@ class DiskWatcher : public QObject {
     // sync tool's conflict copy may have appeared.
     std::function<void(bool folder)> onChange;
 
+    // Reads the probe's file on a thread of its own while the windows go on: a sealed file
+    // written elsewhere has a salt of its own, and deriving its key takes Argon2id's time and
+    // memory, which no window may wait for. Once read, onChange is called again, to take it.
+    void Read(velloran::DiskProbe probe);
+    // A read is under way, or done and not taken yet.
+    bool Reading() const { return reading_; }
+    struct FinishedRead {
+        velloran::DiskProbe probe;
+        velloran::DiskLook look;
+    };
+    // The read done, once.
+    std::optional<FinishedRead> TakeRead();
+
   signals:
-    // onChange was called: the file was looked at.
+    // onChange was called and nothing is still being read: the file was looked at.
     void looked();
 
   public:
@@ -37,10 +56,15 @@ class DiskWatcher : public QObject {
 
   private:
     void Renew();
+    void Look(bool folder);
 
     QFileSystemWatcher watcher_;
     QTimer settle_;
     QTimer look_;
     std::string path_;
     bool folderChanged_ = false;
+    bool reading_ = false;
+    std::thread reader_;
+    std::mutex readMutex_;
+    std::optional<FinishedRead> finished_;
 };

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "core/document/State.h"
+#include "core/protection/Seal.h"
 #include "support/ModalScript.h"
 #include "support/TempDir.h"
 #include "ui/Windows.h"
@@ -144,6 +145,44 @@ class TestDiskChange : public QObject {
                  "Intro\r\n[S] One\r\none a\r\none b\r\none c\r\none d\r\n"
                  "[S] Two\r\ntwo a\r\n2b\r\n");
         QVERIFY(!state().Modified);
+    }
+
+    // A sealed file written elsewhere has a salt of its own: its key is derived off the window
+    // thread, the windows answering meanwhile, and then the change is read in.
+    void aSealedChangeIsReadWhileTheWindowsGoOn() {
+        velloran::SealingParams() = velloran::kQuickestSealParams;
+        const std::string passphrase = "a key of mine";
+        auto seal = [&](const char* path, std::string_view text, velloran::SealParams params) {
+            WriteBytes(path,
+                       velloran::SealBytes(*velloran::SealKey::Derive(passphrase, params), text));
+        };
+        seal("June.vls", kDoc, velloran::kQuickestSealParams);
+        velloran::testing::ModalScript script;
+        script.Click("TForm7", "Button1", QString::fromStdString(passphrase));
+        forms_ = velloran::ui::CreateWindows({"velloran", "June.vls"});
+        forms_->Show();
+        QVERIFY(script.Done());
+
+        // The moderate cost: long enough to see the windows answer while it is derived.
+        seal("June.vls.new", kDoc + "[S] Three\r\nthree\r\n", velloran::kSealParams);
+        QCOMPARE(::rename("June.vls.new", "June.vls"), 0);
+        QTRY_VERIFY(sectionListWindow().Watcher().Reading());
+        QTRY_COMPARE_WITH_TIMEOUT(sectionListWindow().ListBox1->count(), 4, 30000);
+        QCOMPARE(Text(3), QString("[S] Three\r\nthree\r\n"));
+        QVERIFY(!state().Modified);
+        QVERIFY(!sectionListWindow().Watcher().Reading());
+
+        // Under another key it cannot be read: told once, and not derived again until it changes.
+        const auto key = velloran::SealKey::Derive("not mine", velloran::kQuickestSealParams);
+        WriteBytes("June.vls.new", velloran::SealBytes(*key, kDoc));
+        script.Answer(QMessageBox::Ok);
+        QCOMPARE(::rename("June.vls.new", "June.vls"), 0);
+        QTRY_VERIFY(script.Done());
+        QVERIFY(script.messages.front().contains("cannot be merged"));
+        QSignalSpy looked(&sectionListWindow().Watcher(), &DiskWatcher::looked);
+        QVERIFY(looked.wait(DiskWatcher::kLookMs * 2));
+        QVERIFY(!sectionListWindow().Watcher().Reading());
+        QVERIFY(script.unexpected.isEmpty());
     }
 
     // A sync tool's copy is offered at start and merged once the writer agrees.
