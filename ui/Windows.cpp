@@ -8,6 +8,7 @@ namespace velloran::ui {
 
 WindowSet::~WindowSet() {
     // The main window goes last: the others may still refer to it while they close.
+    historyWindow.reset();
     reloadNotice.reset();
     mergeReportWindow.reset();
     progressWindow.reset();
@@ -44,6 +45,7 @@ std::unique_ptr<WindowSet> CreateWindows(const std::vector<std::string>& argumen
     set->mergeReportWindow = std::make_unique<MergeReportWindow>();
     set->reloadNotice = std::make_unique<ReloadNotice>();
     set->progressWindow = std::make_unique<ProgressWindow>();
+    set->historyWindow = std::make_unique<HistoryWindow>(set->documentWindow.get());
     Forms forms;
     forms.documentWindow = set->documentWindow.get();
     forms.helpWindow = set->helpWindow.get();
@@ -56,12 +58,13 @@ std::unique_ptr<WindowSet> CreateWindows(const std::vector<std::string>& argumen
     forms.mergeReportWindow = set->mergeReportWindow.get();
     forms.reloadNotice = set->reloadNotice.get();
     forms.progressWindow = set->progressWindow.get();
+    forms.historyWindow = set->historyWindow.get();
     set->sectionListWindow->SetForms(forms);
     // The function keys work from the tool windows as from the list, and Escape closes them.
     SectionListWindow* list = set->sectionListWindow.get();
     for (QWidget* tool : std::initializer_list<QWidget*>{
              set->helpWindow.get(), set->searchWindow.get(), set->statisticsWindow.get(),
-             set->progressWindow.get(), set->mergeReportWindow.get()}) {
+             set->progressWindow.get(), set->mergeReportWindow.get(), set->historyWindow.get()}) {
         ForwardFunctionKeys(tool, [list](int key) { list->ListBox1KeyDown(key); });
         CloseOnEscape(tool);
     }

@@ -12,6 +12,7 @@
 #include "ui/document/DocumentWindow.h"
 #include "ui/list/SectionListWindow.h"
 #include "ui/tools/HelpWindow.h"
+#include "ui/tools/HistoryWindow.h"
 #include "ui/tools/MergeReportWindow.h"
 #include "ui/tools/ProgressWindow.h"
 #include "ui/tools/SearchWindow.h"
@@ -33,6 +34,7 @@ struct WindowSet {
     std::unique_ptr<MergeReportWindow> mergeReportWindow;
     std::unique_ptr<ReloadNotice> reloadNotice;
     std::unique_ptr<ProgressWindow> progressWindow;
+    std::unique_ptr<HistoryWindow> historyWindow;
 
     ~WindowSet();
     // Shows the document window and then the main window, which loads the document.

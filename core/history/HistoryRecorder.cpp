@@ -58,8 +58,12 @@ HistoryStore* HistoryRecorder::StoreFor(const std::string& path, const std::opti
 }
 
 HistoryStore* HistoryRecorder::Store(const Session& s) {
+    return Store(DocumentPath(s.st), SideKeyOf(s.st));
+}
+
+HistoryStore* HistoryRecorder::Store(const std::string& path, const std::optional<SideKey>& key) {
     try {
-        return StoreFor(DocumentPath(s.st), SideKeyOf(s.st), false);
+        return StoreFor(path, key, false);
     } catch (const std::exception& e) {
         note_ = e.what();
         return nullptr;
@@ -72,7 +76,8 @@ void HistoryRecorder::Versioned(const Session& s, VersionEvent event) {
         for (int k = 0; k <= std::clamp(s.st.LastSection, 0, kLastSlot); ++k) {
             texts.push_back(s.sections.ReadSlot(k));
         }
-        Keep(DocumentPath(s.st), SideKeyOf(s.st), event, texts, s.st.DocumentEncoding, true);
+        KeepSections(DocumentPath(s.st), SideKeyOf(s.st), event, texts, s.st.DocumentEncoding,
+                     true);
     } catch (const std::exception& e) {
         note_ = e.what();
     }
@@ -109,13 +114,13 @@ void HistoryRecorder::KeepText(const std::string& path, const std::optional<Side
             text = crlf;
         }
         const std::vector<std::string_view> texts = SectionTexts(text);
-        Keep(path, key, event, texts, DetectEncoding(text), false);
+        KeepSections(path, key, event, texts, DetectEncoding(text), false);
     }
 }
 
-void HistoryRecorder::Keep(const std::string& path, const std::optional<SideKey>& key,
-                           VersionEvent event, std::span<const std::string_view> texts,
-                           Encoding encoding, bool fromSlots) {
+void HistoryRecorder::KeepSections(const std::string& path, const std::optional<SideKey>& key,
+                                   VersionEvent event, std::span<const std::string_view> texts,
+                                   Encoding encoding, bool fromSlots) {
     if (!rules_.keep) {
         return;
     }

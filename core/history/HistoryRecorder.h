@@ -39,17 +39,22 @@ class HistoryRecorder : public HistoryObserver {
     void VersionedFile(const std::string& path, const SideKey& key, VersionEvent event,
                        std::string_view text);
 
+    // The two moments by the document's path and key, its sections given: fromSlots tells that
+    // they are the run's own slots, whose hashes are worth remembering for the next moment.
+    void KeepSections(const std::string& path, const std::optional<SideKey>& key,
+                      VersionEvent event, std::span<const std::string_view> texts,
+                      Encoding encoding, bool fromSlots);
+    void KeepText(const std::string& path, const std::optional<SideKey>& key, VersionEvent event,
+                  std::string_view text);
+
     // The store of the run's document, opened when it is not; nothing when none can be kept.
     HistoryStore* Store(const Session& s);
+    HistoryStore* Store(const std::string& path, const std::optional<SideKey>& key);
     // Why the last moment was not kept; empty when it was.
     const std::string& Note() const { return note_; }
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
   private:
-    void Keep(const std::string& path, const std::optional<SideKey>& key, VersionEvent event,
-              std::span<const std::string_view> texts, Encoding encoding, bool fromSlots);
-    void KeepText(const std::string& path, const std::optional<SideKey>& key, VersionEvent event,
-                  std::string_view text);
     HistoryStore* StoreFor(const std::string& path, const std::optional<SideKey>& key,
                            bool replacing);
 

@@ -31,9 +31,11 @@ class ViewItems;
 class RecoveryKeeper;
 class DiskWatcher;
 class ProgressWindow;
+class HistoryWindow;
 class RecoveryKeeper;
 namespace velloran {
 class ProgressRecorder;
+class HistoryKeeper;
 }  // namespace velloran
 
 // The program's other windows, created once at start in this order after SectionListWindow.
@@ -49,6 +51,7 @@ struct Forms {
     MergeReportWindow* mergeReportWindow = nullptr;
     ReloadNotice* reloadNotice = nullptr;
     ProgressWindow* progressWindow = nullptr;
+    HistoryWindow* historyWindow = nullptr;
 };
 
 // The section list window: the main window with the menu that carries every command. It is the
@@ -113,6 +116,9 @@ class SectionListWindow : public QMainWindow,
     void MVHelpClick();
     void Statistics1Click();
     void Progress1Click();
+    // The history of the section shown in the first pane, or of the one chosen in the list.
+    void MVHistoryClick();
+    void HistoryOfSectionClick();
     void N1Panel1Click();
     void N2HPanel1Click();
     void N2VPanel1Click();
@@ -162,6 +168,9 @@ class SectionListWindow : public QMainWindow,
     QAction* MVHelp;
     QAction* Statistics1;
     QAction* Progress1;
+    QAction* MVHistory;
+    // The list's context menu.
+    QAction* HistoryOfSection;
     QAction* N1Panel1;
     QAction* N2HPanel1;
     QAction* N2VPanel1;
@@ -215,6 +224,8 @@ class SectionListWindow : public QMainWindow,
     std::vector<std::string> offeredCopies_;
     // The words of each section at every opening, save and record, for the Progress window.
     std::unique_ptr<velloran::ProgressRecorder> progress_;
+    // Every version of the document, kept off the window thread.
+    std::unique_ptr<velloran::HistoryKeeper> history_;
     velloran::SlotObservers observers_;
     std::vector<velloran::InterruptedWrite> interruptedWrites_;
     bool shownOnce_ = false;

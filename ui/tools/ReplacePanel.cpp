@@ -215,28 +215,15 @@ void ReplacePanel::Apply(const velloran::ReplacePlan& plan) {
     if (result.changes.empty()) {
         return;
     }
-    Undo undo;
-    undo.reload = result.resplit && reloadSections;
-    if (undo.reload) {
-        // Cut anew, the sections are others: every one is put back.
-        for (int k = 0; k <= state().LastSection; ++k) {
-            undo.texts.emplace_back(k, std::string(documentWindow_->ReadSlot(k)));
-        }
-    }
+    std::vector<std::pair<int, std::string>> texts;
     for (velloran::SectionChange& change : result.changes) {
-        if (!undo.reload) {
-            undo.texts.emplace_back(change.section,
-                                    std::string(documentWindow_->ReadSlot(change.section)));
-        }
-        // One step of the editor's undo where it holds its text; a section never shown keeps its
-        // text out of an editor.
-        documentWindow_->MergeSlotText(change.section, change.newText);
+        texts.emplace_back(change.section, std::move(change.newText));
     }
-    state().Modified = true;
-    if (undo.reload) {
-        reloadSections();
+    std::optional<int> count;
+    if (result.resplit) {
+        count = state().LastSection + 1;
     }
-    undo_ = std::move(undo);
+    undo_ = SectionsStep::Apply(*documentWindow_, std::move(texts), reloadSections, count);
     UndoButton->setEnabled(true);
     emit undoChanged(true);
 }
@@ -246,20 +233,11 @@ void ReplacePanel::UndoReplaceAllClick() {
         return;
     }
     velloran::ui::Guarded(this, [this] {
-        Undo undo = std::move(*undo_);
+        SectionsStep undo = std::move(*undo_);
         undo_.reset();
         UndoButton->setEnabled(false);
         emit undoChanged(false);
-        if (undo.reload) {
-            state().LastSection = static_cast<int>(undo.texts.size()) - 1;
-        }
-        for (auto& [k, text] : undo.texts) {
-            documentWindow_->MergeSlotText(k, text);
-        }
-        state().Modified = true;
-        if (undo.reload) {
-            reloadSections();
-        }
+        undo.Undo(*documentWindow_, reloadSections);
         SetStatus(QStringLiteral("The replacement was undone"));
     });
 }

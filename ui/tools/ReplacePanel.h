@@ -10,6 +10,7 @@
 #include "core/document/Host.h"
 #include "core/tools/Pattern.h"
 #include "core/tools/Replace.h"
+#include "ui/document/SectionsStep.h"
 
 class DocumentWindow;
 class QCheckBox;
@@ -69,9 +70,5 @@ class ReplacePanel : public QWidget {
     DocumentWindow* documentWindow_;
     const velloran::SectionList* list_;
     QLineEdit* patternField_;
-    struct Undo {
-        std::vector<std::pair<int, std::string>> texts;
-        bool reload = false;
-    };
-    std::optional<Undo> undo_;
+    std::optional<SectionsStep> undo_;
 };

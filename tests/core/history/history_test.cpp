@@ -11,6 +11,7 @@
 #include "core/commands/ConflictCopies.h"
 #include "core/commands/Saving.h"
 #include "core/document/Sections.h"
+#include "core/history/HistoryKeeper.h"
 #include "core/history/HistoryRecorder.h"
 #include "core/history/HistoryStore.h"
 #include "core/history/WordDiff.h"
@@ -399,6 +400,36 @@ TEST_F(History, ANewKeyTakesTheVersionsAlongUnderIt) {
     ASSERT_TRUE(store);
     ASSERT_EQ(store->Versions().size(), 2u);
     EXPECT_EQ(store->SectionText(store->Versions()[0], 0), "Prologue of the willow\r\n");
+}
+
+// The editor's history works on a thread of its own, the first moment of a legacy enciphered
+// document deriving its key there: what it was told is kept, in order, also when the run ends at
+// once, and what the window reads meanwhile is what was told before.
+TEST_F(History, TheEditorsKeeperKeepsEveryMomentToldInOrder) {
+    doc = docs_ / "Diary.vle";
+    auto run = Start();
+    auto keeper = std::make_unique<HistoryKeeper>();
+    run->session.history = keeper.get();
+    run->session.st.FileName = doc;
+    run->session.st.CipherKey = key;
+    for (const char* text : {"willow\r\n", "heron\r\n"}) {
+        run->Type(0, text);
+        run->Save();
+    }
+    std::size_t seen = 0;
+    keeper->UseStore(run->session, [&](HistoryStore* store, const std::string& note) {
+        ASSERT_TRUE(store) << note;
+        seen = store->Versions().size();
+    });
+    EXPECT_EQ(seen, 2u);
+    run->Type(0, "kingfisher\r\n");
+    run->Save();
+    keeper.reset();
+    const auto store = Read(doc);
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Versions().size(), 3u);
+    EXPECT_EQ(store->SectionText(store->Versions()[0], 0), "willow\r\n");
+    EXPECT_EQ(store->SectionText(store->Versions()[2], 0), "kingfisher\r\n");
 }
 
 TEST_F(History, AConflictCopyAndItsMergeAreBothKeptAndTheirBaseFound) {
