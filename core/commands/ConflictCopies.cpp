@@ -172,7 +172,6 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
         throw Error(Format(kNotOwnCopy, copyPath));
     }
     const SharedBytes theirsText = ReadWithKeysInUse(st, copyPath, copy.get());
-    s.VersionedText(VersionEvent::ConflictCopy, *theirsText);
     std::vector<std::string_view> slots;
     for (int k = 0; k <= st.LastSection; ++k) {
         slots.push_back(s.sections.ReadSlot(k));
@@ -190,10 +189,20 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
         *st.MergeBase != *theirsText) {
         base = MergeVersion::OfText(st.MergeBase);
     }
+    // Else the newest version of the history both came from; asked before the copy is kept
+    // there, so that the copy is never taken for its own origin.
+    std::string fromHistory;
+    if (!base) {
+        if (std::optional<HistoryBase> kept = s.HistoryMergeBase(*theirsText)) {
+            base = MergeVersion::OfText(kept->text);
+            fromHistory = kept->name;
+        }
+    }
     const bool common = !base;
     if (common) {
         base = CommonVersion(ours, theirs);
     }
+    s.VersionedText(VersionEvent::ConflictCopy, *theirsText);
     MergeOutcome outcome = MergeVersions(*base, ours, theirs, kCopyLabels);
     ApplyMerge(s, ours, outcome);
     st.Modified = true;
@@ -210,8 +219,9 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
         FileNamePart(copyPath) + " was merged into the document, from " +
         (common ? std::string("what both have in common: no earlier version of both is "
                               "known, so wherever they differ both versions were kept")
-                : "the version of " + FileNamePart(target) +
-                      " last read or saved here, which both came from") +
+         : !fromHistory.empty() ? "the history's " + fromHistory + ", which both came from"
+                                : "the version of " + FileNamePart(target) +
+                                      " last read or saved here, which both came from") +
         ". ";
     const int conflicts = outcome.Conflicts();
     report.summary += conflicts == 0 ? std::string("No conflicts.")

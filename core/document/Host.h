@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -169,6 +170,12 @@ enum class VersionEvent : unsigned char {
     Restored = 8,
 };
 
+// A version of the history that two versions of the document both came from, for their merge.
+struct HistoryBase {
+    SharedBytes text;  // the whole document
+    std::string name;  // as a report names it: "version 12 (saved 2026-12-09 14:02)"
+};
+
 // Told of each of those moments by the part that makes it happen; the history implements it.
 class HistoryObserver {
   public:
@@ -177,6 +184,12 @@ class HistoryObserver {
     virtual void Versioned(const Session& s, VersionEvent event) = 0;
     // A whole document text that is not the slots', such as the copy a sync tool made.
     virtual void VersionedText(const Session& s, VersionEvent event, std::string_view text) = 0;
+    // The newest version that the slots and theirs, a whole document's text, both came from;
+    // nothing when the history knows none.
+    virtual std::optional<HistoryBase> MergeBaseOf(const Session& /*s*/,
+                                                   std::string_view /*theirs*/) {
+        return std::nullopt;
+    }
 };
 
 // Everything a core command works on: the run's state and what the window layer provides.
@@ -206,6 +219,9 @@ struct Session {
         if (history) {
             history->VersionedText(*this, event, text);
         }
+    }
+    std::optional<HistoryBase> HistoryMergeBase(std::string_view theirs) const {
+        return history ? history->MergeBaseOf(*this, theirs) : std::nullopt;
     }
 };
 

@@ -102,3 +102,13 @@ void HistoryKeeper::UseStore(
 }
 
 }  // namespace velloran
+
+namespace velloran {
+
+std::optional<HistoryBase> HistoryKeeper::MergeBaseOf(const Session& s, std::string_view theirs) {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return moments_.empty() && !busy_; });
+    return recorder_.MergeBaseOf(s, theirs);
+}
+
+}  // namespace velloran

@@ -28,6 +28,8 @@ class HistoryKeeper : public HistoryObserver {
 
     void Versioned(const Session& s, VersionEvent event) override;
     void VersionedText(const Session& s, VersionEvent event, std::string_view text) override;
+    // Once every moment told is kept.
+    std::optional<HistoryBase> MergeBaseOf(const Session& s, std::string_view theirs) override;
 
     // Once every moment told is kept: use with the store of the run's document (nothing when
     // none can be kept) and why not, on the calling thread while the keeper waits.

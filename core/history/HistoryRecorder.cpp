@@ -91,6 +91,62 @@ void HistoryRecorder::VersionedText(const Session& s, VersionEvent event, std::s
     }
 }
 
+namespace {
+
+// A text cut into lines as reading cuts them: CR LF, whatever line ends it came with.
+std::string_view AsRead(std::string_view text, std::string& crlf) {
+    std::size_t lines = 0;
+    if (IsCrLfText(text, &lines)) {
+        return text;
+    }
+    ForEachLogicalLine(text, [&](std::string_view line) {
+        crlf.append(line);
+        crlf.append("\r\n");
+    });
+    return crlf;
+}
+
+std::string TimeText(std::int64_t time) {
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm local{};
+    char text[32] = "";
+    if (::localtime_r(&t, &local)) {
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::optional<HistoryBase> HistoryRecorder::MergeBaseOf(const Session& s, std::string_view theirs) {
+    try {
+        HistoryStore* store = Store(s);
+        if (!store) {
+            return std::nullopt;
+        }
+        std::vector<SectionHash> ours;
+        for (int k = 0; k <= std::clamp(s.st.LastSection, 0, kLastSlot); ++k) {
+            ours.push_back(store->HashOf(s.sections.ReadSlot(k)));
+        }
+        std::string crlf;
+        std::vector<SectionHash> other;
+        for (const std::string_view text : SectionTexts(AsRead(theirs, crlf))) {
+            other.push_back(store->HashOf(text));
+        }
+        const Version* v = ChooseMergeBase(store->Versions(), ours, other);
+        // A version in another encoding would compare as different bytes everywhere.
+        if (!v || v->encoding != s.st.DocumentEncoding) {
+            return std::nullopt;
+        }
+        return HistoryBase{std::make_shared<const std::string>(store->DocumentText(*v)),
+                           "version " + std::to_string(v->number) + " (" +
+                               std::string(EventName(v->event)) + " " + TimeText(v->time) + ")"};
+    } catch (const std::exception& e) {
+        note_ = e.what();
+        return std::nullopt;
+    }
+}
+
 void HistoryRecorder::VersionedFile(const std::string& path, const SideKey& key, VersionEvent event,
                                     std::string_view text) {
     try {
@@ -102,20 +158,11 @@ void HistoryRecorder::VersionedFile(const std::string& path, const SideKey& key,
 
 void HistoryRecorder::KeepText(const std::string& path, const std::optional<SideKey>& key,
                                VersionEvent event, std::string_view text) {
-    {
-        std::size_t lines = 0;
-        std::string crlf;
-        if (!IsCrLfText(text, &lines)) {
-            // Cut into lines as reading cuts it, so that its sections are those a merge sees.
-            ForEachLogicalLine(text, [&](std::string_view line) {
-                crlf.append(line);
-                crlf.append("\r\n");
-            });
-            text = crlf;
-        }
-        const std::vector<std::string_view> texts = SectionTexts(text);
-        KeepSections(path, key, event, texts, DetectEncoding(text), false);
-    }
+    // Cut into lines as reading cuts it, so that its sections are those a merge sees.
+    std::string crlf;
+    text = AsRead(text, crlf);
+    const std::vector<std::string_view> texts = SectionTexts(text);
+    KeepSections(path, key, event, texts, DetectEncoding(text), false);
 }
 
 void HistoryRecorder::KeepSections(const std::string& path, const std::optional<SideKey>& key,

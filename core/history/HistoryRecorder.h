@@ -34,6 +34,7 @@ class HistoryRecorder : public HistoryObserver {
 
     void Versioned(const Session& s, VersionEvent event) override;
     void VersionedText(const Session& s, VersionEvent event, std::string_view text) override;
+    std::optional<HistoryBase> MergeBaseOf(const Session& s, std::string_view theirs) override;
     // The same for the document at path (absolute), sealed as key says: a file velloran-cli
     // wrote, outside any run of the editor.
     void VersionedFile(const std::string& path, const SideKey& key, VersionEvent event,
