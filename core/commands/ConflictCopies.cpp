@@ -18,6 +18,8 @@
 #include "core/protection/Protection.h"
 #include "core/storage/DocumentFile.h"
 #include "core/storage/FileIO.h"
+#include "core/storage/Paths.h"
+#include "core/storage/Trash.h"
 
 namespace velloran {
 namespace {
@@ -69,52 +71,6 @@ bool IsOwnFile(const std::string& path) {
 int OpenFolderOf(const std::string& path) {
     const std::string folder = FolderPart(path);
     return ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
-
-// "June (2).vlp" for the nth copy of that name in a folder.
-std::string NumberedName(const std::string& name, int n) {
-    if (n < 2) {
-        return name;
-    }
-    const auto [stem, extension] = StemAndExtension(name);
-    return std::string(stem) + " (" + std::to_string(n) + ")" + std::string(extension);
-}
-
-// Moves the copy open at copy, name in folder, into "merged" there: never into a folder of
-// another's (or a link), nor over a file that came there meanwhile, and only the file that was
-// read. Its new name there, or nothing with why saying what stopped it.
-std::optional<std::string> MoveIntoMerged(int folder, const std::string& name, int copy,
-                                          std::string& why) {
-    ::mkdirat(folder, "merged", 0777);
-    const UniqueFd merged(OpenOwnFolderAt(folder, "merged"));
-    if (!merged) {
-        why = "it is not a folder of your own";
-        return std::nullopt;
-    }
-    for (int n = 1; n <= 100; ++n) {
-        const std::string target = NumberedName(name, n);
-        if (!NameIsFree(merged.get(), target)) {
-            continue;
-        }
-        if (::renameat2(folder, name.c_str(), merged.get(), target.c_str(), RENAME_NOREPLACE) !=
-            0) {
-            if (errno == EEXIST) {
-                continue;
-            }
-            why = std::strerror(errno);
-            return std::nullopt;
-        }
-        // Another user may have put something else under the copy's name since it was read:
-        // that goes back where it was, unread.
-        if (!SameFile(copy, merged.get(), target)) {
-            ::renameat2(merged.get(), target.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
-            why = "another file took its place in the folder";
-            return std::nullopt;
-        }
-        return target;
-    }
-    why = std::strerror(EEXIST);
-    return std::nullopt;
 }
 
 }  // namespace
@@ -231,11 +187,12 @@ MergeReport MergeConflictCopy(Session& s, const std::string& copyPath) {
                                            "start with <<<<<<<, ======= and >>>>>>>.";
     report.summary += " The result is not saved yet.";
 
+    // Its text is in the history now; in the trash rather than a folder beside the document, it
+    // no longer travels with the folder to every machine, and a file manager can put it back.
     std::string why;
-    if (const auto moved = MoveIntoMerged(folder.get(), name, copy.get(), why)) {
-        report.notes.push_back(
-            {-1, false,
-             "The copy is now " + InFolder(InFolder(FolderPart(copyPath), "merged"), *moved)});
+    if (const auto moved =
+            MoveToTrash(folder.get(), name, copy.get(), AbsolutePath(copyPath), why)) {
+        report.notes.push_back({-1, false, "The copy is now in the trash: " + *moved});
     } else {
         report.notes.push_back({-1, true, Format(kCopyNotMoved, why)});
     }

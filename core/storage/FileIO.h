@@ -186,6 +186,11 @@ class UniqueFd {
     ~UniqueFd() { Reset(); }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        Reset(other.Release());
+        return *this;
+    }
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     void Reset(int fd = -1);

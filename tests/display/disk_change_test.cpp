@@ -147,7 +147,7 @@ class DiskChangeTest : public QObject {
     }
 
     // A sync tool's conflict copy appears beside the running document: offered, merged, moved
-    // aside.
+    // to the trash.
     void aConflictCopyThatAppearsIsMerged() {
         WriteBytes("June.vlp", kDoc);
         QProcess& program = Start("June.vlp");
@@ -160,7 +160,8 @@ class DiskChangeTest : public QObject {
         Xdo({"windowactivate", "--sync", box});
         Xdo({"key", "alt+y"});
         QVERIFY(!XdoWindow(program.processId(), QStringLiteral("^Merged$")).isEmpty());
-        QTRY_VERIFY(std::filesystem::exists("merged/" + copy));
+        QTRY_VERIFY(std::filesystem::exists("data/Trash/files/" + copy));
+        QVERIFY(std::filesystem::exists("data/Trash/info/" + copy + ".trashinfo"));
         QVERIFY(!std::filesystem::exists(copy));
         Save(program);
         QTRY_COMPARE_WITH_TIMEOUT(ReadBytes("June.vlp"), kDoc + "[S] Wednesday\r\nfog\r\n", 20000);

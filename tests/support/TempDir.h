@@ -49,8 +49,8 @@ class TempDir {
 };
 
 // A temporary folder made the current folder, with its own configuration folder "config" as
-// XDG_CONFIG_HOME and state folder "state" as XDG_STATE_HOME, for tests that run the program as a
-// user starts it.
+// XDG_CONFIG_HOME, state folder "state" as XDG_STATE_HOME and data folder "data" (the trash, the
+// personal dictionary) as XDG_DATA_HOME, for tests that run the program as a user starts it.
 class WorkFolder : public TempDir {
   public:
     WorkFolder() {
@@ -59,6 +59,7 @@ class WorkFolder : public TempDir {
         ::mkdir((*this / "config").c_str(), 0700);
         ::setenv("XDG_CONFIG_HOME", (*this / "config").c_str(), 1);
         ::setenv("XDG_STATE_HOME", (*this / "state").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (*this / "data").c_str(), 1);
         [[maybe_unused]] int ignored = ::chdir(path().c_str());
     }
     ~WorkFolder() { [[maybe_unused]] int ignored = ::chdir(previous_.c_str()); }

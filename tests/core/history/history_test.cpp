@@ -104,6 +104,7 @@ class History : public ::testing::Test {
     TempDir state_;
     ScopedEnv stateHome_{"XDG_STATE_HOME", state_.path()};
     TempDir docs_;
+    ScopedEnv dataHome_{"XDG_DATA_HOME", docs_ / "data"};
     std::string doc = docs_ / "Book.vlp";
     std::int64_t now = kNow;
     std::string key = "a typed key";
@@ -452,6 +453,10 @@ TEST_F(History, AConflictCopyAndItsMergeAreBothKeptAndTheirBaseFound) {
     EXPECT_THAT(report.summary, ::testing::HasSubstr("No conflicts."));
     EXPECT_EQ(run->sections.ReadSlot(1), "[S] One\r\nalpha saved and typed\r\n");
     EXPECT_EQ(run->sections.ReadSlot(2), "[S] Two\r\nbeta there\r\n");
+    // Kept, it leaves the synced folder for the trash.
+    EXPECT_FALSE(FileExists(copy));
+    EXPECT_EQ(ReadBytes(docs_ / "data/Trash/files/Book.sync-conflict-20260101-120000-ABCDEF1.vlp"),
+              copyText);
     auto store = Read(doc);
     const auto& v = store->Versions();
     ASSERT_EQ(v.size(), 4u);

@@ -50,6 +50,8 @@ class DiskMergeTest : public ::testing::Test {
     }
 
     TempDir dir;
+    // The trash on the document's own disk, where merged copies go.
+    testing::ScopedEnv data{"XDG_DATA_HOME", dir / "data"};
     std::string path;
     PlainSession p;
     State& st = state();
@@ -228,8 +230,11 @@ TEST_F(DiskMergeTest, AConflictCopyIsMergedAndMovedAside) {
     EXPECT_THAT(report.flagged, ElementsAre(1, 2));
     EXPECT_TRUE(st.Modified);
     EXPECT_TRUE(ConflictCopiesOf(path).empty());
-    EXPECT_EQ(ReadBytes(dir / "merged/June.sync-conflict-20260101-120000-ABCDEF7.vlp"),
+    const std::string trashed =
+        dir / "data/Trash/files/June.sync-conflict-20260101-120000-ABCDEF7.vlp";
+    EXPECT_EQ(ReadBytes(trashed),
               "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\nmore\r\n[S] Three\r\nthree\r\n");
+    EXPECT_EQ(report.notes.back().text, "The copy is now in the trash: " + trashed);
     // The document's file is not what changed.
     EXPECT_EQ(ReadBytes(path), kDoc);
 }
@@ -355,8 +360,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // In a folder others may write, another user swaps the copy the writer was offered for a link
 // to a private file of the writer's, or for a file of their own, before it is opened: what is
-// there when it is opened is judged, and neither is read into the document. A "merged" folder
-// that user made takes no copy either.
+// there when it is opened is judged, and neither is read into the document.
 TEST_F(DiskMergeTest, ACopySwappedByAnotherUserIsNotRead) {
     if (!testing::CanDropPrivileges()) {
         GTEST_SKIP() << "needs root to act as another user";
@@ -392,30 +396,17 @@ TEST_F(DiskMergeTest, ACopySwappedByAnotherUserIsNotRead) {
         ASSERT_EQ(::unlink(copy.c_str()), 0);
     }
 
+    // Nor does a trash that user made in the writer's data folder take the copy.
+    ASSERT_TRUE(MakeFolders(dir / "data", 0777));
+    ASSERT_EQ(::chmod((dir / "data").c_str(), 0777), 0);
     ASSERT_EQ(testing::AsNobody([&]() -> std::string {
-                  return ::mkdir((dir / "merged").c_str(), 0777) == 0 ? "" : "no folder";
+                  return ::mkdir((dir / "data/Trash").c_str(), 0777) == 0 ? "" : "no folder";
               }),
               "");
     WriteBytes(copy, "Intro\r\n[S] One\r\none\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree\r\n");
     const MergeReport report = MergeConflictCopy(p.session, copy);
-    EXPECT_THAT(report.notes.back().text, ::testing::HasSubstr("not a folder of your own"));
+    EXPECT_THAT(report.notes.back().text, ::testing::HasSubstr("could not be moved to the trash"));
     EXPECT_TRUE(IsRegularFile(copy));
-}
-
-// A "merged" folder that is a link to elsewhere takes no copy: it stays where it was.
-TEST_F(DiskMergeTest, AMergedCopyGoesIntoNoLinkedFolder) {
-    const std::string copy = dir / "June.sync-conflict-20260101-120000-ABCDEF7.vlp";
-    WriteBytes(copy, "Intro\r\n[S] One\r\none\r\nmore\r\n[S] Two\r\ntwo\r\n[S] Three\r\nthree\r\n");
-    const std::string elsewhere = dir / "elsewhere";
-    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0777), 0);
-    ASSERT_EQ(::symlink(elsewhere.c_str(), (dir / "merged").c_str()), 0);
-    const MergeReport report = MergeConflictCopy(p.session, copy);
-    EXPECT_THAT(p.sections.texts[1], ::testing::HasSubstr("=======\r\nmore\r\n"));
-    ASSERT_FALSE(report.notes.empty());
-    EXPECT_TRUE(report.notes.back().conflict);
-    EXPECT_THAT(report.notes.back().text, ::testing::HasSubstr("not a folder of your own"));
-    EXPECT_TRUE(IsRegularFile(copy));
-    EXPECT_FALSE(IsExistingFile(elsewhere + "/June.sync-conflict-20260101-120000-ABCDEF7.vlp"));
 }
 
 }  // namespace

@@ -199,7 +199,7 @@ class TestDiskChange : public QObject {
         QCOMPARE(Text(3), QString("[S] Three\r\nthree\r\n"));
         QVERIFY(state().Modified);
         QVERIFY(forms_->mergeReportWindow->isVisible());
-        QVERIFY(QFile::exists("merged/June.sync-conflict-20260101-120000-ABCDEF7.vlp"));
+        QVERIFY(QFile::exists("data/Trash/files/June.sync-conflict-20260101-120000-ABCDEF7.vlp"));
     }
 
     // A name is shown as the characters it holds: markup in it takes no box over.
