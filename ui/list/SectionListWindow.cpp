@@ -177,7 +177,7 @@ void SectionListWindow::SetForms(const Forms& forms) {
 
 QAction* SectionListWindow::AddItem(QMenu* menu, const char* caption, const char* name,
                                     void (SectionListWindow::*handler)()) {
-    QAction* action = menu->addAction(QString::fromLatin1(caption));
+    QAction* action = menu->addAction(QString::fromUtf8(caption));
     action->setObjectName(name);
     connect(action, &QAction::triggered, this, [this, handler] {
         Guarded(this, [&] { (this->*handler)(); });
