@@ -97,6 +97,39 @@ class KeyboardDisplayTest : public QObject {
         QVERIFY(program_.waitForFinished(15000));
         QCOMPARE(program_.exitCode(), 0);
     }
+
+    // "Jon" becomes "Jonah" in every section, never in "Jonathan": F3, the pattern, Ctrl+H, the
+    // replacement, Alt+W for whole words, Alt+D and Return through the preview, F1; Ctrl+Z in
+    // the search window then puts every section back.
+    void replaceAcrossTheDocument() {
+        const std::string before =
+            "Notes on Jon\r\n[S] One\r\nJon met Jonathan.\r\n[S] Two\r\nJon, said Jon\r\n";
+        WriteBytes("doc.vlp", before);
+        program_.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        program_.setProcessChannelMode(QProcess::ForwardedChannels);
+        program_.start(VELLORAN_PROGRAM, {"doc.vlp"});
+        QVERIFY(program_.waitForStarted());
+        QVERIFY(!velloran::testing::XdoWindow(program_.processId(), "^doc.vlp$").isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("doc.vlp"), 10000);
+
+        Keys({"F3"});
+        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("Search"), 10000);
+        Keys({"ctrl+a"});
+        Xdo({"type", "--delay", "40", "Jon"});
+        Keys({"ctrl+h"});
+        Xdo({"type", "--delay", "40", "Jonah"});
+        Keys({"alt+w", "alt+d"});
+        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("Replace All in Document"), 10000);
+        Keys({"Return"});
+        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("Search"), 10000);
+        Keys({"F1"});
+        QTRY_COMPARE_WITH_TIMEOUT(ReadBytes("doc.vlp"),
+                                  std::string("Notes on Jonah\r\n[S] One\r\nJonah met Jonathan.\r\n"
+                                              "[S] Two\r\nJonah, said Jonah\r\n"),
+                                  10000);
+        Keys({"ctrl+z", "F1"});
+        QTRY_COMPARE_WITH_TIMEOUT(ReadBytes("doc.vlp"), before, 10000);
+    }
 };
 
 VELLORAN_DISPLAY_TEST_MAIN(KeyboardDisplayTest)
