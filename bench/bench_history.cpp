@@ -1,6 +1,7 @@
 // The version history: a save with it against the same save without it, in the same iterations;
 // the compare of two versions against a pass over their bytes; the disk that 1,000 saves take
-// against their text compressed; the list of 1,000 versions against reading the index.
+// against their text compressed; the list of 1,000 versions against reading the index; the
+// History window filled from 1,000 versions against the store's own list of them.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <zstd.h>
@@ -18,6 +19,15 @@
 #include "core/storage/FileIO.h"
 #include "core/storage/Paths.h"
 #include "util.h"
+
+#ifdef VELLORAN_BENCH_QT
+#include <QApplication>
+#include <QTreeWidget>
+
+#include "core/history/HistoryKeeper.h"
+#include "ui/document/DocumentWindow.h"
+#include "ui/tools/HistoryWindow.h"
+#endif
 
 namespace velloran::bench {
 namespace {
@@ -191,6 +201,64 @@ void BM_ListThousandVersions(benchmark::State& st) {
     st.counters["floor_ratio"] = list / floor;
 }
 BENCHMARK(BM_ListThousandVersions)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+#ifdef VELLORAN_BENCH_QT
+// The History window opened on a section that changed in each of 1,000 versions, so that every
+// one is a row, timed to the list filled and the newest compared; the floor is the store's own
+// list of them, read afresh.
+void BM_HistoryWindow(benchmark::State& st) {
+    Editing e(MakeDocument(kMiB));
+    for (int i = 0; i < 1000; ++i) {
+        e.Type(1);
+        e.recorder.Versioned(e.p.session, VersionEvent::Saved);
+    }
+    const std::string path = AbsolutePath(state().FileName);
+    DocumentWindow documentWindow;
+    for (int k = 0; k <= state().LastSection; ++k) {
+        documentWindow.SetSlotText(k, e.p.sections.SlotText(k));
+    }
+    documentWindow.show();
+    HistoryKeeper keeper;
+    HistoryWindow window(&documentWindow);
+    window.Attach(&keeper, &e.p.session, [] {});
+    // The editor's keeper opened the store when the document was opened, before any request.
+    window.ShowSection(1, &documentWindow);
+    QApplication::processEvents();
+
+    double fill = 0;
+    double floor = 0;
+    for (auto _ : st) {
+        window.hide();
+        auto t0 = Clock::now();
+        const auto store = HistoryStore::OpenToRead(path, {});
+        std::uint64_t words = 0;
+        for (const Version& v : store->Versions()) {
+            words += v.Words() + v.changed.size();
+        }
+        benchmark::DoNotOptimize(words);
+        floor += SecondsSince(t0);
+
+        t0 = Clock::now();
+        window.ShowSection(1, &documentWindow);
+        const double t = SecondsSince(t0);
+        fill += t;
+        st.SetIterationTime(t);
+        // A row short, or the oldest on top, would be a list that only looks filled.
+        if (window.ListView1->topLevelItemCount() != 1000 ||
+            window.ListView1->currentItem() != window.ListView1->topLevelItem(0) ||
+            store->Versions().back().sections[1].words !=
+                window.ListView1->topLevelItem(0)->text(2).toULongLong() ||
+            window.Memo1->document()->isEmpty()) {
+            st.SkipWithError("the newest of 1,000 versions was not listed first and compared");
+        }
+        QApplication::processEvents();
+    }
+    st.counters["floor_ms"] = floor * 1000 / static_cast<double>(st.iterations());
+    st.counters["floor_ratio"] = fill / floor;
+    st.counters["goal_ms"] = 150;
+}
+BENCHMARK(BM_HistoryWindow)->UseManualTime()->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace
 }  // namespace velloran::bench

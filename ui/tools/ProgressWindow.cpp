@@ -194,6 +194,7 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     Label1 = new QLabel(this);
     Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);
     QFont big = Label1->font();
     big.setPointSizeF(big.pointSizeF() * 1.3);
     big.setBold(true);
@@ -203,6 +204,7 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     ProgressBar1->setAccessibleName(QStringLiteral("Today's words of the daily goal"));
     Label2 = new QLabel(this);
     Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setTextFormat(Qt::PlainText);
     Chart1 = new ProgressChart(this);
 
     SpinEdit1 = new QSpinBox(this);
@@ -230,6 +232,7 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     Label3 = new QLabel(this);
     Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setTextFormat(Qt::PlainText);
     Label3->setWordWrap(true);
     Label3->hide();
 

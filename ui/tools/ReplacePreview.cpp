@@ -35,6 +35,7 @@ ReplacePreview::ReplacePreview(const velloran::SectionSlots& sections,
 
     Summary = new QLabel(this);
     Summary->setObjectName(QStringLiteral("Summary"));
+    Summary->setTextFormat(Qt::PlainText);
     Summary->setAccessibleName(QStringLiteral("Matches found"));
     Rows = new QTreeWidget(this);
     Rows->setObjectName(QStringLiteral("Rows"));
