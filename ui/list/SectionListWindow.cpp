@@ -177,7 +177,8 @@ void SectionListWindow::SetForms(const Forms& forms) {
 
 QAction* SectionListWindow::AddItem(QMenu* menu, const char* caption, const char* name,
                                     void (SectionListWindow::*handler)()) {
-    QAction* action = menu->addAction(QString::fromUtf8(caption));
+    // Every item opens by Alt, its menu's letter and its own, as the desktops around do.
+    QAction* action = menu->addAction(velloran::ui::WithMnemonic(menu, QString::fromUtf8(caption)));
     action->setObjectName(name);
     connect(action, &QAction::triggered, this, [this, handler] {
         Guarded(this, [&] { (this->*handler)(); });
@@ -223,7 +224,7 @@ void SectionListWindow::CreateMenu() {
     Statistics1 = AddItem(view, "Statistics", "Statistics1", &SectionListWindow::Statistics1Click);
     Progress1 = AddItem(view, "Progress", "Progress1", &SectionListWindow::Progress1Click);
     MVHistory = AddItem(view, "History", "MVHistory", &SectionListWindow::MVHistoryClick);
-    MVSpelling = view->addMenu("Spelling");
+    MVSpelling = view->addMenu(velloran::ui::WithMnemonic(view, QStringLiteral("Spelling")));
     MVSpelling->setObjectName("MVSpelling");
     MVSpelling->setToolTipsVisible(true);
     MVCheckSpelling = AddItem(MVSpelling, "Check Spelling", "MVCheckSpelling",

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "ui/document/DocumentWindow.h"
+#include "ui/platform/Accessibility.h"
 #include "ui/platform/Colours.h"
 #include "ui/platform/DarkPage.h"
 #include "ui/platform/Guard.h"
@@ -18,7 +19,7 @@ const QColor kListColour(224, 224, 192);
 
 QAction* Item(QMenu* menu, const char* caption, const char* name,
               std::initializer_list<QKeySequence> keys) {
-    QAction* action = menu->addAction(QString::fromLatin1(caption));
+    QAction* action = menu->addAction(velloran::ui::WithMnemonic(menu, QString::fromUtf8(caption)));
     action->setObjectName(QString::fromLatin1(name));
     action->setShortcuts(QList<QKeySequence>(keys));
     action->setShortcutContext(Qt::ApplicationShortcut);

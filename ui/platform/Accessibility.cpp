@@ -149,6 +149,28 @@ void NameMenuTitle(QMenu* menu, const QString& name, const QKeySequence& key, QW
     });
 }
 
+QString WithMnemonic(const QMenu* menu, const QString& caption) {
+    QString taken;
+    for (const QAction* action : menu->actions()) {
+        const QString text = action->text();
+        const qsizetype amp = text.indexOf(QLatin1Char('&'));
+        if (amp >= 0 && amp + 1 < text.size()) {
+            taken += text[amp + 1].toLower();
+        }
+    }
+    const auto free = [&](qsizetype i) {
+        return caption[i].isLetterOrNumber() && !taken.contains(caption[i].toLower());
+    };
+    for (const bool wordStart : {true, false}) {
+        for (qsizetype i = 0; i < caption.size(); ++i) {
+            if ((!wordStart || i == 0 || caption[i - 1] == QLatin1Char(' ')) && free(i)) {
+                return caption.left(i) + QLatin1Char('&') + caption.mid(i);
+            }
+        }
+    }
+    return caption;
+}
+
 QString MenuTitleName(const QAction* action) {
     return action ? action->property(kTitleName).toString() : QString();
 }

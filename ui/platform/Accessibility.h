@@ -19,6 +19,10 @@ void InstallAccessibility();
 // the caption cannot carry a mnemonic of its own.
 void NameMenuTitle(QMenu* menu, const QString& name, const QKeySequence& key, QWidget* window);
 
+// caption with a mnemonic of its own among the items of menu so far: the first letter of a word
+// that no item there has taken, else any such letter or digit; as it was when none is left.
+QString WithMnemonic(const QMenu* menu, const QString& caption);
+
 // The name a menu title is heard by; empty when it has none of its own.
 QString MenuTitleName(const QAction* action);
 

@@ -272,13 +272,27 @@ class SectionListWindowTest : public QObject {
         QCOMPARE(menus[1]->text(), QString(" Edit "));
         QCOMPARE(menus[2]->text(), QString(" View "));
         QCOMPARE(menus[3]->text(), QString("Panels"));
-        QCOMPARE(sectionListWindow().MEUndoReplaceAll->text(), QString("Undo Replace All"));
+        const auto caption = [](const QAction* a) { return QString(a->text()).remove('&'); };
+        QCOMPARE(caption(sectionListWindow().MEUndoReplaceAll), QString("Undo Replace All"));
         QVERIFY(!sectionListWindow().MEUndoReplaceAll->isEnabled());
-        QCOMPARE(sectionListWindow().findChild<QAction*>("MFSaveEncript")->text(),
+        QCOMPARE(caption(sectionListWindow().findChild<QAction*>("MFSaveEncript")),
                  QString("Save Encript"));
-        QCOMPARE(sectionListWindow().findChild<QAction*>("N2VPanel1")->text(),
+        QCOMPARE(caption(sectionListWindow().findChild<QAction*>("N2VPanel1")),
                  QString("2 V Panel - F7"));
+        QCOMPARE(caption(sectionListWindow().MFExport), QString::fromUtf8("Export…"));
         QVERIFY(sectionListWindow().WordWrap1->isChecked());
+        // Every item of every menu opens by a letter of its own there.
+        for (QAction* title : menus) {
+            QStringList letters;
+            for (const QAction* a : title->menu()->actions()) {
+                if (!a->isSeparator()) {
+                    const QKeySequence key = QKeySequence::mnemonic(a->text());
+                    QVERIFY2(!key.isEmpty(), qPrintable(a->text()));
+                    QVERIFY2(!letters.contains(key.toString()), qPrintable(a->text()));
+                    letters << key.toString();
+                }
+            }
+        }
     }
 
     void replaceAllThatMakesAMarkerCutsAnewAndEditUndoesIt() {
@@ -594,7 +608,7 @@ class SectionListWindowTest : public QObject {
         QVERIFY(report->toPlainText().endsWith("   TOTALS"));
         QStringList view;
         for (QAction* a : sectionListWindow().findChild<QMenu*>("MView")->actions()) {
-            view << a->text();
+            view << QString(a->text()).remove('&');
         }
         QCOMPARE(view.mid(view.indexOf("Statistics"), 2), (QStringList{"Statistics", "Progress"}));
         sectionListWindow().Progress1->trigger();
