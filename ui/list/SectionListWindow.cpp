@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QLocale>
@@ -776,6 +777,28 @@ void SectionListWindow::MFImportClick() {
     if (source.isEmpty()) {
         return;
     }
+    const std::string in = QFile::encodeName(source).toStdString();
+    velloran::ImportResult r = velloran::ImportDocument(in);
+    // Where the file has headings of several levels, the writer says which are the chapters.
+    if (r.levels.size() > 1) {
+        QStringList levels;
+        for (const int level : r.levels) {
+            levels << QStringLiteral("Headings of level %1").arg(level);
+        }
+        QInputDialog pick(this);
+        pick.setObjectName("ImportLevel");
+        pick.setWindowTitle("Import");
+        pick.setLabelText("Each heading of this level begins a section:");
+        pick.setComboBoxItems(levels);
+        pick.setTextValue(QStringLiteral("Headings of level %1").arg(r.level));
+        if (pick.exec() != QDialog::Accepted) {
+            return;
+        }
+        const int level = *std::next(r.levels.begin(), levels.indexOf(pick.textValue()));
+        if (level != r.level) {
+            r = velloran::ImportDocument(in, level);
+        }
+    }
     QString target = source;
     target.truncate(target.lastIndexOf('.'));
     target = QFileDialog::getSaveFileName(this, "Import as", target + ".vlp", kOpenFilter);
@@ -783,8 +806,6 @@ void SectionListWindow::MFImportClick() {
         return;
     }
     const std::string out = QFile::encodeName(target).toStdString();
-    const velloran::ImportResult r =
-        velloran::ImportDocument(QFile::encodeName(source).toStdString());
     const velloran::WriteResult written =
         velloran::ReplaceFile(out, [&](velloran::OutputFile& file) { file.Write(r.text); });
     if (!written) {

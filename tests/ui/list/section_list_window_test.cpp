@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -512,6 +513,51 @@ class SectionListWindowTest : public QObject {
         QVERIFY(cascade_.toInt() > 0);
         QCOMPARE(sectionListWindow().windowTitle(), QString("Velloran.vlp"));
         QCOMPARE(QString::fromStdString(state().FileName), QString("Velloran.vlp"));
+    }
+
+    // A file with parts and chapters: the writer picks the chapters' level, or cancels and
+    // nothing is written.
+    void importAsksWhichHeadingsBeginSections() {
+        WriteBytes("Velloran.vlp", "x\r\n");
+        WriteBytes("novel.md", "# Part One\n\n## Chapter A\n\nalpha\n\n## Chapter B\n\nbeta\n");
+        Start();
+        const auto pickLevel = [](std::optional<QString> level) {
+            return [level](QWidget* w) {
+                auto* dialog = qobject_cast<QInputDialog*>(w);
+                if (!dialog || dialog->objectName() != "ImportLevel") {
+                    return false;
+                }
+                if (level) {
+                    dialog->setTextValue(*level);
+                    dialog->accept();
+                } else {
+                    dialog->reject();
+                }
+                return true;
+            };
+        };
+        {
+            ModalScript script;
+            script.ChooseFile(Path("novel.md")).Then(pickLevel(std::nullopt));
+            sectionListWindow().MFImport->trigger();
+            QTRY_VERIFY(script.Done());
+            QVERIFY(script.unexpected.isEmpty());
+        }
+        QVERIFY(!QFile::exists("novel.vlp"));
+        QVERIFY(launched_.isEmpty());
+
+        ModalScript script;
+        script.ChooseFile(Path("novel.md"))
+            .Then(pickLevel(QStringLiteral("Headings of level 2")))
+            .ChooseFile(Path("novel.vlp"));
+        sectionListWindow().MFImport->trigger();
+        QTRY_VERIFY(script.Done());
+        QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join(", ")));
+        const std::string book = ReadBytes("novel.vlp");
+        QVERIFY2(book.find("[S] Chapter A\r\n") != std::string::npos, book.c_str());
+        QVERIFY(book.find("[S] Chapter B\r\n") != std::string::npos);
+        QVERIFY(book.find("[S] Part One") == std::string::npos);
+        QCOMPARE(launched_.last(), Path("novel.vlp"));
     }
 
     void anUnreadableDocumentIsReportedAndTheProgramGoesOn() {
