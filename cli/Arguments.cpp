@@ -20,6 +20,7 @@ enum Option : unsigned {
     kForce = 1 << 11,
     kClear = 1 << 12,
     kFind = 1 << 13,
+    kCover = 1 << 14,
 };
 
 constexpr int kMostDays = 3660;
@@ -48,7 +49,7 @@ constexpr Command kCommands[] = {
     {"spell", "FILE", 1, kJson | kLang},
     {"replace", "FILE... PATTERN REPLACEMENT", 3, kJson | kOutput | kFind, true},
     {"history", "FILE", 1, kJson | kOutput},
-    {"export", "FILE", 1, kOutput | kTo | kPreset | kSections | kParagraphs | kClear},
+    {"export", "FILE", 1, kOutput | kTo | kPreset | kSections | kParagraphs | kClear | kCover},
     {"import", "FILE", 1, kOutput | kLevel | kForce},
 };
 
@@ -123,14 +124,15 @@ void Check(const Arguments& a) {
                                              {a.level.has_value(), kLevel},
                                              {a.force, kForce},
                                              {a.clear, kClear},
+                                             {a.cover.has_value(), kCover},
                                              {a.regex, kFind},
                                              {a.matchCase, kFind},
                                              {a.wholeWords, kFind},
                                              {a.dryRun, kFind}};
     static constexpr std::string_view kNames[] = {
-        "--json",  "--crlf",   "-n",         "-o",           "--days",   "--lang",
-        "--to",    "--preset", "--sections", "--paragraphs", "--level",  "--force",
-        "--clear", "--regex",  "--case",     "--word",       "--dry-run"};
+        "--json",  "--crlf",   "-n",         "-o",           "--days",  "--lang",
+        "--to",    "--preset", "--sections", "--paragraphs", "--level", "--force",
+        "--clear", "--cover",  "--regex",    "--case",       "--word",  "--dry-run"};
     for (std::size_t i = 0; i < std::size(given); ++i) {
         if (given[i].first && !(c->options & given[i].second)) {
             throw UsageError(std::string(kNames[i]) + " does not apply to " + a.command);
@@ -225,6 +227,8 @@ Arguments ParseArguments(std::span<const char* const> args) {
             a.to = value("--to");
         } else if (is("--preset")) {
             a.preset = value("--preset");
+        } else if (is("--cover")) {
+            a.cover = value("--cover");
         } else if (is("--sections")) {
             a.sections = value("--sections");
         } else if (is("--paragraphs")) {
@@ -361,6 +365,8 @@ Options:
                      default) or every line is one (line)
   --clear            export: write the text of a sealed or enciphered document
                      in clear, as the export formats hold no key
+  --cover IMAGE      export --to epub: the ebook's cover, a JPEG or PNG image
+                     (else the one chosen for FILE in velloran/export.ini)
   --level N          import: the heading level that opens sections
   --force            import: write over an existing OUT
   -o, --output OUT   decipher, encipher, seal, unseal, merge, export, import,

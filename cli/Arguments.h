@@ -49,6 +49,7 @@ struct Arguments {
     std::optional<int> level;
     bool force = false;
     bool clear = false;
+    std::optional<std::string> cover;
     KeySource keySource = KeySource::None;
     int keyDescriptor = -1;
     std::string keyFile;

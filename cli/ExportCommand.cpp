@@ -75,6 +75,12 @@ int ExportCommand(const Arguments& a) {
         choices.paragraphs =
             *a.paragraphs == "line" ? ParagraphRule::LineBreaks : ParagraphRule::BlankLines;
     }
+    if (a.cover) {
+        if (*format != ExportFormat::Epub) {
+            throw UsageError("--cover applies to --to epub alone: only an ebook has a cover");
+        }
+        choices.coverImage = *a.cover;
+    }
     choices.fallbackTitle = FileStem(path);
 
     // Every export format holds the text in clear: a protected document is only written out so

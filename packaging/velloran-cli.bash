@@ -5,7 +5,7 @@ _velloran_cli() {
     commands+=" history export import spell replace"
     local options="--json --crlf -n --utf8 -o --output --days --lang --regex --case --word"
     options+=" --dry-run --show --section --diff --keep --to --preset --sections --paragraphs"
-    options+=" --clear --level --force --key --key-fd --key-file --help --version"
+    options+=" --clear --cover --level --force --key --key-fd --key-file --help --version"
     COMPREPLY=()
 
     # Bash splits --to=docx at the "=": the option is the word before it.
@@ -15,7 +15,7 @@ _velloran_cli() {
         prev=${COMP_WORDS[COMP_CWORD-2]}
     fi
     case $prev in
-        -o | --output | --key-file)
+        -o | --output | --key-file | --cover)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
@@ -53,7 +53,7 @@ _velloran_cli() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
             -o | --output | --key-fd | --key-file | --days | --lang | --show | --section | \
-                --diff | --keep | --to | --preset | --sections | --paragraphs | --level)
+                --diff | --keep | --to | --preset | --sections | --paragraphs | --level | --cover)
                 ((i++))
                 [[ ${COMP_WORDS[i]} == = ]] && ((i++)) ;;
             -*) ;;

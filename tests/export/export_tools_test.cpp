@@ -279,5 +279,54 @@ TEST(ExportToolsImport, DocxMadeByPythonDocxComesInAsItsChapters) {
     EXPECT_EQ(r.out, "The Title\n[S] A part of it\n[S] A part of it\n[S] A part of it\n");
 }
 
+// An ebook with a cover given on the command line passes epubcheck with its image as the cover;
+// a cover that is no image, or one for a format without covers, is refused and writes nothing.
+TEST(ExportToolsCover, AnEbookCoverPassesEpubcheckAndABadOneIsRefused) {
+    testing::TempDir dir;
+    ProcessOptions options;
+    options.folder = dir.path();
+    options.locale = "C.UTF-8";
+    WriteBytes(dir / "book.vlp", Lines({"Covered", "[S] One", "Text."}));
+    // One transparent pixel.
+    WriteBytes(dir / "cover.png",
+               std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0"
+                           "\x1F\x15\xC4\x89\0\0\0\x0BIDATx\x9C\x63`\0\x02\0\0\x05\0\x01z^\xAB?"
+                           "\0\0\0\0IEND\xAE\x42`\x82",
+                           68));
+    WriteBytes(dir / "text.png", "not an image");
+    ProcessResult r = testing::RunProcess(
+        VELLORAN_CLI,
+        {"export", "book.vlp", "--to", "epub", "--preset", "Ebook", "--cover", "cover.png"},
+        options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = testing::RunProcess(
+        "/usr/bin/java",
+        {"-XX:TieredStopAtLevel=1", "-jar", "/usr/share/java/epubcheck.jar", dir / "book.epub"},
+        options);
+    EXPECT_NE((r.out + r.err).find("No errors or warnings detected"), std::string::npos)
+        << r.out << r.err;
+    r = testing::RunProcess("/usr/bin/python3",
+                            {"-c",
+                             "import sys, zipfile\n"
+                             "z = zipfile.ZipFile(sys.argv[1])\n"
+                             "opf = [n for n in z.namelist() if n.endswith('.opf')][0]\n"
+                             "print('cover-image' in z.read(opf).decode(), any(n.endswith('.png') "
+                             "for n in z.namelist()))\n",
+                             dir / "book.epub"},
+                            options);
+    EXPECT_EQ(r.out, "True True\n") << r.err;
+
+    r = testing::RunProcess(
+        VELLORAN_CLI,
+        {"export", "book.vlp", "--to", "epub", "--cover", "text.png", "-o", "bad.epub"}, options);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("neither a JPEG nor a PNG"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad.epub"));
+    r = testing::RunProcess(
+        VELLORAN_CLI, {"export", "book.vlp", "--to", "docx", "--cover", "cover.png"}, options);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "book.docx"));
+}
+
 }  // namespace
 }  // namespace velloran
