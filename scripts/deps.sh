@@ -16,6 +16,8 @@ velloran_packages+=(libzstd-dev libdtl-dev)
 velloran_packages+=(libzip-dev libxml2-dev)
 velloran_packages+=(epubcheck python3-docx python3-odf poppler-utils libreoffice-writer-nogui
                     fonts-wqy-zenhei)
+# The Export dialog's further formats, written by pandoc where it is installed.
+velloran_packages+=(pandoc)
 # The tests under a real display: a window manager, and typing through the X server.
 velloran_packages+=(openbox xdotool)
 # The tests in a Wayland session as GNOME gives one: its compositor headless with its Xwayland, a

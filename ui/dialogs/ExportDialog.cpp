@@ -3,20 +3,26 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 
 #include "core/document/Codepage.h"
 #include "core/document/Sections.h"
 #include "core/export/Export.h"
 #include "core/protection/Protection.h"
+#include "core/storage/DocumentFile.h"
+#include "core/storage/FileIO.h"
 #include "core/storage/Paths.h"
 #include "print/PdfExport.h"
 #include "settings/ExportSettings.h"
@@ -35,6 +41,46 @@ constexpr std::pair<const char*, ExportFormat> kFormats[] = {
     {"Markdown", ExportFormat::Markdown},
     {"Plain text", ExportFormat::Text},
 };
+
+// What pandoc writes from the Markdown export, offered where it is installed.
+struct PandocFormat {
+    const char* caption;
+    const char* writer;
+    const char* extension;
+};
+constexpr PandocFormat kPandocFormats[] = {
+    {"RTF (through pandoc)", "rtf", "rtf"},
+    {"LaTeX (through pandoc)", "latex", "tex"},
+    {"AsciiDoc (through pandoc)", "asciidoc", "adoc"},
+    {"reStructuredText (through pandoc)", "rst", "rst"},
+    {"Org (through pandoc)", "org", "org"},
+    {"MediaWiki (through pandoc)", "mediawiki", "wiki"},
+};
+// The format box's data: an ExportFormat, or this plus the index of a pandoc format.
+constexpr int kPandocData = 100;
+constexpr std::string_view kPandocPrefix = "pandoc-";
+
+const PandocFormat* PandocFormatOf(int data) {
+    const int i = data - kPandocData;
+    return i >= 0 && i < static_cast<int>(std::size(kPandocFormats)) ? &kPandocFormats[i] : nullptr;
+}
+
+QString PandocProgram() {
+    return QStandardPaths::findExecutable("pandoc");
+}
+
+// How the format is named in export.ini, and the extension of its files.
+std::string FormatName(int data) {
+    const PandocFormat* pandoc = PandocFormatOf(data);
+    return pandoc ? std::string(kPandocPrefix) + pandoc->writer
+                  : std::string(ExportExtension(static_cast<ExportFormat>(data)));
+}
+
+std::string ExtensionOf(int data) {
+    const PandocFormat* pandoc = PandocFormatOf(data);
+    return pandoc ? pandoc->extension
+                  : std::string(ExportExtension(static_cast<ExportFormat>(data)));
+}
 
 std::string FileStem(const std::string& path) {
     std::string name = FileNamePart(path);
@@ -88,6 +134,11 @@ ExportDialog::ExportDialog(Session& session, QWidget* parent)
     FormatBox->setAccessibleName("Format");
     for (const auto& [caption, format] : kFormats) {
         FormatBox->addItem(caption, static_cast<int>(format));
+    }
+    if (!PandocProgram().isEmpty()) {
+        for (std::size_t i = 0; i < std::size(kPandocFormats); ++i) {
+            FormatBox->addItem(kPandocFormats[i].caption, kPandocData + static_cast<int>(i));
+        }
     }
     form->addRow("&Format:", FormatBox);
 
@@ -143,8 +194,10 @@ ExportDialog::ExportDialog(Session& session, QWidget* parent)
     const ExportChoices c = LoadExportChoices(document_);
     PresetBox->setCurrentIndex(PresetBox->findData(static_cast<int>(c.preset)));
     ParagraphsBox->setCurrentIndex(ParagraphsBox->findData(static_cast<int>(c.paragraphs)));
-    if (const auto f = ExportFormatNamed(d.format)) {
-        FormatBox->setCurrentIndex(FormatBox->findData(static_cast<int>(*f)));
+    for (int i = 0; i < FormatBox->count(); ++i) {
+        if (FormatName(FormatBox->itemData(i).toInt()) == d.format) {
+            FormatBox->setCurrentIndex(i);
+        }
     }
     std::vector<bool> chosen;
     const int last = session.st.LastSection;
@@ -185,7 +238,7 @@ void ExportDialog::Remember() const {
     DocumentExportChoices d;
     d.preset = static_cast<Preset>(PresetBox->currentData().toInt());
     d.paragraphs = static_cast<ParagraphRule>(ParagraphsBox->currentData().toInt());
-    d.format = ExportExtension(static_cast<ExportFormat>(FormatBox->currentData().toInt()));
+    d.format = FormatName(FormatBox->currentData().toInt());
     std::string list;
     bool all = true;
     for (int k = 0; k < SectionsList->count(); ++k) {
@@ -208,7 +261,7 @@ bool ExportDialog::ExportTo(const std::string& path) {
     if (m.chapters.empty() && !m.hasFrontMatter) {
         throw Error("Choose at least one section to export");
     }
-    const auto format = static_cast<ExportFormat>(FormatBox->currentData().toInt());
+    const int data = FormatBox->currentData().toInt();
     canceled_ = false;
     exporting_ = true;
     ExportButton->setEnabled(false);
@@ -220,12 +273,15 @@ bool ExportDialog::ExportTo(const std::string& path) {
     };
     bool done = false;
     try {
-        if (format == ExportFormat::Pdf) {
+        if (const PandocFormat* pandoc = PandocFormatOf(data)) {
+            done = ExportThroughPandoc(m, pandoc->writer, path, progress);
+        } else if (static_cast<ExportFormat>(data) == ExportFormat::Pdf) {
             ExportPdf(m, path, progress);
+            done = true;
         } else {
-            ExportToFile(m, format, path, progress);
+            ExportToFile(m, static_cast<ExportFormat>(data), path, progress);
+            done = true;
         }
-        done = true;
     } catch (const ExportCanceled&) {
     } catch (...) {
         exporting_ = false;
@@ -242,8 +298,7 @@ void ExportDialog::ExportButtonClick() {
     if (!MayWriteInClear(session_, this)) {
         return;
     }
-    const auto format = static_cast<ExportFormat>(FormatBox->currentData().toInt());
-    const std::string extension(ExportExtension(format));
+    const std::string extension = ExtensionOf(FormatBox->currentData().toInt());
     std::string suggested = document_;
     const std::size_t dot = suggested.find_last_of('.');
     if (dot != std::string::npos && dot > suggested.find_last_of('/')) {
@@ -266,8 +321,60 @@ void ExportDialog::ExportButtonClick() {
     }
 }
 
+bool ExportDialog::ExportThroughPandoc(const Manuscript& m, const char* writer,
+                                       const std::string& path,
+                                       const velloran::ExportProgress& progress) {
+    // Pandoc reads and writes in a folder private to the user; its result then replaces path
+    // as a save does, so that a failure or Cancel leaves nothing half written.
+    const QTemporaryDir work;
+    if (!work.isValid()) {
+        throw Error("Cannot make a temporary folder for pandoc");
+    }
+    const QString markdown = work.filePath("book.md");
+    const QString written = work.filePath("book.out");
+    ExportToFile(m, ExportFormat::Markdown, QFile::encodeName(markdown).toStdString(), progress);
+    QProcess pandoc;
+    pandoc.setProgram(PandocProgram());
+    pandoc.setArguments({"--from=markdown", QString("--to=") + writer, "--standalone", "--output",
+                         written, markdown});
+    QEventLoop loop;
+    connect(&pandoc, &QProcess::finished, &loop, &QEventLoop::quit);
+    connect(&pandoc, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    ExportProgress->setRange(0, 0);  // pandoc tells nothing of its progress
+    pandoc_ = &pandoc;
+    pandoc.start();
+    if (pandoc.state() != QProcess::NotRunning) {
+        loop.exec();
+    }
+    pandoc_ = nullptr;
+    ExportProgress->setRange(0, 1000);
+    if (canceled_) {
+        pandoc.waitForFinished();
+        return false;
+    }
+    if (pandoc.error() == QProcess::FailedToStart) {
+        throw Error("pandoc could not be started");
+    }
+    if (pandoc.exitStatus() != QProcess::NormalExit || pandoc.exitCode() != 0) {
+        throw Error("pandoc could not write " + std::string(writer) + ": " +
+                    pandoc.readAllStandardError().trimmed().left(500).toStdString());
+    }
+    const auto bytes = ReadWholeFile(QFile::encodeName(written).toStdString());
+    if (!bytes) {
+        throw Error("pandoc wrote nothing");
+    }
+    const WriteResult result = ReplaceFile(path, [&](OutputFile& out) { out.Write(*bytes); });
+    if (!result) {
+        throw Error(Format(kCannotCreate, path), result.Reason());
+    }
+    return true;
+}
+
 void ExportDialog::CancelButtonClick() {
-    if (exporting_) {
+    if (pandoc_) {
+        canceled_ = true;
+        pandoc_->kill();
+    } else if (exporting_) {
         canceled_ = true;
     } else {
         reject();

@@ -7,6 +7,7 @@
 #include "core/export/Manuscript.h"
 
 class QComboBox;
+class QProcess;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
@@ -37,10 +38,14 @@ class ExportDialog : public QDialog {
     void ExportButtonClick();
     void CancelButtonClick();
     void Remember() const;
+    // The Markdown export turned into writer's format by pandoc; false when it was canceled.
+    bool ExportThroughPandoc(const velloran::Manuscript& m, const char* writer,
+                             const std::string& path, const velloran::ExportProgress& progress);
     velloran::Session& session_;
     std::string document_;
     bool exporting_ = false;
     bool canceled_ = false;
+    QProcess* pandoc_ = nullptr;
 };
 
 // The manuscript of what the editors hold, the writer's choices from velloran/export.ini; text

@@ -1,6 +1,7 @@
 // The Export dialog: what it offers of the document and what it writes as it is set.
 #include <QComboBox>
 #include <QListWidget>
+#include <QStandardPaths>
 #include <QTest>
 #include <filesystem>
 
@@ -54,6 +55,28 @@ class ExportDialogTest : public QObject {
         const std::string out = *dir_ / "book.txt";
         QVERIFY(dialog.ExportTo(out));
         QCOMPARE(testing::ReadBytes(out), std::string("Book\n\nTwo\n\n\tsecond  text\n\n"));
+    }
+
+    // Where pandoc is installed, its formats are offered too, fed the Markdown export; the
+    // result is what pandoc made of the chapters.
+    void OffersPandocsFormatsWhereItIsInstalled() {
+        if (QStandardPaths::findExecutable("pandoc").isEmpty()) {
+            QSKIP("pandoc is not installed");
+        }
+        const std::string out = *dir_ / "book.rst";
+        {
+            ExportDialog dialog(p_->session);
+            const int rst = dialog.FormatBox->findText("reStructuredText (through pandoc)");
+            QVERIFY(rst >= 0);
+            dialog.FormatBox->setCurrentIndex(rst);
+            QVERIFY(dialog.ExportTo(out));
+        }
+        const std::string text = testing::ReadBytes(out);
+        QVERIFY2(text.find("One\n===") != std::string::npos ||
+                     text.find("One\n---") != std::string::npos,
+                 text.c_str());
+        QVERIFY2(text.find("first") != std::string::npos, text.c_str());
+        QVERIFY(text.find("[S]") == std::string::npos);
     }
 
   private:
