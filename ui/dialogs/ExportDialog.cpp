@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
@@ -157,6 +159,29 @@ ExportDialog::ExportDialog(Session& session, QWidget* parent)
     ParagraphsBox->addItem("At every line break", static_cast<int>(ParagraphRule::LineBreaks));
     form->addRow("P&aragraphs:", ParagraphsBox);
 
+    TitleEdit = new QLineEdit(this);
+    TitleEdit->setObjectName("TitleEdit");
+    TitleEdit->setAccessibleName("Title");
+    TitleEdit->setPlaceholderText("The first line of section 0");
+    form->addRow("&Title:", TitleEdit);
+
+    CoverEdit = new QLineEdit(this);
+    CoverEdit->setObjectName("CoverEdit");
+    CoverEdit->setAccessibleName("Cover image");
+    CoverEdit->setPlaceholderText("None (EPUB only)");
+    CoverButton = new QPushButton("C&hoose…", this);
+    CoverButton->setObjectName("CoverButton");
+    CoverButton->setAccessibleName("Choose the cover image");
+    auto* cover = new QHBoxLayout;
+    cover->addWidget(CoverEdit);
+    cover->addWidget(CoverButton);
+    form->addRow("Co&ver:", cover);
+    if (auto* label = qobject_cast<QLabel*>(form->labelForField(cover))) {
+        label->setBuddy(CoverEdit);
+    }
+    connect(CoverButton, &QPushButton::clicked, this, &ExportDialog::CoverButtonClick);
+    connect(FormatBox, &QComboBox::currentIndexChanged, this, &ExportDialog::FormatChanged);
+
     auto* sectionsLabel = new QLabel("&Sections:", this);
     layout->addWidget(sectionsLabel);
     SectionsList = new QListWidget(this);
@@ -185,7 +210,10 @@ ExportDialog::ExportDialog(Session& session, QWidget* parent)
     connect(CancelButton, &QPushButton::clicked, this, [this] { CancelButtonClick(); });
     setTabOrder(FormatBox, PresetBox);
     setTabOrder(PresetBox, ParagraphsBox);
-    setTabOrder(ParagraphsBox, SectionsList);
+    setTabOrder(ParagraphsBox, TitleEdit);
+    setTabOrder(TitleEdit, CoverEdit);
+    setTabOrder(CoverEdit, CoverButton);
+    setTabOrder(CoverButton, SectionsList);
     setTabOrder(SectionsList, ExportButton);
     setTabOrder(ExportButton, CancelButton);
 
@@ -199,6 +227,9 @@ ExportDialog::ExportDialog(Session& session, QWidget* parent)
             FormatBox->setCurrentIndex(i);
         }
     }
+    TitleEdit->setText(QString::fromStdString(d.title));
+    CoverEdit->setText(QFile::decodeName(d.cover.c_str()));
+    FormatChanged();
     std::vector<bool> chosen;
     const int last = session.st.LastSection;
     if (!d.sections.empty()) {
@@ -226,6 +257,9 @@ Manuscript ExportDialog::Book(std::string& text) const {
     choices.fallbackTitle = FileStem(document_);
     choices.preset = static_cast<Preset>(PresetBox->currentData().toInt());
     choices.paragraphs = static_cast<ParagraphRule>(ParagraphsBox->currentData().toInt());
+    choices.title = TitleEdit->text().trimmed().toStdString();
+    choices.coverImage =
+        CoverEdit->isEnabled() ? QFile::encodeName(CoverEdit->text()).toStdString() : std::string();
     std::vector<bool> chosen;
     for (int k = 0; k < SectionsList->count(); ++k) {
         chosen.push_back(SectionsList->item(k)->checkState() == Qt::Checked);
@@ -249,9 +283,8 @@ void ExportDialog::Remember() const {
         }
     }
     d.sections = all ? "" : list;
-    const DocumentExportChoices old = LoadDocumentExportChoices(document_);
-    d.title = old.title;
-    d.cover = old.cover;
+    d.title = TitleEdit->text().trimmed().toStdString();
+    d.cover = QFile::encodeName(CoverEdit->text()).toStdString();
     SaveDocumentExportChoices(document_, d);
 }
 
@@ -368,6 +401,20 @@ bool ExportDialog::ExportThroughPandoc(const Manuscript& m, const char* writer,
         throw Error(Format(kCannotCreate, path), result.Reason());
     }
     return true;
+}
+
+void ExportDialog::FormatChanged() {
+    const bool ebook = FormatBox->currentData().toInt() == static_cast<int>(ExportFormat::Epub);
+    CoverEdit->setEnabled(ebook);
+    CoverButton->setEnabled(ebook);
+}
+
+void ExportDialog::CoverButtonClick() {
+    const QString chosen = QFileDialog::getOpenFileName(this, "Cover", CoverEdit->text(),
+                                                        "Images (*.jpg *.jpeg *.png)");
+    if (!chosen.isEmpty()) {
+        CoverEdit->setText(chosen);
+    }
 }
 
 void ExportDialog::CancelButtonClick() {

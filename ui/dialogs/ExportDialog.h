@@ -7,6 +7,7 @@
 #include "core/export/Manuscript.h"
 
 class QComboBox;
+class QLineEdit;
 class QProcess;
 class QListWidget;
 class QProgressBar;
@@ -30,6 +31,9 @@ class ExportDialog : public QDialog {
     QComboBox* PresetBox;
     QListWidget* SectionsList;
     QComboBox* ParagraphsBox;
+    QLineEdit* TitleEdit;
+    QLineEdit* CoverEdit;
+    QPushButton* CoverButton;
     QProgressBar* ExportProgress;
     QPushButton* ExportButton;
     QPushButton* CancelButton;
@@ -37,6 +41,9 @@ class ExportDialog : public QDialog {
   private:
     void ExportButtonClick();
     void CancelButtonClick();
+    void CoverButtonClick();
+    // The cover belongs to ebooks alone.
+    void FormatChanged();
     void Remember() const;
     // The Markdown export turned into writer's format by pandoc; false when it was canceled.
     bool ExportThroughPandoc(const velloran::Manuscript& m, const char* writer,

@@ -1,6 +1,8 @@
 // The Export dialog: what it offers of the document and what it writes as it is set.
 #include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 #include <filesystem>
@@ -55,6 +57,28 @@ class ExportDialogTest : public QObject {
         const std::string out = *dir_ / "book.txt";
         QVERIFY(dialog.ExportTo(out));
         QCOMPARE(testing::ReadBytes(out), std::string("Book\n\nTwo\n\n\tsecond  text\n\n"));
+    }
+
+    // A title typed in the dialog stands instead of section 0's first line; the cover is
+    // offered for ebooks alone, and an image that is none is refused, leaving no file.
+    void TakesTheTitleAndTheCoverGiven() {
+        ExportDialog dialog(p_->session);
+        dialog.FormatBox->setCurrentIndex(
+            dialog.FormatBox->findData(static_cast<int>(ExportFormat::Text)));
+        QVERIFY(!dialog.CoverEdit->isEnabled());
+        dialog.TitleEdit->setText("  The Other Title ");
+        const std::string text = *dir_ / "book.txt";
+        QVERIFY(dialog.ExportTo(text));
+        QCOMPARE(testing::ReadBytes(text).substr(0, 16), std::string("The Other Title\n"));
+
+        dialog.FormatBox->setCurrentIndex(
+            dialog.FormatBox->findData(static_cast<int>(ExportFormat::Epub)));
+        QVERIFY(dialog.CoverEdit->isEnabled());
+        testing::WriteBytes(*dir_ / "cover.png", "not an image");
+        dialog.CoverEdit->setText(QString::fromStdString(*dir_ / "cover.png"));
+        QVERIFY_THROWS_EXCEPTION(Error, dialog.ExportTo(*dir_ / "book.epub"));
+        QVERIFY(!std::filesystem::exists(*dir_ / "book.epub"));
+        QVERIFY(dialog.ExportButton->isEnabled());
     }
 
     // Where pandoc is installed, its formats are offered too, fed the Markdown export; the
