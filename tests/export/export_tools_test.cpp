@@ -1,6 +1,6 @@
 // Every export read back by the format's own tools, never by the code that wrote it: python-docx,
-// python-odf, epubcheck, pdftotext and pdffonts through read_exports.py, and LibreOffice for the
-// manuscript as a word processor opens it.
+// python-odf, epubcheck, pdftotext, pdffonts and pandoc through read_exports.py, and LibreOffice
+// for the manuscript as a word processor opens it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -161,7 +161,7 @@ class ExportTools : public ::testing::TestWithParam<Row> {
 TEST_P(ExportTools, EachFormatsOwnToolReadsTheExport) {
     const Row& row = GetParam();
     WriteBytes(dir / "book.vlp", row.document);
-    for (const char* format : {"docx", "odt", "epub", "pdf"}) {
+    for (const char* format : {"docx", "odt", "epub", "pdf", "md", "html"}) {
         const ProcessResult r = Run(VELLORAN_CLI, {"export", "book.vlp", "--to", format});
         ASSERT_EQ(r.status, 0) << format << ": " << r.err;
     }

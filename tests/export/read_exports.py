@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Reads the exports of one document with each format's own tools and checks them against
-what the test expects: python3-docx, python3-odf, epubcheck and poppler's pdftotext and pdffonts.
+what the test expects: python3-docx, python3-odf, epubcheck, poppler's pdftotext and pdffonts,
+and pandoc for Markdown and HTML.
 
 Usage: read_exports.py EXPECTED.json STEM
-where STEM.docx, STEM.odt, STEM.epub and STEM.pdf are the exports. Exits 1 with the faults found.
+where STEM.docx, STEM.odt, STEM.epub, STEM.pdf, STEM.md and STEM.html are the exports. Exits 1 with the faults found.
 """
 import json
 import re
@@ -112,6 +113,50 @@ def check_pdf(path, e):
             fault(f"pdf lacks the font {family}: {fonts}")
 
 
+def flat(text):
+    return re.sub(r"\s+", " ", text).strip()
+
+
+def pandoc_headings(blocks):
+    """The text of every heading, in order, within sections and divisions too."""
+    out = []
+
+    def inline(items):
+        t = ""
+        for i in items:
+            if i["t"] == "Str":
+                t += i["c"]
+            elif i["t"] in ("Space", "SoftBreak", "LineBreak"):
+                t += " "
+            elif isinstance(i.get("c"), list):
+                t += inline([x for x in i["c"] if isinstance(x, dict)] +
+                            [y for x in i["c"] if isinstance(x, list) for y in x
+                             if isinstance(y, dict)])
+        return t
+
+    for b in blocks:
+        if b["t"] == "Header":
+            out.append(inline(b["c"][2]))
+        elif b["t"] == "Div":
+            out.extend(pandoc_headings(b["c"][1]))
+    return out
+
+
+def check_with_pandoc(path, reader, e):
+    """Markdown and HTML as pandoc reads them: the chapters' headings and every paragraph."""
+    def run(to):
+        return subprocess.run(["pandoc", "--from", reader, "--to", to, path],
+                              capture_output=True, text=True, check=True).stdout
+    headings = pandoc_headings(json.loads(run("json"))["blocks"])
+    in_order(reader + " headings", "\n".join(headings) + "\n",
+             [h + "\n" for h in e["headings"] if h])
+    # A scene break is a rule in Markdown, which pandoc draws as a line of dashes; "END" closes
+    # the manuscript's pages alone.
+    wanted = [flat(p) for p in e["paragraphs"]
+              if p != "END" and not (reader.startswith("markdown") and p == "#")]
+    in_order(reader, flat(run("plain")), wanted)
+
+
 def main():
     e = json.load(open(sys.argv[1], encoding="utf-8"))
     stem = sys.argv[2]
@@ -119,6 +164,9 @@ def main():
     check_odt(stem + ".odt", e)
     check_pdf(stem + ".pdf", e)
     check_epub(stem + ".epub", e)
+    # Without "smart", quotes stay the characters written rather than becoming pandoc's own.
+    check_with_pandoc(stem + ".md", "markdown-smart", e)
+    check_with_pandoc(stem + ".html", "html", e)
     for f in faults:
         print(f)
     sys.exit(1 if faults else 0)
