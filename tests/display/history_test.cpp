@@ -92,9 +92,10 @@ class HistoryDisplayTest : public QObject {
         QCOMPARE(Cli({"history", "doc.vlp", "--show", "1", "--section", "1"}),
                  QByteArray("[S] First\r\nalpha\r\n"));
         QCOMPARE(Cli({"history", "doc.vlp", "--show", "1"}), QByteArray(kFirst));
-        // The save after the restore is a version of its own, the newest.
-        const QList<QByteArray> versions = Cli({"history", "doc.vlp"}).trimmed().split('\n');
-        QVERIFY2(versions.size() >= 5, versions.join('\n').constData());
+        // The restore is a version of its own, the newest: the save after it, of the same
+        // text, adds none.
+        const QByteArray list = Cli({"history", "doc.vlp"});
+        QVERIFY2(list.trimmed().split('\n').last().contains("restored"), list.constData());
     }
 };
 

@@ -353,6 +353,7 @@ void HistoryWindow::RestoreSectionClick() {
     }
     undo_ = SectionsStep::Apply(*documentWindow_, {{section_, std::move(texts.front())}}, reload_,
                                 count);
+    Restored();
     UndoRestore->setEnabled(true);
     Compare();
 }
@@ -375,8 +376,16 @@ void HistoryWindow::RestoreDocumentClick() {
         count = static_cast<int>(texts.size());
     }
     undo_ = SectionsStep::Apply(*documentWindow_, std::move(changes), reload_, count);
+    Restored();
     UndoRestore->setEnabled(true);
     Fill();
+}
+
+void HistoryWindow::Restored() {
+    // A moment of its own, kept even if the writer goes on to undo it.
+    if (session_) {
+        session_->Versioned(velloran::VersionEvent::Restored);
+    }
 }
 
 void HistoryWindow::UndoRestoreClick() {

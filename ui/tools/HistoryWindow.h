@@ -57,6 +57,8 @@ class HistoryWindow : public QWidget {
     static constexpr int kDesignHeight = 600;
 
   private:
+    // Keeps the text a restore put into the editors as a version.
+    void Restored();
     void Fill();
     void Compare();
     const velloran::Version* Chosen() const;
