@@ -24,9 +24,10 @@ std::vector<std::string> ConflictCopiesOf(const std::string& path);
 // Merges the copy at copyPath into the sections, the result unsaved, keeps it in the history and
 // moves it to the user's trash. The base is the document as this run last read or saved it, once
 // the file is no longer that (else that version is the one the copy was made beside), or else the
-// newest version of the history both came from; nothing in the folder ever is. Without a base, every place where the two
-// differ keeps both versions between marker lines. Throws Error when the copy cannot be read with
-// the keys in use or is no longer a file of this user's own, and then leaves it where it is.
+// newest version of the history both came from; nothing in the folder ever is. Without a base,
+// every place where the two differ keeps both versions between marker lines. Throws Error when the
+// copy cannot be read with the keys in use or is no longer a file of this user's own, and then
+// leaves it where it is.
 MergeReport MergeConflictCopy(Session& s, const std::string& copyPath);
 
 inline constexpr std::string_view kMergeConflictCopy =
