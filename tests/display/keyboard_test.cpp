@@ -1,10 +1,11 @@
 // A day's work without the mouse: the real program, keys alone through the X server, from
-// opening the document to quitting it.
+// opening the document to quitting it, a character renamed across the book, a chapter's first
+// version restored from its history.
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QtTest>
 
 #include "support/Display.h"
+#include "support/Programs.h"
 #include "support/TempDir.h"
 #include "support/Xdo.h"
 
@@ -15,8 +16,8 @@ using velloran::testing::Xdo;
 
 namespace {
 
-#ifndef VELLORAN_PROGRAM
-#error "VELLORAN_PROGRAM must name the program under test"
+#if !defined(VELLORAN_PROGRAM) || !defined(VELLORAN_CLI)
+#error "VELLORAN_PROGRAM and VELLORAN_CLI must name the programs under test"
 #endif
 
 void Keys(const QStringList& keys) {
@@ -29,61 +30,75 @@ QString ActiveCaption() {
     return Xdo({"getactivewindow", "getwindowname"}).section(QString::fromUtf8(" \u2014 "), 0, 0);
 }
 
+constexpr const char* kFirst = "Notes\r\n[S] First\r\nalpha\r\n[S] Second\r\nbeta\r\n";
+
+// What velloran-cli prints, or why it failed.
+QByteArray Cli(const QStringList& arguments) {
+    QProcess cli;
+    cli.start(VELLORAN_CLI, arguments);
+    if (!cli.waitForFinished(20000) || cli.exitCode() != 0) {
+        return "velloran-cli failed: " + cli.readAllStandardError();
+    }
+    return cli.readAllStandardOutput();
+}
+
+#define VERIFY_ACTIVE(caption) QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString(caption), 10000)
+
 }  // namespace
 
 class KeyboardDisplayTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<WorkFolder> dir_;
-    QProcess program_;
+    velloran::testing::Programs programs_;
+
+    // The program on doc.vlp holding text, its section list window active.
+    QProcess* Start(const std::string& text) {
+        WriteBytes("doc.vlp", text);
+        QProcess& program = programs_.Start("doc.vlp");
+        if (velloran::testing::XdoWindow(program.processId(), "^doc.vlp$").isEmpty()) {
+            return nullptr;
+        }
+        return &program;
+    }
 
   private slots:
     void initTestCase() { VELLORAN_REQUIRE_XDOTOOL(); }
     void init() { dir_ = std::make_unique<WorkFolder>(); }
     void cleanup() {
-        if (program_.state() != QProcess::NotRunning) {
-            program_.kill();
-            program_.waitForFinished(10000);
-        }
+        programs_.EndAll();
         dir_.reset();
     }
 
     void openStepSearchSaveAndQuit() {
-        WriteBytes("doc.vlp", "Notes\r\n[S] First\r\nalpha\r\n[S] Second\r\nbeta gamma\r\n");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", QString::fromStdString(dir_->path() + "/config"));
-        env.insert("XDG_DATA_HOME", QString::fromStdString(dir_->path() + "/data"));
-        program_.setProcessEnvironment(env);
-        program_.setProcessChannelMode(QProcess::ForwardedChannels);
-        program_.start(VELLORAN_PROGRAM, {"doc.vlp"});
-        QVERIFY(program_.waitForStarted());
-        QVERIFY(!velloran::testing::XdoWindow(program_.processId(), "^doc.vlp$").isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("doc.vlp"), 10000);
+        QProcess* program = Start("Notes\r\n[S] First\r\nalpha\r\n[S] Second\r\nbeta gamma\r\n");
+        QVERIFY(program);
+        VERIFY_ACTIVE("doc.vlp");
 
         // The list steps to the first section; F8 goes into its text, which takes a word.
         Keys({"Down"});
-        QTRY_COMPARE_WITH_TIMEOUT(Xdo({"search", "--pid", QString::number(program_.processId()),
+        QTRY_COMPARE_WITH_TIMEOUT(Xdo({"search", "--pid", QString::number(program->processId()),
                                        "--name", "^\\[S\\] First$"})
                                       .isEmpty(),
                                   false, 10000);
         Keys({"F8"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("[S] First"), 10000);
+        VERIFY_ACTIVE("[S] First");
         Keys({"ctrl+Home", "Down", "End"});
         Xdo({"type", "--delay", "40", "omega"});
         // The editor steps on to the next section, back to the list and into the text again.
         Keys({"F8"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("doc.vlp"), 10000);
+        VERIFY_ACTIVE("doc.vlp");
         Keys({"Down", "F8"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("[S] Second"), 10000);
+        VERIFY_ACTIVE("[S] Second");
 
         // Search: F3, the word typed over the field's text, Tab to "Search", Space; the text
         // found is selected in the editor, which has the focus, and typing replaces it.
         Keys({"F3"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("Search"), 10000);
+        VERIFY_ACTIVE("Search");
         Keys({"ctrl+a"});
         Xdo({"type", "--delay", "40", "gamma"});
         Keys({"Tab", "space"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("[S] Second"), 10000);
+        VERIFY_ACTIVE("[S] Second");
         Xdo({"type", "--delay", "40", "delta"});
 
         // F1 saves; File > Exit by Alt+F and the arrows ends the program.
@@ -92,10 +107,10 @@ class KeyboardDisplayTest : public QObject {
             QString::fromStdString(ReadBytes("doc.vlp")),
             QString("Notes\r\n[S] First\r\nalphaomega\r\n[S] Second\r\nbeta delta\r\n"), 10000);
         Keys({"F8"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("doc.vlp"), 10000);
+        VERIFY_ACTIVE("doc.vlp");
         Keys({"alt+f", "Up", "Return"});  // Exit, the last item: the menu wraps round
-        QVERIFY(program_.waitForFinished(15000));
-        QCOMPARE(program_.exitCode(), 0);
+        QVERIFY(program->waitForFinished(15000));
+        QCOMPARE(program->exitCode(), 0);
     }
 
     // "Jon" becomes "Jonah" in every section, never in "Jonathan": F3, the pattern, Ctrl+H, the
@@ -104,24 +119,19 @@ class KeyboardDisplayTest : public QObject {
     void replaceAcrossTheDocument() {
         const std::string before =
             "Notes on Jon\r\n[S] One\r\nJon met Jonathan.\r\n[S] Two\r\nJon, said Jon\r\n";
-        WriteBytes("doc.vlp", before);
-        program_.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        program_.setProcessChannelMode(QProcess::ForwardedChannels);
-        program_.start(VELLORAN_PROGRAM, {"doc.vlp"});
-        QVERIFY(program_.waitForStarted());
-        QVERIFY(!velloran::testing::XdoWindow(program_.processId(), "^doc.vlp$").isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("doc.vlp"), 10000);
+        QVERIFY(Start(before));
+        VERIFY_ACTIVE("doc.vlp");
 
         Keys({"F3"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("Search"), 10000);
+        VERIFY_ACTIVE("Search");
         Keys({"ctrl+a"});
         Xdo({"type", "--delay", "40", "Jon"});
         Keys({"ctrl+h"});
         Xdo({"type", "--delay", "40", "Jonah"});
         Keys({"alt+w", "alt+d"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("Replace All in Document"), 10000);
+        VERIFY_ACTIVE("Replace All in Document");
         Keys({"Return"});
-        QTRY_COMPARE_WITH_TIMEOUT(ActiveCaption(), QString("Search"), 10000);
+        VERIFY_ACTIVE("Search");
         Keys({"F1"});
         QTRY_COMPARE_WITH_TIMEOUT(ReadBytes("doc.vlp"),
                                   std::string("Notes on Jonah\r\n[S] One\r\nJonah met Jonathan.\r\n"
@@ -129,6 +139,42 @@ class KeyboardDisplayTest : public QObject {
                                   10000);
         Keys({"ctrl+z", "F1"});
         QTRY_COMPARE_WITH_TIMEOUT(ReadBytes("doc.vlp"), before, 10000);
+    }
+
+    // Three saves of a chapter; from the list, the Menu key's "History of this section", the
+    // oldest version the last row, Alt+R restoring it into the editor and F1 saving from the
+    // History window: the file and velloran-cli's history hold that version's bytes.
+    void threeSavesAndTheFirstVersionRestored() {
+        QVERIFY(Start(kFirst));
+        VERIFY_ACTIVE("doc.vlp");
+        Keys({"Down", "F8"});
+        VERIFY_ACTIVE("[S] First");
+
+        std::string text = "alpha";
+        for (const char* word : {" Monday", " Tuesday", " Wednesday"}) {
+            Keys({"ctrl+End", "Up", "End"});
+            Xdo({"type", "--delay", "40", word});
+            Keys({"F1"});
+            text += word;
+            QTRY_COMPARE_WITH_TIMEOUT(
+                ReadBytes("doc.vlp"),
+                "Notes\r\n[S] First\r\n" + text + "\r\n[S] Second\r\nbeta\r\n", 10000);
+        }
+
+        Keys({"F8"});
+        VERIFY_ACTIVE("doc.vlp");
+        Keys({"Menu", "Down", "Return"});
+        VERIFY_ACTIVE("History");
+        Keys({"End", "alt+r", "F1"});
+        QTRY_COMPARE_WITH_TIMEOUT(ReadBytes("doc.vlp"), std::string(kFirst), 10000);
+
+        QCOMPARE(Cli({"history", "doc.vlp", "--show", "1", "--section", "1"}),
+                 QByteArray("[S] First\r\nalpha\r\n"));
+        QCOMPARE(Cli({"history", "doc.vlp", "--show", "1"}), QByteArray(kFirst));
+        // The restore is a version of its own, the newest: the save after it, of the same
+        // text, adds none.
+        const QByteArray list = Cli({"history", "doc.vlp"});
+        QVERIFY2(list.trimmed().split('\n').last().contains("restored"), list.constData());
     }
 };
 

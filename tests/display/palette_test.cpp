@@ -204,6 +204,11 @@ class PaletteTest : public QObject {
         QTest::newRow("File Parameters")
             << "TForm9" << QStringList{"Label1", "RadioButton2", "CheckBox1", "Edit1", "Button2"}
             << dialog(&SectionListWindow::MVParameters);
+        QTest::newRow("history") << "HistoryWindow" << QStringList{"Label1", "RestoreSection"}
+                                 << tool(&SectionListWindow::MVHistory);
+        QTest::newRow("Export") << "ExportDialog"
+                                << QStringList{"FormatBox", "SectionsList", "ExportButton"}
+                                << dialog(&SectionListWindow::MFExport);
         // A save to a folder that is not there says so in a message box.
         QTest::newRow("message box")
             << "" << QStringList{"qt_msgbox_label"}

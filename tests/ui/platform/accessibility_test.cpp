@@ -108,7 +108,7 @@ class AccessibilityTest : public QObject {
     void everyControlHasAName_data() {
         QTest::addColumn<QString>("window");
         for (const char* name : {"TForm1", "TForm2", "TForm4", "TForm5", "TForm6", "TForm7",
-                                 "TForm8", "TForm9", "TForm12", "TForm13"}) {
+                                 "TForm8", "TForm9", "TForm12", "TForm13", "HistoryWindow"}) {
             QTest::newRow(name) << name;
         }
     }
